@@ -1,0 +1,53 @@
+/* QUIBLINK extensions: additions to the classic export set. They never change
+ * a function of quiblink.h, its arguments or its result codes. */
+#ifndef QUIBLINK_QUIBLINK_EXT_H
+#define QUIBLINK_QUIBLINK_EXT_H
+
+#include "quiblink.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Extension result code: a sized block read stopped before writing past the
+ * caller's buffer. The data that fitted is in the buffer; the total is not
+ * stored. */
+#define RC_BUFFER_TOO_SMALL (-40)
+
+/* Trace handler: called once per trace text the library writes, with exactly
+ * that text (e.g. "READ command\n", or the frame dump's pieces "[", "A",
+ * "<1F>", "]\n"). NULL removes it. Without a handler the text goes to the
+ * debugger output (Windows) or, when QUIBLINK_TRACE is set, to stderr. */
+typedef void (*QUIB_TraceHandler)(const char *text, void *user);
+QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *user);
+
+/* Progress callback of the transfer forms below: called after each block
+ * with the bytes done so far and, for writes, the total (0 for reads). */
+typedef void (*QUIB_Progress)(uint32_t done, uint32_t total, void *user);
+
+/* Sized block reads: as XQUIB_ReadAll, XQUIB_Read1G and XQUIB_Read, but never
+ * write more than capacity bytes; RC_BUFFER_TOO_SMALL otherwise. progress may
+ * be NULL. */
+QUIB_API int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity,
+                                           int32_t *total, uint16_t *status,
+                                           QUIB_Progress progress, void *user);
+QUIB_API int16_t QUIB_CALL XQUIB_Read1GEx(uint16_t handle, uint16_t group, uint8_t *data,
+                                          uint32_t capacity, int32_t *total, uint16_t *status,
+                                          QUIB_Progress progress, void *user);
+QUIB_API int16_t QUIB_CALL XQUIB_ReadEx(uint16_t handle, uint8_t area, uint8_t *data,
+                                        uint32_t capacity, int32_t *total, uint16_t *status,
+                                        QUIB_Progress progress, void *user);
+
+/* Block writes with progress: as XQUIB_Write and XQUIB_OSInstl. */
+QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t group,
+                                         uint32_t length, const uint8_t *data, uint16_t *status,
+                                         QUIB_Progress progress, void *user);
+QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, uint8_t option,
+                                           uint32_t length, const uint8_t *data,
+                                           uint16_t *status, QUIB_Progress progress, void *user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUIBLINK_QUIBLINK_EXT_H */

@@ -1,0 +1,25 @@
+// Diagnostic trace: short fixed texts to the debugger output (or the caller's
+// trace handler), the frame dump, and the set-up message boxes.
+#pragma once
+
+#include <stdint.h>
+
+namespace quib {
+
+// Writes one trace text as it stands.
+void Trace(const char *text);
+
+// Formats into the process-wide 256-character trace buffer, then writes it.
+void TraceFormat(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Dumps a request frame up to its first zero byte: "[", each byte as itself
+// (0x20 and above) or "<%02X>", then "]\n". Each piece is one trace text.
+void DumpFrame(const uint8_t *frame);
+
+void MessageBox(const char *text, const char *caption);
+
+}  // namespace quib

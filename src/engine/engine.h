@@ -1,0 +1,43 @@
+// The transaction engine: every exchange with a terminal passes through
+// TransactionCall, which queues the channel on its port, hands the request to
+// the port worker and returns the port's status.
+#pragma once
+
+#include <stdint.h>
+
+#include "core/state.h"
+
+namespace quib {
+
+constexpr int16_t ReplyTimeoutSeconds = 10;
+
+struct RequestDescriptor {
+  uint16_t TxLength;
+  uint16_t ExpectedLength;  // 0 = no reply expected
+  int16_t ReplyTimeout;     // seconds
+  ReplyDecoder Decoder;
+  LengthProbe Probe;
+  uint8_t *OutputBuffer;  // receives the payload; may be null when none comes
+};
+
+// Runs one exchange on the channel's port. The caller has refused handles
+// above 31. On return OutputBuffer holds the payload; *payload_length (when
+// given) receives its length, 0 on every failure.
+int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_t *frame,
+                        uint16_t *payload_length = nullptr);
+
+// Milliseconds that count bytes need on the port's line, truncating.
+uint32_t TransmitTime(int16_t port, uint32_t count);
+// Time allowed for count bytes to leave the line: twice the transmit time
+// plus 100 ms, truncating.
+uint32_t DrainLimit(int16_t port, uint32_t count);
+
+// Queue operations (under the process-local queue lock).
+int16_t QueueAppend(uint16_t handle);
+bool QueueIsAtHead(int16_t port, uint16_t handle);
+int16_t QueueRemoveHead(int16_t port);
+
+// Thread body of a port's worker; arg points at the port's PortIndex entry.
+uint32_t RunWorker(void *arg);
+
+}  // namespace quib

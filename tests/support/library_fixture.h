@@ -1,0 +1,18 @@
+// A library freshly attached to a process whose serial lines and clock are the
+// fake backend's: every test starts with all slots free and all ports closed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "core/state.h"
+#include "platform/fake/fake_line.h"
+
+class LibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    quib::LibraryEntry(0x10000000u, 1);
+    fake::ClearDebug();
+  }
+  void TearDown() override { quib::LibraryEntry(0x10000000u, 0); }
+};
