@@ -23,8 +23,8 @@ typedef int16_t (*LengthProbe)(int16_t port, uint16_t received, const uint8_t *r
                                uint16_t *expected);
 // Reply decoder: called once the expected length has arrived. Returns the
 // payload length written to payload; on a bad reply sets *status and returns 0.
-typedef uint16_t (*ReplyDecoder)(int16_t port, uint16_t length, const uint8_t *rx,
-                                 uint8_t *payload, int16_t *status);
+typedef uint16_t (*ReplyDecoder)(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                                 int16_t *status);
 
 struct HandleEntry {
   std::atomic<int16_t> Busy;  // 1 while a transaction call of the channel runs

@@ -52,14 +52,14 @@ class Line {
   size_t PendingInput();
 
   // What the library did.
-  std::vector<Bytes> Frames();        // every write, in order
+  std::vector<Bytes> Frames();         // every write, in order
   std::vector<uint32_t> FrameTicks();  // tick at the start of each write
   bool IsOpen();
-  int OpenCalls();    // successful opens so far
+  int OpenCalls();  // successful opens so far
   int PurgeCalls();
-  plat::LineSettings Settings();   // as last programmed
-  plat::Timeouts TimeoutsSet();    // as last programmed
-  uint32_t InBufferSize();         // as SetupComm gave them
+  plat::LineSettings Settings();  // as last programmed
+  plat::Timeouts TimeoutsSet();   // as last programmed
+  uint32_t InBufferSize();        // as SetupComm gave them
   uint32_t OutBufferSize();
 
   // The line's conditions, settable at any time.

@@ -1,0 +1,84 @@
+// What the library does when a process loads and unloads it, and when threads
+// start and end in that process.
+#include "core/channels.h"
+#include "core/state.h"
+#include "core/trace.h"
+
+namespace quib {
+
+namespace {
+
+enum { kProcessDetach = 0, kProcessAttach = 1, kThreadAttach = 2, kThreadDetach = 3 };
+
+void ProcessAttach() {
+  Trace("DLL_PROCESS_ATTACH\n");
+  QueueSemaphore = plat::SemaphoreCreate("QsemaI", 1, 1);
+  ModelSemaphore = plat::SemaphoreCreate("PLCmodel", 1, 1);
+  // The queues are this process's own: a private lock guards them, so that no
+  // other process holding "QsemaI" can stall this one.
+  QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  for (int port = 0; port < kPortCount; ++port) {
+    ReplySemaphore[port] = 0;
+    PortSemaphore[port] = 0;
+  }
+  if (State.InitFlag != 0) return;
+  State.InitFlag = 1;
+  for (HandleEntry &entry : State.Handles) {
+    entry.Busy = 0;
+    entry.Port = -1;
+    entry.OwnerProcessId = 0;
+  }
+  for (int port = 0; port < kPortCount; ++port) {
+    PortRecord &record = State.Ports[port];
+    record.OpenCount = -1;
+    record.CommHandle = plat::kInvalid;
+    record.CurrentHandle = -1;
+    record.NextTxTick = 0;
+    record.ModeChar = '2';
+    record.QuietTime = 5;
+    record.Status = 0;
+    PortQueue &queue = State.Queues[port];
+    queue.Head = 0;
+    queue.Tail = 0;
+  }
+}
+
+void ProcessDetach() {
+  CloseProcessChannels();
+  plat::SemaphoreClose(QueueSemaphore);
+  plat::SemaphoreClose(ModelSemaphore);
+  plat::SemaphoreClose(QueueLock);
+  QueueSemaphore = 0;
+  ModelSemaphore = 0;
+  QueueLock = 0;
+  // A later attach in the same address space (a reload, or a test) starts
+  // from a fresh state block, as a new process would.
+  State.InitFlag = 0;
+  Trace("DLL_PROCESS_DETACH\n");
+}
+
+}  // namespace
+
+void LibraryEntry(uintptr_t module, uint32_t reason) {
+  switch (reason) {
+    case kProcessAttach:
+      ProcessAttach();
+      break;
+    case kProcessDetach:
+      ProcessDetach();
+      break;
+    case kThreadAttach:
+      Trace("DLL_THREAD_ATTACH\n");
+      break;
+    case kThreadDetach:
+      Trace("DLL_THREAD_DETACH\n");
+      break;
+    default:
+      break;
+  }
+  TraceFormat("Handle = %08X\n", static_cast<unsigned>(module));
+  TraceFormat("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
+  TraceFormat("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
+}
+
+}  // namespace quib

@@ -1,0 +1,373 @@
+// Fake backend: in-memory serial lines whose far end a test scripts.
+#include <deque>
+#include <map>
+#include <memory>
+
+#include "platform/fake/fake_internal.h"
+
+namespace fake {
+
+struct Line::State {
+  std::string name;
+  Line *owner = nullptr;
+  bool open = false;
+  int open_calls = 0;
+  int purge_calls = 0;
+  plat::LineSettings settings{};
+  plat::Timeouts timeouts{};
+  uint32_t in_size = 0;
+  uint32_t out_size = 0;
+  Responder responder;
+  struct Pending {
+    uint32_t tick;
+    uint8_t byte;
+  };
+  std::deque<Pending> input;
+  std::vector<Bytes> frames;
+  std::vector<uint32_t> frame_ticks;
+  plat::ModemResult modem_result = plat::kModemOk;
+  uint32_t modem_bits = plat::kCtsOn | plat::kDsrOn;
+  uint32_t hold_flags = 0;
+  bool drain = true;
+  bool stuck = false;
+  bool write_waits = false;
+  uint32_t out_start = 0;  // tick of the last write
+  uint32_t out_length = 0;
+  int fail_open = 0, fail_setup = 0, fail_write = 0, fail_read = 0, fail_status = 0;
+};
+
+namespace {
+
+std::map<std::string, std::unique_ptr<Line>> g_lines;
+
+const char *const kPortNames[10] = {"COM1", "COM2", "COM3", "COM4", "COM5",
+                                    "COM6", "COM7", "COM8", "COM9", "\\\\.\\COM10"};
+
+// Consumes one failure of a switch: -1 fails for ever, n > 0 the next n times.
+bool Fails(int &counter) {
+  if (counter == 0) return false;
+  if (counter > 0) --counter;
+  return true;
+}
+
+uint32_t BitsPerChar(const plat::LineSettings &s) {
+  return 1u + s.ByteSize + (s.Parity != 0 ? 1u : 0u) + (s.StopBits == 0 ? 1u : 2u);
+}
+
+uint32_t LineMillis(const Line::State &s, uint32_t count) {
+  if (s.settings.BaudRate == 0) return 0;
+  return count * BitsPerChar(s.settings) * 1000u / s.settings.BaudRate;
+}
+
+// Bytes of the last write still in the output queue at tick now.
+uint32_t OutQueue(const Line::State &s, uint32_t now) {
+  if (s.stuck) return s.out_length;
+  if (!s.drain || s.out_length == 0 || s.settings.BaudRate == 0) return 0;
+  int32_t elapsed = static_cast<int32_t>(now - s.out_start);
+  if (elapsed < 0) elapsed = 0;
+  uint64_t sent = uint64_t(elapsed) * s.settings.BaudRate / (1000u * BitsPerChar(s.settings));
+  return sent >= s.out_length ? 0 : s.out_length - static_cast<uint32_t>(sent);
+}
+
+size_t Arrived(const Line::State &s, uint32_t now) {
+  size_t n = 0;
+  for (const auto &p : s.input) {
+    if (static_cast<int32_t>(now - p.tick) < 0) break;
+    ++n;
+  }
+  return n;
+}
+
+Line::State *StateOf(plat::Handle dev) {
+  return reinterpret_cast<Line::State *>(dev);
+}
+
+}  // namespace
+
+void ResetLines() {
+  std::lock_guard<std::mutex> lock(Lock());
+  g_lines.clear();
+}
+
+Line &LineNamed(const std::string &name) {
+  std::lock_guard<std::mutex> lock(Lock());
+  auto &slot = g_lines[name];
+  if (!slot) {
+    slot = std::make_unique<Line>();
+    slot->state_ = new Line::State();
+    slot->state_->name = name;
+    slot->state_->owner = slot.get();
+    // A device as the system hands it over: 9600 8N1, DTR on.
+    slot->state_->settings.BaudRate = 9600;
+    slot->state_->settings.ByteSize = 8;
+    slot->state_->settings.DtrControl = 1;
+  }
+  return *slot;
+}
+
+Line &LineOfPort(int port) {
+  return LineNamed(kPortNames[port]);
+}
+
+void Line::OnFrame(Responder responder) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->responder = std::move(responder);
+}
+
+void Line::Send(const Bytes &bytes, uint32_t delay_ms) {
+  std::lock_guard<std::mutex> lock(Lock());
+  uint32_t at = Now() + delay_ms;
+  // Keep the queue in arrival order even when sends overlap.
+  if (!state_->input.empty() && static_cast<int32_t>(state_->input.back().tick - at) > 0) {
+    at = state_->input.back().tick;
+  }
+  for (uint8_t b : bytes) state_->input.push_back({at, b});
+}
+
+void Line::SendDrip(const Bytes &bytes, uint32_t first_ms, uint32_t interval_ms) {
+  std::lock_guard<std::mutex> lock(Lock());
+  uint32_t at = Now() + first_ms;
+  for (uint8_t b : bytes) {
+    state_->input.push_back({at, b});
+    at += interval_ms;
+  }
+}
+
+size_t Line::PendingInput() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->input.size();
+}
+
+std::vector<Bytes> Line::Frames() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->frames;
+}
+
+std::vector<uint32_t> Line::FrameTicks() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->frame_ticks;
+}
+
+bool Line::IsOpen() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->open;
+}
+
+int Line::OpenCalls() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->open_calls;
+}
+
+int Line::PurgeCalls() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->purge_calls;
+}
+
+plat::LineSettings Line::Settings() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->settings;
+}
+
+plat::Timeouts Line::TimeoutsSet() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->timeouts;
+}
+
+uint32_t Line::InBufferSize() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->in_size;
+}
+
+uint32_t Line::OutBufferSize() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->out_size;
+}
+
+void Line::SetModem(plat::ModemResult result, uint32_t bits) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->modem_result = result;
+  state_->modem_bits = bits;
+}
+
+void Line::SetHoldFlags(uint32_t flags) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->hold_flags = flags;
+}
+
+void Line::SetDrainAtLineRate(bool on) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->drain = on;
+}
+
+void Line::SetOutputStuck(bool on) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->stuck = on;
+}
+
+void Line::SetWriteWaitsForLine(bool on) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->write_waits = on;
+}
+
+void Line::FailOpen(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_open = count;
+}
+void Line::FailSetup(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_setup = count;
+}
+void Line::FailWrite(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_write = count;
+}
+void Line::FailRead(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_read = count;
+}
+void Line::FailLineStatus(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_status = count;
+}
+
+}  // namespace fake
+
+namespace plat {
+
+using fake::Lock;
+using fake::StateOf;
+
+Handle DeviceOpen(const char *name) {
+  fake::Line &line = fake::LineNamed(name);
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = line.state_;
+  if (fake::Fails(s->fail_open) || s->open) return kInvalid;
+  s->open = true;
+  ++s->open_calls;
+  s->input.clear();
+  s->out_length = 0;
+  return reinterpret_cast<Handle>(s);
+}
+
+bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = StateOf(dev);
+  if (fake::Fails(s->fail_setup)) return false;
+  s->in_size = in_size;
+  s->out_size = out_size;
+  return true;
+}
+
+bool DeviceGetLine(Handle dev, LineSettings *settings) {
+  std::lock_guard<std::mutex> lock(Lock());
+  *settings = StateOf(dev)->settings;
+  return true;
+}
+
+bool DeviceSetLine(Handle dev, const LineSettings *settings) {
+  std::lock_guard<std::mutex> lock(Lock());
+  StateOf(dev)->settings = *settings;
+  return true;
+}
+
+bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
+  std::lock_guard<std::mutex> lock(Lock());
+  StateOf(dev)->timeouts = *timeouts;
+  return true;
+}
+
+bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = StateOf(dev);
+  *got = 0;
+  if (fake::Fails(s->fail_read)) return false;
+  size_t n = fake::Arrived(*s, fake::Now());
+  if (n > want) n = want;
+  auto *out = static_cast<uint8_t *>(buffer);
+  for (size_t i = 0; i < n; ++i) {
+    out[i] = s->input.front().byte;
+    s->input.pop_front();
+  }
+  *got = static_cast<uint32_t>(n);
+  return true;
+}
+
+bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written) {
+  fake::Line::Responder responder;
+  fake::Line *owner = nullptr;
+  fake::Bytes frame(static_cast<const uint8_t *>(buffer),
+                    static_cast<const uint8_t *>(buffer) + length);
+  uint32_t wait = 0;
+  {
+    std::lock_guard<std::mutex> lock(Lock());
+    fake::Line::State *s = StateOf(dev);
+    *written = 0;
+    if (fake::Fails(s->fail_write)) return false;
+    uint32_t now = fake::Now();
+    s->frames.push_back(frame);
+    s->frame_ticks.push_back(now);
+    s->out_start = now;
+    s->out_length = length;
+    *written = length;
+    responder = s->responder;
+    owner = s->owner;
+    if (s->write_waits) wait = fake::LineMillis(*s, length);
+  }
+  if (wait > 0) fake::AdvanceTo(fake::Now() + wait);
+  if (responder) responder(*owner, frame);
+  return true;
+}
+
+bool DeviceLineStatus(Handle dev, LineStatus *status) {
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = StateOf(dev);
+  if (fake::Fails(s->fail_status)) return false;
+  uint32_t now = fake::Now();
+  status->Errors = 0;
+  status->HoldFlags = s->hold_flags;
+  status->InQueue = static_cast<uint32_t>(fake::Arrived(*s, now));
+  status->OutQueue = fake::OutQueue(*s, now);
+  return true;
+}
+
+bool DevicePurge(Handle dev) {
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = StateOf(dev);
+  ++s->purge_calls;
+  size_t n = fake::Arrived(*s, fake::Now());
+  s->input.erase(s->input.begin(), s->input.begin() + static_cast<long>(n));
+  s->out_length = 0;
+  return true;
+}
+
+ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = StateOf(dev);
+  *bits = s->modem_result == kModemOk ? s->modem_bits : 0;
+  return s->modem_result;
+}
+
+bool DeviceWaitInput(Handle dev, uint32_t ms) {
+  uint32_t now = fake::Now();
+  uint32_t until = now + ms;
+  {
+    std::lock_guard<std::mutex> lock(Lock());
+    fake::Line::State *s = StateOf(dev);
+    if (fake::Arrived(*s, now) > 0) return true;
+    if (!s->input.empty() && static_cast<int32_t>(s->input.front().tick - until) < 0) {
+      until = s->input.front().tick;
+    }
+  }
+  fake::AdvanceTo(until);
+  return true;
+}
+
+void DeviceClose(Handle dev) {
+  std::lock_guard<std::mutex> lock(Lock());
+  fake::Line::State *s = StateOf(dev);
+  s->open = false;
+  s->input.clear();
+  s->out_length = 0;
+}
+
+}  // namespace plat
