@@ -2,7 +2,7 @@
 
 namespace quib {
 
-StateBlock State;
+PLAT_STATE_SECTION StateBlock State;
 
 plat::Handle QueueSemaphore;
 plat::Handle ModelSemaphore;

@@ -10,6 +10,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The state block lives in a data section of its own on Windows (ordinary
+// read-write, not shared: each process has its own copy).
+#if defined(_WIN32) && defined(__GNUC__)
+#define PLAT_STATE_SECTION __attribute__((section(".MYSEC")))
+#else
+#define PLAT_STATE_SECTION
+#endif
+
 namespace plat {
 
 // Opaque handle of a device, thread or semaphore. Devices use kInvalid for
