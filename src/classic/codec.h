@@ -1,0 +1,53 @@
+// Classic panel frames: ASCII requests (STX, command character, hex address
+// and count, hex data, ETX, two checksum digits) and the length probes and
+// reply decoders the port worker runs on the replies.
+#pragma once
+
+#include <stdint.h>
+
+namespace quib {
+
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kAck = 0x06;
+constexpr uint8_t kNak = 0x15;
+
+constexpr uint16_t kClassicMaxCount = 64;  // data bytes a frame carries at most
+constexpr uint16_t kClassicModelWord = 3;  // the word-addressed panels: pair swap, 0x8080
+constexpr uint16_t kClassicMaxArea = 3;
+
+// Writes digits upper-case hex digits of value, most significant first.
+void PutHex16(uint16_t value, uint8_t *destination, int16_t digits);
+void PutHex32(uint32_t value, uint8_t *destination, int16_t digits);
+// Reads digits characters as hex. Characters from 'A' up count as code - 0x37,
+// all others as code - 0x30; nothing is refused, so 'a' counts as 42.
+int32_t GetHex(const uint8_t *text, int16_t digits);
+
+// Stores ETX at position, the checksum of bytes 1..position behind it and a
+// zero byte after that. Returns the frame length, position + 3.
+uint16_t TerminateClassicFrame(uint8_t *frame, uint16_t position);
+
+// Request builders. The frame buffer must hold the frame plus one zero byte:
+// 14 bytes for a read, 2 * count + 14 for a write. They return the frame
+// length, or 0 when count is above 64 (or, for a read on a panel other than
+// model 3, the area is above 3); nothing is written then.
+uint16_t BuildClassicRead(uint16_t handle, uint16_t area, int32_t address, uint16_t count,
+                          uint8_t *frame, uint16_t *expected);
+uint16_t BuildClassicWrite(uint16_t handle, int32_t address, uint16_t count, const uint8_t *data,
+                           uint8_t *frame, uint16_t *expected);
+
+// 0 when the first reply byte is NAK or expected; else *status = -20 and 1.
+int16_t CheckClassicStart(const uint8_t *reply, uint8_t expected, int16_t *status);
+// 0 when the byte before the two checksum digits is ETX (-21 otherwise) and
+// the checksum matches (-17 otherwise); the code goes to *status.
+int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length, int16_t *status);
+
+// Length probes and reply decoders, as the port worker calls them.
+int16_t ProbeClassicRead(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+int16_t ProbeClassicWrite(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+uint16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                           int16_t *status);
+uint16_t DecodeClassicWrite(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                            int16_t *status);
+
+}  // namespace quib
