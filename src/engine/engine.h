@@ -36,6 +36,15 @@ uint32_t DrainLimit(int16_t port, uint32_t count);
 int16_t QueueAppend(uint16_t handle);
 bool QueueIsAtHead(int16_t port, uint16_t handle);
 int16_t QueueRemoveHead(int16_t port);
+// Removes the channel's entry wherever it stands; the others keep their order.
+int16_t QueueRemoveEntry(int16_t port, uint16_t handle);
+
+// The last close of a port: queues the channel's stop request behind every
+// earlier request of the port and wakes the worker with it, so that it ends.
+// The caller holds the channel's Busy mark. limit_ms bounds the wait for the
+// turn and for the worker's answer (plat::kInfinite: no bound). True when
+// the worker has answered: it no longer touches the port's semaphores.
+bool StopPortWorker(uint16_t handle, uint32_t limit_ms);
 
 // Thread body of a port's worker; arg points at the port's PortIndex entry.
 uint32_t RunWorker(void *arg);

@@ -1,0 +1,216 @@
+// Channel open and close. The first open of a port opens the device, programs
+// the line, creates the port's semaphores and starts its worker; later opens
+// only take a channel slot. The last close stops the worker and releases all.
+#include "core/channels.h"
+
+#include "core/state.h"
+#include "core/trace.h"
+#include "engine/engine.h"
+#include "platform/platform.h"
+#include "quiblink/quiblink.h"
+
+namespace quib {
+
+namespace {
+
+constexpr uint32_t kDeviceBufferSize = 2048;
+// How long a close waits for a worker that has answered its stop request to
+// end: it has nothing left to do but return.
+constexpr uint32_t kWorkerEndLimitMs = 5000;
+// At unload a worker may be gone, or unable to finish its thread while the
+// loader runs; these bound every wait for it.
+constexpr uint32_t kUnloadAnswerLimitMs = 1000;
+constexpr uint32_t kUnloadEndLimitMs = 500;
+
+plat::Handle OpenSerialPort(uint16_t port) {
+  PortRecord &p = State.Ports[port];
+  p.OpenerThread = plat::CurrentThread();
+  p.OpenerProcessId = plat::CurrentProcessId();
+  TraceFormat("OpenThreadHandle = %d\n", static_cast<int>(p.OpenerThread));
+  p.CommHandle = plat::DeviceOpen(PortNames[port]);
+  if (p.CommHandle == plat::kInvalid) {
+    MessageBox("Error opening COM port hComm", "");
+    return plat::kInvalid;
+  }
+  if (!plat::DeviceSetupBuffers(p.CommHandle, kDeviceBufferSize, kDeviceBufferSize)) {
+    plat::DeviceClose(p.CommHandle);
+    p.CommHandle = plat::kInvalid;
+    return plat::kInvalid;
+  }
+  return p.CommHandle;
+}
+
+void CloseSemaphores(uint16_t port) {
+  if (PortSemaphore[port] != 0) plat::SemaphoreClose(PortSemaphore[port]);
+  if (ReplySemaphore[port] != 0) plat::SemaphoreClose(ReplySemaphore[port]);
+  PortSemaphore[port] = 0;
+  ReplySemaphore[port] = 0;
+}
+
+bool CreateSemaphores(uint16_t port) {
+  if (PortSemaphore[port] != 0) return true;
+  PortSemaphore[port] = plat::SemaphoreCreate(PortSemaNames[port], 0, 1);
+  if (PortSemaphore[port] != 0)
+    ReplySemaphore[port] = plat::SemaphoreCreate(RxSemaNames[port], 0, 1);
+  if (PortSemaphore[port] != 0 && ReplySemaphore[port] != 0) return true;
+  MessageBox("CreateSemaphore Failed", "QUIBLINK.DLL");
+  CloseSemaphores(port);
+  return false;
+}
+
+// Closes the device and, when the worker can no longer touch them, the port's
+// semaphores. A worker that did not answer keeps its semaphores: they are
+// forgotten, never closed under it.
+void ReleasePort(plat::Handle device, uint16_t port, bool close_semaphores) {
+  plat::DeviceClose(device);
+  if (close_semaphores) {
+    CloseSemaphores(port);
+  } else {
+    PortSemaphore[port] = 0;
+    ReplySemaphore[port] = 0;
+  }
+  PortRecord &p = State.Ports[port];
+  p.CommHandle = plat::kInvalid;
+  p.OpenerThread = 0xFFFFFFFFu;
+  p.OpenerProcessId = 0;
+}
+
+bool StartPortWorker(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parity,
+                     int16_t stop_bits) {
+  PortRecord &p = State.Ports[port];
+  plat::LineSettings line = {};
+  plat::DeviceGetLine(p.CommHandle, &line);
+  line.BaudRate = baud;
+  line.ByteSize = static_cast<uint8_t>(data_bits);
+  line.Parity = static_cast<uint8_t>(parity);
+  line.StopBits = static_cast<uint8_t>(stop_bits);
+  line.Binary = true;
+  line.ParityCheck = true;
+  line.OutxCtsFlow = false;
+  line.OutxDsrFlow = false;
+  line.DsrSensitivity = false;
+  line.TxContinueOnXoff = false;
+  line.OutX = false;
+  line.InX = false;
+  line.ErrorChar = false;
+  line.Null = false;
+  line.RtsControl = plat::kRtsEnable;
+  line.AbortOnError = false;
+  plat::DeviceSetLine(p.CommHandle, &line);
+
+  WorkerRun[port].store(1);
+  p.WorkerThread = plat::ThreadCreate(RunWorker, &PortIndex[port], &WorkerThreadId[port]);
+  if (p.WorkerThread == 0) {
+    WorkerRun[port].store(0);
+    MessageBox("Error creating READ thread", "");
+    return false;
+  }
+  return true;
+}
+
+void StoreLineSettings(PortRecord &p, uint32_t baud, uint16_t data_bits, uint16_t model) {
+  p.BaudRate = baud;
+  p.DataBits = data_bits;
+  p.Parity = plat::kParityEven;
+  p.StopBits = plat::kOneStopBit;
+  p.LineType = 232;
+  p.ModeChar = '0';
+  p.QuietTime = 5;
+  p.ModelCode = model;
+}
+
+// The port's last channel closes: the stop request waits behind every earlier
+// request of the port, then the worker ends and everything is released.
+void ShutDownPort(uint16_t handle, uint16_t port, bool unloading) {
+  PortRecord &p = State.Ports[port];
+  WorkerRun[port].store(0);
+  const plat::Handle thread = p.WorkerThread;
+  bool answered;
+  if (unloading && plat::ThreadWait(thread, 0) == plat::kWaitSignaled) {
+    answered = true;  // the worker is already gone: nobody to wake
+  } else {
+    answered = StopPortWorker(handle, unloading ? kUnloadAnswerLimitMs : plat::kInfinite);
+  }
+  if (answered) {
+    plat::ThreadWait(thread, unloading ? kUnloadEndLimitMs : kWorkerEndLimitMs);
+    plat::ThreadExitCode(thread, &WorkerThreadId[port]);
+  }
+  plat::ThreadClose(thread);
+  p.WorkerThread = 0;
+  ReleasePort(p.CommHandle, port, answered);
+  p.OpenCount = -1;
+}
+
+int16_t Close(uint16_t handle, bool unloading) {
+  if (handle >= kChannelCount) return RC_PORT_OPEN_FAILED;
+  HandleEntry &entry = State.Handles[handle];
+  if (entry.Port.load() == -1) return RC_PORT_OPEN_FAILED;
+  // The close holds the channel's Busy mark, so no call of the channel can
+  // start while it runs, and none can be running when it starts.
+  if (entry.Busy.exchange(1) != 0) return RC_BAD_ARGUMENT;
+  if (entry.Port.load() == -1) {
+    entry.Busy.store(0);
+    return RC_PORT_OPEN_FAILED;
+  }
+  const uint16_t port = static_cast<uint16_t>(PortOfChannel(handle));
+  PortRecord &p = State.Ports[port];
+  if (p.OpenCount == 1) {
+    ShutDownPort(handle, port, unloading);
+  } else {
+    p.OpenCount = static_cast<int16_t>(p.OpenCount - 1);
+  }
+  entry.OwnerProcessId = 0;
+  entry.Port.store(-1);
+  entry.Busy.store(0);
+  return RC_OK;
+}
+
+}  // namespace
+
+int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
+  if (port >= kPortCount) return RC_BAD_PORT;
+  if (baud == 0) return RC_BAD_ARGUMENT;  // no line runs at 0 baud
+  int slot = 0;
+  while (slot < kChannelCount && State.Handles[slot].Port.load() != -1) ++slot;
+  if (slot == kChannelCount) return RC_SEQUENCE;
+
+  PortRecord &p = State.Ports[port];
+  if (p.OpenCount >= 0) {
+    p.OpenCount = static_cast<int16_t>(p.OpenCount + 1);
+  } else {
+    plat::Handle device = OpenSerialPort(port);
+    if (device == plat::kInvalid) {
+      Trace("COM open NG!\n");
+      return RC_PORT_OPEN_FAILED;
+    }
+    Trace("COM open OK!\n");
+    if (!CreateSemaphores(port)) {
+      ReleasePort(device, port, true);
+      return RC_SEQUENCE;
+    }
+    // The line settings are in place before the worker can read them.
+    StoreLineSettings(p, baud, data_bits, model);
+    if (!StartPortWorker(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+      ReleasePort(device, port, true);
+      return RC_PORT_OPEN_FAILED;
+    }
+    p.OpenCount = 1;
+  }
+  State.Handles[slot].OwnerProcessId = plat::CurrentProcessId();
+  State.Handles[slot].Port.store(static_cast<int16_t>(port));
+  return static_cast<int16_t>(slot);
+}
+
+int16_t CloseChannel(uint16_t handle) {
+  return Close(handle, false);
+}
+
+void CloseProcessChannels() {
+  const uint32_t process = plat::CurrentProcessId();
+  for (uint16_t handle = 0; handle < kChannelCount; ++handle) {
+    const HandleEntry &entry = State.Handles[handle];
+    if (entry.Port.load() >= 0 && entry.OwnerProcessId == process) Close(handle, true);
+  }
+}
+
+}  // namespace quib

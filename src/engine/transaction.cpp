@@ -1,0 +1,130 @@
+// The transaction call: every exchange with a terminal passes through here.
+// The channel waits its turn in the port's queue, hands its request to the
+// port worker through the port record, and takes the status and payload
+// back once the worker has finished.
+#include <string.h>
+
+#include "engine/engine.h"
+#include "engine/worker.h"
+
+#include "core/trace.h"
+#include "platform/platform.h"
+#include "quiblink/quiblink.h"
+
+namespace quib {
+
+namespace {
+
+constexpr uint32_t kHeadPollMs = 10;
+
+int16_t NotOpen(uint16_t handle) {
+  char text[32];
+  plat::FormatText(text, sizeof text, "Handle = %d", handle);
+  MessageBox(text, "QUIBLINK.DLL");
+  return RC_NOT_OPEN;
+}
+
+// Waits until the channel's entry is the head of the port's queue; false when
+// limit_ms passed first.
+bool AwaitTurn(int16_t port, uint16_t handle, uint32_t limit_ms) {
+  uint32_t waited = 0;
+  while (!QueueIsAtHead(port, handle)) {
+    if (limit_ms != plat::kInfinite && waited >= limit_ms) return false;
+    plat::SleepMs(kHeadPollMs);
+    waited += kHeadPollMs;
+  }
+  return true;
+}
+
+void FillRecord(int16_t port, uint16_t handle, const RequestDescriptor &request,
+                const uint8_t *frame, bool stop) {
+  PortRecord &p = State.Ports[port];
+  p.CurrentHandle = static_cast<int16_t>(handle);
+  p.Decoder = request.Decoder;
+  p.Probe = request.Probe;
+  p.PayloadLength = 0;
+  memset(p.RxBuffer, 0, sizeof p.RxBuffer);
+  if (request.TxLength > 0) memcpy(p.TxBuffer, frame, request.TxLength);
+  p.TxLength = request.TxLength;
+  p.ReplyTimeout = request.ReplyTimeout;
+  p.ExpectedLength = request.ExpectedLength;
+  p.TxTime = TransmitTime(port, request.TxLength);
+  StopRequest[port] = stop;
+}
+
+enum HandOverResult { kNotWoken, kNoAnswer, kAnswered };
+
+// Hands the filled record to the worker and waits for its answer.
+HandOverResult HandOver(int16_t port, uint32_t limit_ms) {
+  if (!plat::SemaphoreRelease(PortSemaphore[port])) {
+    Trace("ReleaseSemaphore Failed\n");
+    return kNotWoken;
+  }
+  if (plat::SemaphoreWait(ReplySemaphore[port], limit_ms) != plat::kWaitSignaled) {
+    return kNoAnswer;
+  }
+  return kAnswered;
+}
+
+}  // namespace
+
+int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_t *frame,
+                        uint16_t *payload_length) {
+  if (payload_length != nullptr) *payload_length = 0;
+  Trace("Send Command\n");
+  HandleEntry &entry = State.Handles[handle];
+  if (entry.Port.load() == -1) return NotOpen(handle);
+  if (request.TxLength > kBufferSize || (request.TxLength > 0 && frame == nullptr)) {
+    return RC_BAD_ARGUMENT;
+  }
+
+  // One mark, tested and set at once, admits one call per channel: a second
+  // call never joins the queue, so it cannot disturb the first.
+  if (entry.Busy.exchange(1) != 0) {
+    Trace("Frame of Same Handle is Communicating\n");
+    return RC_CHANNEL_BUSY;
+  }
+  // The channel may have been closed between the look above and the mark.
+  if (entry.Port.load() == -1 || QueueAppend(handle) == 0) {
+    entry.Busy.store(0);
+    return NotOpen(handle);
+  }
+  const int16_t port = PortOfChannel(handle);
+  AwaitTurn(port, handle, plat::kInfinite);
+
+  FillRecord(port, handle, request, frame, false);
+  // Without the worker's answer the port record may be mid-exchange: its
+  // Status is no result of this call.
+  int16_t result = RC_TX_FAILED;
+  if (HandOver(port, plat::kInfinite) == kAnswered) {
+    const PortRecord &p = State.Ports[port];
+    result = p.Status;
+    uint16_t length = p.PayloadLength > 0 ? static_cast<uint16_t>(p.PayloadLength) : 0;
+    if (length > kBufferSize || result != RC_OK) length = 0;
+    if (length > 0 && request.OutputBuffer != nullptr) {
+      memcpy(request.OutputBuffer, p.PayloadBuffer, length);
+    }
+    if (payload_length != nullptr) *payload_length = length;
+  }
+
+  QueueRemoveHead(port);
+  entry.Busy.store(0);
+  return result;
+}
+
+bool StopPortWorker(uint16_t handle, uint32_t limit_ms) {
+  Trace("Send Command\n");
+  if (QueueAppend(handle) == 0) return false;
+  const int16_t port = PortOfChannel(handle);
+  if (!AwaitTurn(port, handle, limit_ms)) {
+    QueueRemoveEntry(port, handle);
+    return false;
+  }
+  const RequestDescriptor stop = {0, 0, ReplyTimeoutSeconds, nullptr, nullptr, nullptr};
+  FillRecord(port, handle, stop, nullptr, true);
+  bool answered = HandOver(port, limit_ms) == kAnswered;
+  QueueRemoveHead(port);
+  return answered;
+}
+
+}  // namespace quib
