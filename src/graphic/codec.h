@@ -1,0 +1,85 @@
+// Graphic terminal frame codec: request builders, the checksum, little-endian
+// field readers, and the reply decoder and length probes that the port worker
+// calls. No state, no trace lines.
+//
+// Request: FE, length lo, length hi, command, subcommand, continuation,
+// sequence, 0, data, checksum. Reply: the same with FF and the status byte in
+// place of the reserved byte. Length field = data bytes + 6; the checksum is
+// the low byte of the sum of every byte after the start byte.
+#pragma once
+
+#include <stdint.h>
+
+namespace quib {
+
+constexpr uint8_t kGraphicRequestStart = 0xFE;
+constexpr uint8_t kGraphicReplyStart = 0xFF;
+
+// Every graphic operation builds its request in a frame buffer of this size:
+// the longest frame, 1037 bytes, plus the zero byte behind it.
+constexpr int kGraphicFrameSize = 1040;
+constexpr uint16_t kGraphicMaxData = 1024;
+constexpr uint16_t kGraphicShortestFrame = 9;
+
+// Field offsets in a reply payload (the reply frame without its start byte
+// and checksum, as the transaction call hands it over).
+constexpr int kPayloadLength = 0;
+constexpr int kPayloadCommand = 2;
+constexpr int kPayloadSubcommand = 3;
+constexpr int kPayloadContinuation = 4;
+constexpr int kPayloadSequence = 5;
+constexpr int kPayloadStatus = 6;
+constexpr int kPayloadData = 7;
+constexpr uint16_t kPayloadHeaderSize = 7;
+
+// Builds a request of command codes 1, 2, 3, 4, 33, 49, 50, 82 and 113 and
+// reports the reply length it expects. Returns the frame length, or 0 (frame
+// and *expected untouched) for any other command code.
+uint16_t BuildGraphicRequest(uint8_t command, uint8_t subcommand, uint16_t group, uint8_t *frame,
+                             uint16_t *expected, uint8_t continuation);
+
+// Command 81: the password bytes as they are, behind their length.
+uint16_t BuildPasswordRequest(uint8_t length, const uint8_t *password, uint8_t *frame,
+                              uint16_t *expected);
+
+// Block write frames: install (command 18: option byte, count, data), grouped
+// block (subcommand 1: group, count, data) or plain block (count, data).
+// Returns 0 without writing anything when count exceeds 1024.
+uint16_t BuildDataRequest(uint8_t command, uint8_t subcommand, uint16_t field, uint16_t count,
+                          const uint8_t *data, uint8_t *frame, uint16_t *expected, uint8_t sequence,
+                          uint8_t continuation);
+
+// Stores the checksum over offsets 1 .. length_field + 1 and a zero byte
+// behind it; returns the frame length, length_field + 3.
+uint16_t GraphicChecksum(uint16_t length_field, uint8_t *frame);
+
+int16_t ReadLe16(const uint8_t *bytes);
+uint32_t ReadLe32(const uint8_t *bytes);
+
+// 0 when the first byte is the expected one; else *status = -20, returns 1.
+int CheckStartByte(uint8_t expected, const uint8_t *rx, uint16_t count, int16_t *status);
+// 0 when the last byte of the length-byte frame is its checksum; else
+// *status = -17, returns 1.
+int CheckReplyChecksum(const uint8_t *rx, int16_t length, int16_t *status);
+
+// Reply decoder: start byte, frame length, length field, checksum, in that
+// order. Copies the payload and returns length - 2, or sets *status and
+// returns 0.
+uint16_t DecodeGraphicReply(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                            int16_t *status);
+
+// Variable-length probe: once the length field is in, the reply is length
+// field + 3 bytes long. A length field below 6, or a reply that would not fit
+// the port's 1100-byte receive buffer, is refused with -30 at once rather than
+// left to run into the reply time-out.
+int16_t ProbeGraphicLength(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+
+// Fixed-length probe: checks the start byte only.
+int16_t ProbeGraphicStart(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+
+// True when a payload of payload_length bytes holds size bytes at offset.
+inline bool PayloadCovers(uint16_t payload_length, int offset, int size) {
+  return offset >= 0 && size >= 0 && offset + size <= payload_length;
+}
+
+}  // namespace quib
