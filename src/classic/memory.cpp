@@ -1,0 +1,158 @@
+// QUIB_Read and QUIB_Write: a run of panel memory moved in chunks, one
+// request frame and one transaction per chunk.
+#include "classic/codec.h"
+#include "core/state.h"
+#include "core/trace.h"
+#include "engine/engine.h"
+#include "quiblink/quiblink.h"
+
+namespace quib {
+namespace {
+
+constexpr uint16_t kReadChunk = 64;
+constexpr uint16_t kWriteChunk = 32;
+constexpr uint16_t kReadFrameSize = 14;
+constexpr uint16_t kWriteFrameSize = 84;  // the preamble block's frame is the longest
+
+// Model-3 panels have a hole of eight wire addresses after logical address
+// 3959: everything from 3960 on sits 8 higher, and no request spans the hole.
+constexpr int64_t kGapStart = 3960;
+constexpr int64_t kGapSize = 8;
+
+// Written below address 0 before a model-3 panel's memory is rewritten from
+// its start; the panel takes it as the header of new screen data.
+constexpr int32_t kPreambleAddress = -36;
+constexpr uint8_t kPreamble[36] = {'t', 'h', 'e', 's', 'e', ' ', 'a', 'r', 'e',  ' ',  't',  'h',
+                                   'e', ' ', 's', 'c', 'r', 'e', 'e', 'n', ' ',  'd',  'a',  't',
+                                   'a', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0x00, 0x18, 0x10, 0x00};
+
+uint16_t ModelOfChannel(uint16_t handle) {
+  return State.Ports[PortOfChannel(handle)].ModelCode;
+}
+
+// One chunk of a transfer: at most limit bytes, cut at the address gap, and
+// the address its request carries.
+struct Chunk {
+  uint16_t Count;
+  int32_t RequestAddress;
+};
+
+Chunk NextChunk(uint16_t model, int64_t logical, uint16_t remaining, uint16_t limit) {
+  Chunk chunk{remaining < limit ? remaining : limit, 0};
+  int64_t request = logical;
+  if (model == kClassicModelWord) {
+    if (logical >= kGapStart) {
+      request = logical + kGapSize;
+    } else if (logical + chunk.Count >= kGapStart) {
+      chunk.Count = static_cast<uint16_t>(kGapStart - logical);
+    }
+  }
+  // The wire keeps only the low digits of an address, so wrapping is harmless.
+  chunk.RequestAddress = static_cast<int32_t>(static_cast<uint32_t>(request));
+  return chunk;
+}
+
+// A model-3 panel moves whole words: an odd count, or an odd start below the
+// gap that the cut at the gap would split into two odd chunks, cannot travel.
+// Checked before the first exchange so that such a transfer is refused whole.
+bool SplitsWord(uint16_t model, int32_t address, uint16_t count) {
+  if (model != kClassicModelWord) return false;
+  if (count % 2 != 0) return true;
+  const int64_t start = address;
+  return start < kGapStart && start + count > kGapStart && (kGapStart - start) % 2 != 0;
+}
+
+int16_t SendWrite(uint16_t handle, const uint8_t *frame, uint16_t length, uint16_t expected) {
+  RequestDescriptor request{
+      length, expected, ReplyTimeoutSeconds, DecodeClassicWrite, ProbeClassicWrite, nullptr};
+  return TransactionCall(handle, request, frame);
+}
+
+int16_t WritePreamble(uint16_t handle) {
+  Trace("ENTER!!\n");
+  uint8_t frame[kWriteFrameSize];
+  uint16_t expected = 0;
+  const uint16_t length =
+      BuildClassicWrite(handle, kPreambleAddress, sizeof kPreamble, kPreamble, frame, &expected);
+  if (length == 0) return RC_BAD_ARGUMENT;
+  Trace("ENTER PART2!!\n");
+  return SendWrite(handle, frame, length, expected);
+}
+
+}  // namespace
+}  // namespace quib
+
+using namespace quib;
+
+extern "C" {
+
+QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t address,
+                                     uint8_t *buffer, uint16_t count) {
+  Trace("READ command\n");
+  if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
+  if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  if (count == 0 || buffer == nullptr) return RC_BAD_ARGUMENT;
+  const uint16_t model = ModelOfChannel(handle);
+  if (model != kClassicModelWord && area > kClassicMaxArea) return RC_BAD_ARGUMENT;
+  if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
+
+  uint16_t remaining = count;
+  int64_t logical = address;
+  uint8_t *position = buffer;
+  for (;;) {
+    const Chunk chunk = NextChunk(model, logical, remaining, kReadChunk);
+    uint8_t frame[kReadFrameSize];
+    uint16_t expected = 0;
+    const uint16_t length =
+        BuildClassicRead(handle, area, chunk.RequestAddress, chunk.Count, frame, &expected);
+    if (length == 0) return RC_BAD_ARGUMENT;
+    RequestDescriptor request{length,           expected, ReplyTimeoutSeconds, DecodeClassicRead,
+                              ProbeClassicRead, position};
+    uint16_t received = 0;
+    const int16_t status = TransactionCall(handle, request, frame, &received);
+    if (status != RC_OK) return status;
+    // A good reply always brings the whole chunk; anything less would leave
+    // a hole in the caller's buffer behind a success.
+    if (received != chunk.Count) return RC_INCOMPLETE;
+    position += chunk.Count;
+    logical += chunk.Count;
+    remaining = static_cast<uint16_t>(remaining - chunk.Count);
+    if (remaining == 0) return RC_OK;
+  }
+}
+
+QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,
+                                      uint16_t count, const uint8_t *data) {
+  Trace("WRITE command\n");
+  if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
+  if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  if (count == 0 || data == nullptr) return RC_BAD_ARGUMENT;
+  if (area != 0) return RC_BAD_ARGUMENT;
+  const uint16_t model = ModelOfChannel(handle);
+  if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
+
+  if (model == kClassicModelWord && address == 0) {
+    const int16_t status = WritePreamble(handle);
+    if (status != RC_OK) return status;
+  }
+  uint16_t remaining = count;
+  int64_t logical = address;
+  const uint8_t *position = data;
+  for (;;) {
+    const Chunk chunk = NextChunk(model, logical, remaining, kWriteChunk);
+    uint8_t frame[kWriteFrameSize];
+    uint16_t expected = 0;
+    const uint16_t length =
+        BuildClassicWrite(handle, chunk.RequestAddress, chunk.Count, position, frame, &expected);
+    if (length == 0) return RC_BAD_ARGUMENT;
+    DumpFrame(frame);
+    const int16_t status = SendWrite(handle, frame, length, expected);
+    if (status != RC_OK) return status;
+    position += chunk.Count;
+    logical += chunk.Count;
+    remaining = static_cast<uint16_t>(remaining - chunk.Count);
+    if (remaining == 0) return RC_OK;
+  }
+}
+
+}  // extern "C"
