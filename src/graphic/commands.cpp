@@ -1,0 +1,119 @@
+// Control commands of the graphic terminals, and the single-frame routine
+// that the control and query exports share.
+#include "graphic/commands.h"
+
+#include "core/state.h"
+#include "core/trace.h"
+#include "graphic/codec.h"
+#include "graphic/exchange.h"
+#include "quiblink/quiblink.h"
+
+namespace quib {
+
+int16_t SendGraphicCommand(uint16_t handle, uint8_t command, uint8_t subcommand, bool outputs_given,
+                           uint8_t *reply, uint16_t *payload_length) {
+  Trace("OFFLINE command\n");
+  int16_t rc = CheckGraphicChannel(handle);
+  if (rc != RC_OK) return rc;
+  if (!outputs_given) return RC_BAD_ARGUMENT;
+
+  uint8_t frame[kGraphicFrameSize];
+  uint16_t expected = 0;
+  const uint16_t length = BuildGraphicRequest(command, subcommand, 0, frame, &expected, 0);
+  if (length == 0) return RC_BAD_ARGUMENT;
+  const bool project_info = command == 49 && subcommand == 0x43;
+  rc = ExchangeGraphicFrame(handle, frame, length, expected,
+                            project_info ? ProbeGraphicLength : ProbeGraphicStart, reply,
+                            payload_length);
+  if (rc != RC_OK) return rc;
+
+  if (!PayloadCovers(*payload_length, 0, kPayloadHeaderSize)) return RC_BAD_LENGTH;
+  if (reply[kPayloadCommand] != command || reply[kPayloadSubcommand] != subcommand) {
+    return RC_BAD_ECHO;
+  }
+  if (reply[kPayloadContinuation] != 0 || reply[kPayloadSequence] != 0) return RC_SEQUENCE;
+  return RC_OK;
+}
+
+namespace {
+
+int16_t ControlCommand(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t *status) {
+  uint8_t reply[kBufferSize];
+  uint16_t payload_length = 0;
+  const int16_t rc =
+      SendGraphicCommand(handle, command, subcommand, status != nullptr, reply, &payload_length);
+  if (rc != RC_OK) return rc;
+  return StoreTerminalStatus(reply, status);
+}
+
+}  // namespace
+
+}  // namespace quib
+
+using namespace quib;
+
+int16_t QUIB_CALL XQUIB_Offline(uint16_t handle, uint16_t *status) {
+  return ControlCommand(handle, 1, 1, status);
+}
+
+int16_t QUIB_CALL XQUIB_SWReset(uint16_t handle, uint16_t *status) {
+  return ControlCommand(handle, 2, 1, status);
+}
+
+int16_t QUIB_CALL XQUIB_Reset(uint16_t handle, uint16_t *status) {
+  return ControlCommand(handle, 3, 1, status);
+}
+
+int16_t QUIB_CALL XQUIB_Break(uint16_t handle, uint16_t *status) {
+  return ControlCommand(handle, 4, 0, status);
+}
+
+int16_t QUIB_CALL XQUIB_DelUserData(uint16_t handle, uint16_t *status) {
+  return ControlCommand(handle, 50, 0x21, status);
+}
+
+int16_t QUIB_CALL XQUIB_BrateChange(uint16_t handle, uint16_t code, uint16_t *status) {
+  const uint8_t rate = static_cast<uint8_t>(code & 0xFF);
+  if (rate < 0x81 || rate > 0x83) return RC_BAD_ARGUMENT;
+  return ControlCommand(handle, 113, rate, status);
+}
+
+int16_t QUIB_CALL XQUIB_CheckPassword(uint16_t handle, const uint8_t *password, uint16_t length,
+                                      uint16_t *status) {
+  Trace("PASSWORD command\n");
+  int16_t rc = CheckGraphicChannel(handle);
+  if (rc != RC_OK) return rc;
+  const uint8_t count = static_cast<uint8_t>(length & 0xFF);
+  if (status == nullptr || (count > 0 && password == nullptr)) return RC_BAD_ARGUMENT;
+
+  uint8_t frame[kGraphicFrameSize];
+  uint8_t reply[kBufferSize];
+  uint16_t expected = 0;
+  uint16_t payload_length = 0;
+  const uint16_t frame_length = BuildPasswordRequest(count, password, frame, &expected);
+  rc = ExchangeGraphicFrame(handle, frame, frame_length, expected, ProbeGraphicStart, reply,
+                            &payload_length);
+  if (rc != RC_OK) return rc;
+
+  if (!PayloadCovers(payload_length, 0, kPayloadHeaderSize)) return RC_BAD_LENGTH;
+  if (reply[kPayloadCommand] != 81 || reply[kPayloadSubcommand] != 0) return RC_BAD_ECHO;
+  if (reply[kPayloadContinuation] != 0 || reply[kPayloadSequence] != 0) return RC_SEQUENCE;
+  return StoreTerminalStatus(reply, status);
+}
+
+int16_t QUIB_CALL XQUIB_Start(uint16_t handle) {
+  Trace("READAll command\n");
+  int16_t rc = CheckGraphicChannel(handle);
+  if (rc != RC_OK) return rc;
+
+  uint8_t frame[kGraphicFrameSize];
+  uint8_t reply[kBufferSize];
+  uint16_t expected = 0;
+  uint16_t payload_length = 0;
+  const uint16_t length = BuildGraphicRequest(1, 1, 0, frame, &expected, 0);
+  if (length == 0) return RC_BAD_ARGUMENT;
+  DumpFrame(frame);
+  // Same frame as the offline command, but nothing is awaited: the exchange
+  // ends once the frame has left the line.
+  return ExchangeGraphicFrame(handle, frame, length, 0, ProbeGraphicStart, reply, &payload_length);
+}

@@ -1,0 +1,34 @@
+#include "graphic/exchange.h"
+
+#include "engine/engine.h"
+#include "graphic/codec.h"
+#include "quiblink/quiblink.h"
+
+namespace quib {
+
+int16_t CheckGraphicChannel(uint16_t handle) {
+  if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
+  if (State.Handles[handle].Port.load() == -1) return RC_NOT_OPEN;
+  return RC_OK;
+}
+
+int16_t ExchangeGraphicFrame(uint16_t handle, const uint8_t *frame, uint16_t frame_length,
+                             uint16_t expected_length, LengthProbe probe, uint8_t *reply,
+                             uint16_t *payload_length) {
+  RequestDescriptor request{};
+  request.TxLength = frame_length;
+  request.ExpectedLength = expected_length;
+  request.ReplyTimeout = ReplyTimeoutSeconds;
+  request.Decoder = DecodeGraphicReply;
+  request.Probe = probe;
+  request.OutputBuffer = reply;
+  *payload_length = 0;
+  return TransactionCall(handle, request, frame, payload_length);
+}
+
+int16_t StoreTerminalStatus(const uint8_t *reply, uint16_t *status) {
+  *status = reply[kPayloadStatus];
+  return reply[kPayloadStatus] == 0 ? RC_OK : RC_TERMINAL_ERROR;
+}
+
+}  // namespace quib

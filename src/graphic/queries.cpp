@@ -1,0 +1,118 @@
+// Query commands of the graphic terminals: memory data, operating-system
+// information, project information and terminal type. Values pass through
+// as the terminal sends them.
+#include <string.h>
+
+#include "core/state.h"
+#include "graphic/codec.h"
+#include "graphic/commands.h"
+#include "graphic/exchange.h"
+#include "quiblink/quiblink.h"
+
+namespace quib {
+namespace {
+
+constexpr uint8_t kQuery = 49;
+constexpr uint8_t kOsEntryKind = 0x61;
+constexpr int16_t kMalformedOsInfo = RC_BAD_PORT;  // -33
+
+// Payload offsets of the query replies.
+constexpr int kMemValues = kPayloadData;  // three 16-bit values
+constexpr int kOsCount = kPayloadData;
+constexpr int kOsEntry1 = kPayloadData + 1;  // kind, flag, 32-bit value
+constexpr int kOsEntry2 = kPayloadData + 7;
+constexpr int kOsEnd = kPayloadData + 13;
+constexpr int kProjValue1 = kPayloadData;
+constexpr int kProjValue2 = kPayloadData + 4;
+constexpr int kProjNameLength = kPayloadData + 8;
+constexpr int kProjName = kPayloadData + 9;
+constexpr int kTypeByte = kPayloadData;
+
+// Runs a query up to the terminal status: the routine, then the status byte.
+int16_t Query(uint16_t handle, uint8_t command, uint8_t subcommand, bool outputs_given,
+              uint8_t *reply, uint16_t *payload_length, uint16_t *status) {
+  const int16_t rc =
+      SendGraphicCommand(handle, command, subcommand, outputs_given, reply, payload_length);
+  if (rc != RC_OK) return rc;
+  return StoreTerminalStatus(reply, status);
+}
+
+}  // namespace
+}  // namespace quib
+
+using namespace quib;
+
+int16_t QUIB_CALL XQUIB_GetMemData(uint16_t handle, int32_t *value1, int32_t *value2,
+                                   int32_t *value3, uint16_t *status) {
+  uint8_t reply[kBufferSize];
+  uint16_t got = 0;
+  const bool outputs = value1 && value2 && value3 && status;
+  const int16_t rc = Query(handle, kQuery, 0x41, outputs, reply, &got, status);
+  if (rc != RC_OK) return rc;
+  if (!PayloadCovers(got, kMemValues, 6)) return RC_BAD_LENGTH;
+  *value1 = ReadLe16(reply + kMemValues);
+  *value2 = ReadLe16(reply + kMemValues + 2);
+  *value3 = ReadLe16(reply + kMemValues + 4);
+  return RC_OK;
+}
+
+int16_t QUIB_CALL XQUIB_GetOsInfo(uint16_t handle, uint32_t *first, uint32_t *second,
+                                  uint16_t *status) {
+  uint8_t reply[kBufferSize];
+  uint16_t got = 0;
+  const int16_t rc = Query(handle, kQuery, 0x42, first && second && status, reply, &got, status);
+  if (rc != RC_OK) return rc;
+  if (!PayloadCovers(got, kOsCount, kOsEnd - kOsCount)) return RC_BAD_LENGTH;
+  if (reply[kOsCount] != 2 || reply[kOsEntry1] != kOsEntryKind ||
+      reply[kOsEntry2] != kOsEntryKind) {
+    return kMalformedOsInfo;
+  }
+  const uint8_t flag1 = reply[kOsEntry1 + 1];
+  const uint8_t flag2 = reply[kOsEntry2 + 1];
+  const uint32_t value1 = ReadLe32(reply + kOsEntry1 + 2);
+  const uint32_t value2 = ReadLe32(reply + kOsEntry2 + 2);
+  if (flag1 == 0x00 && flag2 == 0x80) {
+    *first = value1;
+    *second = value2;
+  } else if (flag1 == 0x80 && flag2 == 0x00) {
+    *first = value2;
+    *second = value1;
+  } else {
+    return kMalformedOsInfo;
+  }
+  return RC_OK;
+}
+
+int16_t QUIB_CALL XQUIB_GetProjInfo(uint16_t handle, uint32_t *value1, uint32_t *value2,
+                                    uint8_t *name, uint16_t *name_length, uint16_t *status) {
+  uint8_t reply[kBufferSize];
+  uint16_t got = 0;
+  const bool outputs = value1 && value2 && name && name_length && status;
+  const int16_t rc = Query(handle, kQuery, 0x43, outputs, reply, &got, status);
+  if (rc != RC_OK) return rc;
+  if (!PayloadCovers(got, kPayloadData, kProjName - kPayloadData)) return RC_BAD_LENGTH;
+  const uint8_t n = reply[kProjNameLength];
+  // Only the low byte of the length field is compared, so a name longer than
+  // 240 bytes never matches.
+  if ((ReadLe16(reply + kPayloadLength) & 0xFF) != n + 15) return RC_BAD_PROJECT_INFO;
+  if (!PayloadCovers(got, kProjName, n)) return RC_BAD_LENGTH;
+  *value1 = ReadLe32(reply + kProjValue1);
+  *value2 = ReadLe32(reply + kProjValue2);
+  *name_length = n;
+  if (n == 0) {
+    name[0] = 0;
+  } else {
+    memcpy(name, reply + kProjName, n);
+  }
+  return RC_OK;
+}
+
+int16_t QUIB_CALL XQUIB_GetKEWType(uint16_t handle, uint32_t *type, uint16_t *status) {
+  uint8_t reply[kBufferSize];
+  uint16_t got = 0;
+  const int16_t rc = Query(handle, 82, 1, type && status, reply, &got, status);
+  if (rc != RC_OK) return rc;
+  if (!PayloadCovers(got, kTypeByte, 1)) return RC_BAD_LENGTH;
+  *type = reply[kTypeByte];
+  return RC_OK;
+}
