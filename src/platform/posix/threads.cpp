@@ -1,0 +1,303 @@
+// Threads and semaphores on pthreads, in fixed tables.
+//
+// A thread slot lives until its handle is closed and its body has returned,
+// in either order. Semaphores, named or not, are objects of this process: a
+// name only lets a second create in the process open the same object, as
+// CreateSemaphoreA does. Nothing is shared with other processes, so no other
+// process can stall this one through a semaphore.
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace {
+
+// A condition variable on the monotonic clock, so that waits with a time
+// limit do not stretch or shrink when the wall clock is set.
+void InitMonotonicCond(pthread_cond_t *cond) {
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  pthread_cond_init(cond, &attr);
+  pthread_condattr_destroy(&attr);
+}
+
+timespec DeadlineAfter(uint32_t ms) {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  t.tv_sec += ms / 1000;
+  t.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
+  if (t.tv_nsec >= 1000000000L) {
+    t.tv_sec += 1;
+    t.tv_nsec -= 1000000000L;
+  }
+  return t;
+}
+
+// Waits on cond until *ready or the time is up; mutex held on entry and exit.
+bool WaitUntil(pthread_cond_t *cond, pthread_mutex_t *mutex, uint32_t ms, bool (*ready)(void *),
+               void *arg) {
+  if (ms == kInfinite) {
+    while (!ready(arg)) pthread_cond_wait(cond, mutex);
+    return true;
+  }
+  timespec deadline = DeadlineAfter(ms);
+  while (!ready(arg)) {
+    if (pthread_cond_timedwait(cond, mutex, &deadline) == ETIMEDOUT) return ready(arg);
+  }
+  return true;
+}
+
+// ---- Threads ---------------------------------------------------------------
+
+// Ten port workers and room for the tools and tests.
+constexpr int kThreadSlots = 32;
+constexpr Handle kThreadBase = 0x7100;
+
+struct ThreadSlot {
+  bool used;
+  bool handle_open;
+  bool started;  // the body published its thread id
+  bool done;
+  pthread_t thread;
+  ThreadBody body;
+  void *arg;
+  uint32_t id;
+  uint32_t exit_code;
+  pthread_cond_t changed;
+};
+
+ThreadSlot threads[kThreadSlots];
+pthread_mutex_t threads_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_once_t threads_once = PTHREAD_ONCE_INIT;
+
+void InitThreadTable() {
+  for (ThreadSlot &slot : threads) InitMonotonicCond(&slot.changed);
+}
+
+ThreadSlot *FindThread(Handle thread) {
+  if (thread < kThreadBase || thread >= kThreadBase + kThreadSlots) return nullptr;
+  ThreadSlot *slot = &threads[thread - kThreadBase];
+  return slot->used && slot->handle_open ? slot : nullptr;
+}
+
+void *ThreadStart(void *param) {
+  ThreadSlot *slot = static_cast<ThreadSlot *>(param);
+  pthread_mutex_lock(&threads_lock);
+  slot->id = static_cast<uint32_t>(syscall(SYS_gettid));
+  slot->started = true;
+  ThreadBody body = slot->body;
+  void *arg = slot->arg;
+  pthread_cond_broadcast(&slot->changed);
+  pthread_mutex_unlock(&threads_lock);
+
+  uint32_t code = body(arg);
+
+  pthread_mutex_lock(&threads_lock);
+  slot->exit_code = code;
+  slot->done = true;
+  pthread_cond_broadcast(&slot->changed);
+  // The handle was closed while the body ran: the thread was detached then,
+  // and frees its own slot.
+  if (!slot->handle_open) slot->used = false;
+  pthread_mutex_unlock(&threads_lock);
+  return nullptr;
+}
+
+bool ThreadStarted(void *slot) {
+  return static_cast<ThreadSlot *>(slot)->started;
+}
+bool ThreadDone(void *slot) {
+  return static_cast<ThreadSlot *>(slot)->done;
+}
+
+// ---- Semaphores ------------------------------------------------------------
+
+// "QsemaI", "PLCmodel", the queue lock, two per port, and spare.
+constexpr int kSemaphoreSlots = 40;
+constexpr Handle kSemaphoreBase = 0x3100;
+constexpr size_t kNameSize = 32;
+
+struct SemaphoreSlot {
+  bool used;
+  int32_t refs;     // handles open on the object
+  int32_t waiters;  // threads inside a wait
+  int32_t count;
+  int32_t maximum;
+  char name[kNameSize];  // empty: unnamed, or no longer reachable by name
+  pthread_cond_t changed;
+};
+
+SemaphoreSlot semaphores[kSemaphoreSlots];
+pthread_mutex_t semaphores_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_once_t semaphores_once = PTHREAD_ONCE_INIT;
+
+void InitSemaphoreTable() {
+  for (SemaphoreSlot &slot : semaphores) InitMonotonicCond(&slot.changed);
+}
+
+// Caller holds semaphores_lock.
+SemaphoreSlot *FindSemaphore(Handle sem) {
+  if (sem < kSemaphoreBase || sem >= kSemaphoreBase + kSemaphoreSlots) return nullptr;
+  SemaphoreSlot *slot = &semaphores[sem - kSemaphoreBase];
+  return slot->used && slot->refs > 0 ? slot : nullptr;
+}
+
+bool SemaphoreAvailable(void *slot) {
+  return static_cast<SemaphoreSlot *>(slot)->count > 0;
+}
+
+}  // namespace
+
+Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
+  if (body == nullptr) return 0;
+  pthread_once(&threads_once, InitThreadTable);
+  pthread_mutex_lock(&threads_lock);
+  int index = 0;
+  while (index < kThreadSlots && threads[index].used) ++index;
+  if (index == kThreadSlots) {
+    pthread_mutex_unlock(&threads_lock);
+    return 0;
+  }
+  ThreadSlot *slot = &threads[index];
+  slot->used = true;
+  slot->handle_open = true;
+  slot->started = false;
+  slot->done = false;
+  slot->body = body;
+  slot->arg = arg;
+  slot->id = 0;
+  slot->exit_code = kStillActive;
+  if (pthread_create(&slot->thread, nullptr, ThreadStart, slot) != 0) {
+    slot->used = false;
+    pthread_mutex_unlock(&threads_lock);
+    return 0;
+  }
+  // The id is the kernel's thread id, known once the thread runs.
+  WaitUntil(&slot->changed, &threads_lock, kInfinite, ThreadStarted, slot);
+  if (thread_id != nullptr) *thread_id = slot->id;
+  pthread_mutex_unlock(&threads_lock);
+  return kThreadBase + index;
+}
+
+bool ThreadExitCode(Handle thread, uint32_t *code) {
+  pthread_mutex_lock(&threads_lock);
+  ThreadSlot *slot = FindThread(thread);
+  if (slot != nullptr && code != nullptr) *code = slot->exit_code;
+  pthread_mutex_unlock(&threads_lock);
+  return slot != nullptr && code != nullptr;
+}
+
+WaitResult ThreadWait(Handle thread, uint32_t ms) {
+  pthread_mutex_lock(&threads_lock);
+  ThreadSlot *slot = FindThread(thread);
+  WaitResult result = kWaitFailed;
+  if (slot != nullptr) {
+    result = WaitUntil(&slot->changed, &threads_lock, ms, ThreadDone, slot) ? kWaitSignaled
+                                                                            : kWaitTimeout;
+  }
+  pthread_mutex_unlock(&threads_lock);
+  return result;
+}
+
+void ThreadClose(Handle thread) {
+  pthread_mutex_lock(&threads_lock);
+  ThreadSlot *slot = FindThread(thread);
+  if (slot == nullptr) {
+    pthread_mutex_unlock(&threads_lock);
+    return;
+  }
+  slot->handle_open = false;
+  pthread_t id = slot->thread;
+  bool done = slot->done;
+  if (!done) pthread_detach(id);
+  pthread_mutex_unlock(&threads_lock);
+  if (done) {
+    // The body has returned; joining waits out only the last few
+    // instructions, so that no thread is left inside the library when it is
+    // unloaded after the last close.
+    pthread_join(id, nullptr);
+    pthread_mutex_lock(&threads_lock);
+    slot->used = false;
+    pthread_mutex_unlock(&threads_lock);
+  }
+}
+
+Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
+  if (maximum <= 0 || initial < 0 || initial > maximum) return 0;
+  if (name != nullptr && strlen(name) >= kNameSize) return 0;
+  pthread_once(&semaphores_once, InitSemaphoreTable);
+  pthread_mutex_lock(&semaphores_lock);
+  Handle result = 0;
+  if (name != nullptr && name[0] != '\0') {
+    for (int i = 0; i < kSemaphoreSlots && result == 0; ++i) {
+      SemaphoreSlot &slot = semaphores[i];
+      if (slot.used && slot.refs > 0 && strcmp(slot.name, name) == 0) {
+        ++slot.refs;  // the existing object; initial and maximum are not used
+        result = kSemaphoreBase + i;
+      }
+    }
+  }
+  for (int i = 0; i < kSemaphoreSlots && result == 0; ++i) {
+    SemaphoreSlot &slot = semaphores[i];
+    if (slot.used) continue;
+    slot.used = true;
+    slot.refs = 1;
+    slot.waiters = 0;
+    slot.count = initial;
+    slot.maximum = maximum;
+    slot.name[0] = '\0';
+    if (name != nullptr) strcpy(slot.name, name);
+    result = kSemaphoreBase + i;
+  }
+  pthread_mutex_unlock(&semaphores_lock);
+  return result;
+}
+
+bool SemaphoreRelease(Handle sem) {
+  pthread_mutex_lock(&semaphores_lock);
+  SemaphoreSlot *slot = FindSemaphore(sem);
+  bool ok = slot != nullptr && slot->count < slot->maximum;
+  if (ok) {
+    ++slot->count;
+    pthread_cond_signal(&slot->changed);
+  }
+  pthread_mutex_unlock(&semaphores_lock);
+  return ok;
+}
+
+WaitResult SemaphoreWait(Handle sem, uint32_t ms) {
+  pthread_mutex_lock(&semaphores_lock);
+  SemaphoreSlot *slot = FindSemaphore(sem);
+  WaitResult result = kWaitFailed;
+  if (slot != nullptr) {
+    ++slot->waiters;
+    result = WaitUntil(&slot->changed, &semaphores_lock, ms, SemaphoreAvailable, slot)
+                 ? kWaitSignaled
+                 : kWaitTimeout;
+    if (result == kWaitSignaled) --slot->count;
+    // The last handle may have been closed meanwhile; the last waiter out
+    // frees the object.
+    if (--slot->waiters == 0 && slot->refs == 0) slot->used = false;
+  }
+  pthread_mutex_unlock(&semaphores_lock);
+  return result;
+}
+
+void SemaphoreClose(Handle sem) {
+  pthread_mutex_lock(&semaphores_lock);
+  SemaphoreSlot *slot = FindSemaphore(sem);
+  if (slot != nullptr && --slot->refs == 0) {
+    slot->name[0] = '\0';  // a later create of the name makes a new object
+    if (slot->waiters == 0) slot->used = false;
+  }
+  pthread_mutex_unlock(&semaphores_lock);
+}
+
+}  // namespace plat
