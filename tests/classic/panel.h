@@ -5,14 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_line.h"
-
 namespace panel {
+
+using Frame = std::vector<uint8_t>;
 
 inline constexpr uint8_t STX = 0x02, ETX = 0x03, ACK = 0x06, NAK = 0x15;
 
@@ -27,8 +28,8 @@ inline std::string HexOf(const std::vector<uint8_t> &bytes) {
 }
 
 // STX, text, ETX, and the two checksum digits of text plus ETX.
-inline fake::Bytes Framed(const std::string &text) {
-  fake::Bytes frame{STX};
+inline Frame Framed(const std::string &text) {
+  Frame frame{STX};
   unsigned sum = ETX;
   for (char c : text) {
     frame.push_back(static_cast<uint8_t>(c));
@@ -42,13 +43,13 @@ inline fake::Bytes Framed(const std::string &text) {
   return frame;
 }
 
-inline fake::Bytes Bytes(std::initializer_list<int> values) {
-  fake::Bytes out;
+inline Frame Bytes(std::initializer_list<int> values) {
+  Frame out;
   for (int v : values) out.push_back(static_cast<uint8_t>(v));
   return out;
 }
 
-inline std::string Text(const fake::Bytes &bytes, size_t from, size_t count) {
+inline std::string Text(const Frame &bytes, size_t from, size_t count) {
   return std::string(bytes.begin() + from, bytes.begin() + from + count);
 }
 
@@ -72,7 +73,7 @@ struct Request {
 
 // Parses a request frame of either addressing scheme; records a test failure
 // for anything malformed, including a wrong checksum.
-inline Request Parse(const fake::Bytes &frame) {
+inline Request Parse(const Frame &frame) {
   Request r{};
   if (frame.size() < 11 || frame[0] != STX) {
     ADD_FAILURE() << "not a classic request, " << frame.size() << " bytes";
@@ -115,7 +116,7 @@ struct Memory {
   }
 
   // The reply of a healthy panel to one request frame.
-  fake::Bytes Answer(const fake::Bytes &frame) {
+  Frame Answer(const Frame &frame) {
     Request r = Parse(frame);
     Requests.push_back(r);
     const bool word = frame.size() > 1 && (frame[1] == '0' || frame[1] == '1');
