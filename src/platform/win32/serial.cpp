@@ -1,0 +1,167 @@
+// Serial devices on the Win32 communications API. The handle is opened
+// without overlapped I/O: the port worker is the only thread that uses it, and
+// its reads return at once because of the time-outs it programs.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+
+HANDLE Native(Handle dev) {
+  return reinterpret_cast<HANDLE>(dev);
+}
+
+}  // namespace
+
+Handle DeviceOpen(const char *name) {
+  HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return kInvalid;
+  return reinterpret_cast<Handle>(h);
+}
+
+bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
+  return SetupComm(Native(dev), in_size, out_size) != 0;
+}
+
+bool DeviceGetLine(Handle dev, LineSettings *settings) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(Native(dev), &dcb)) return false;
+  settings->BaudRate = dcb.BaudRate;
+  settings->ByteSize = dcb.ByteSize;
+  settings->Parity = dcb.Parity;
+  settings->StopBits = dcb.StopBits;
+  settings->Binary = dcb.fBinary;
+  settings->ParityCheck = dcb.fParity;
+  settings->OutxCtsFlow = dcb.fOutxCtsFlow;
+  settings->OutxDsrFlow = dcb.fOutxDsrFlow;
+  settings->DsrSensitivity = dcb.fDsrSensitivity;
+  settings->TxContinueOnXoff = dcb.fTXContinueOnXoff;
+  settings->OutX = dcb.fOutX;
+  settings->InX = dcb.fInX;
+  settings->ErrorChar = dcb.fErrorChar;
+  settings->Null = dcb.fNull;
+  settings->RtsControl = static_cast<uint8_t>(dcb.fRtsControl);
+  settings->DtrControl = static_cast<uint8_t>(dcb.fDtrControl);
+  settings->AbortOnError = dcb.fAbortOnError;
+  return true;
+}
+
+// The DCB fields that LineSettings does not carry (XON/XOFF limits and
+// characters, the error, end-of-file and event characters) keep the device's
+// values: the device's state is read first and only our fields are replaced.
+bool DeviceSetLine(Handle dev, const LineSettings *settings) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof(dcb);
+  GetCommState(Native(dev), &dcb);
+  dcb.DCBlength = sizeof(dcb);
+  dcb.BaudRate = settings->BaudRate;
+  dcb.ByteSize = settings->ByteSize;
+  dcb.Parity = settings->Parity;
+  dcb.StopBits = settings->StopBits;
+  dcb.fBinary = settings->Binary;
+  dcb.fParity = settings->ParityCheck;
+  dcb.fOutxCtsFlow = settings->OutxCtsFlow;
+  dcb.fOutxDsrFlow = settings->OutxDsrFlow;
+  dcb.fDsrSensitivity = settings->DsrSensitivity;
+  dcb.fTXContinueOnXoff = settings->TxContinueOnXoff;
+  dcb.fOutX = settings->OutX;
+  dcb.fInX = settings->InX;
+  dcb.fErrorChar = settings->ErrorChar;
+  dcb.fNull = settings->Null;
+  dcb.fRtsControl = settings->RtsControl;
+  dcb.fDtrControl = settings->DtrControl;
+  dcb.fAbortOnError = settings->AbortOnError;
+  return SetCommState(Native(dev), &dcb) != 0;
+}
+
+bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
+  COMMTIMEOUTS t = {};
+  t.ReadIntervalTimeout = timeouts->ReadInterval;
+  t.ReadTotalTimeoutMultiplier = timeouts->ReadTotalMultiplier;
+  t.ReadTotalTimeoutConstant = timeouts->ReadTotalConstant;
+  t.WriteTotalTimeoutMultiplier = timeouts->WriteTotalMultiplier;
+  t.WriteTotalTimeoutConstant = timeouts->WriteTotalConstant;
+  return SetCommTimeouts(Native(dev), &t) != 0;
+}
+
+bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
+  DWORD n = 0;
+  BOOL ok = ReadFile(Native(dev), buffer, want, &n, nullptr);
+  *got = ok ? n : 0;
+  return ok != 0;
+}
+
+// A synchronous write without time-out normally takes the whole buffer at
+// once; should a driver accept only part of it, the rest follows, and a write
+// that moves nothing ends the attempt.
+bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written) {
+  const char *p = static_cast<const char *>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    DWORD n = 0;
+    if (!WriteFile(Native(dev), p + done, length - done, &n, nullptr) || n == 0) break;
+    done += n;
+  }
+  *written = done;
+  return done == length;
+}
+
+bool DeviceLineStatus(Handle dev, LineStatus *status) {
+  DWORD errors = 0;
+  COMSTAT stat = {};
+  if (!ClearCommError(Native(dev), &errors, &stat)) return false;
+  status->Errors = errors;
+  status->HoldFlags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) |
+                      (stat.fRlsdHold ? 0x04u : 0u) | (stat.fXoffHold ? 0x08u : 0u) |
+                      (stat.fXoffSent ? 0x10u : 0u);
+  status->InQueue = stat.cbInQue;
+  status->OutQueue = stat.cbOutQue;
+  return true;
+}
+
+bool DevicePurge(Handle dev) {
+  return PurgeComm(Native(dev), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
+}
+
+ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
+  DWORD status = 0;
+  if (GetCommModemStatus(Native(dev), &status)) {
+    *bits = status;
+    return kModemOk;
+  }
+  *bits = 0;
+  switch (GetLastError()) {
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+      return kModemNotSupported;
+    default:
+      return kModemFailed;
+  }
+}
+
+// Reads return at once under the worker's time-outs, and a non-overlapped
+// handle offers no wait with a time limit, so the input queue is watched
+// instead, a millisecond at a time.
+bool DeviceWaitInput(Handle dev, uint32_t ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT stat = {};
+    if (!ClearCommError(Native(dev), &errors, &stat)) return false;
+    if (stat.cbInQue > 0 || errors != 0) return true;
+    if (GetTickCount() - start >= ms) return true;
+    Sleep(1);
+  }
+}
+
+void DeviceClose(Handle dev) {
+  if (dev != kInvalid) CloseHandle(Native(dev));
+}
+
+}  // namespace plat
