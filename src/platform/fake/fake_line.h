@@ -39,6 +39,11 @@ Line &LineOfPort(int port);
 
 class Line {
  public:
+  Line() = default;
+  Line(const Line &) = delete;
+  Line &operator=(const Line &) = delete;
+  ~Line();
+
   // Called for every write the library makes, with the bytes written, on the
   // writer's thread. The responder usually calls Send.
   using Responder = std::function<void(Line &, const Bytes &frame)>;
@@ -82,7 +87,7 @@ class Line {
   void FailLineStatus(int count = -1);
 
   struct State;
-  State *state_;
+  State *state_ = nullptr;
 };
 
 // Diagnostics the library wrote through the platform.

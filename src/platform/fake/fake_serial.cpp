@@ -85,8 +85,11 @@ Line::State *StateOf(plat::Handle dev) {
 }  // namespace
 
 void ResetLines() {
-  std::lock_guard<std::mutex> lock(Lock());
-  g_lines.clear();
+  std::map<std::string, std::unique_ptr<Line>> old;
+  {
+    std::lock_guard<std::mutex> lock(Lock());
+    old.swap(g_lines);
+  }
 }
 
 Line &LineNamed(const std::string &name) {
@@ -104,6 +107,8 @@ Line &LineNamed(const std::string &name) {
   }
   return *slot;
 }
+
+Line::~Line() { delete state_; }
 
 Line &LineOfPort(int port) {
   return LineNamed(kPortNames[port]);
