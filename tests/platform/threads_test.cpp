@@ -34,8 +34,9 @@ uint32_t GatedBody(void *arg) {
   Gate *gate = static_cast<Gate *>(arg);
   plat::SemaphoreWait(gate->go, plat::kInfinite);
   gate->seen_thread = plat::CurrentThread();
-  plat::SemaphoreRelease(gate->finished);
-  return gate->result;
+  uint32_t result = gate->result;
+  plat::SemaphoreRelease(gate->finished);  // the gate may be gone after this
+  return result;
 }
 
 TEST(Threads, ExitCodeStaysStillActiveUntilTheBodyReturns) {

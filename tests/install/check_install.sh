@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the built library into a scratch prefix, then builds and runs a C
+# program against it twice: once through find_package, once through
+# pkg-config. Usage: check_install.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+expected="QUIBLINK version 211"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/prefix
+
+cmake --install "$build" --prefix "$prefix" --component Runtime >/dev/null
+cmake --install "$build" --prefix "$prefix" --component Development >/dev/null
+for header in quiblink.h quiblink_ext.h; do
+  [[ -f $prefix/include/quiblink/$header ]] || { echo "missing include/quiblink/$header"; exit 1; }
+done
+
+# find_package, from a separate CMake project.
+cmake -S "$source/tests/install/consumer" -B "$scratch/cmake-build" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DCONSUMER_SOURCE="$source/examples/version.c" >/dev/null
+cmake --build "$scratch/cmake-build" >/dev/null
+out=$("$scratch/cmake-build/consumer")
+[[ $out == "$expected" ]] || { echo "find_package consumer printed: $out"; exit 1; }
+echo "find_package consumer: $out"
+
+# pkg-config, with a plain compiler call.
+pcdir=$(dirname "$(find "$prefix" -name quiblink.pc | head -n 1)")
+libdir=$(PKG_CONFIG_PATH=$pcdir pkg-config --variable=libdir quiblink)
+cc "$source/examples/version.c" -o "$scratch/pc-consumer" \
+  $(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs quiblink)
+out=$(LD_LIBRARY_PATH=$libdir "$scratch/pc-consumer")
+[[ $out == "$expected" ]] || { echo "pkg-config consumer printed: $out"; exit 1; }
+echo "pkg-config consumer: $out"
+
+# The installed library carries its SONAME and exports only the API.
+soname=$(objdump -p "$libdir/libquiblink.so" | awk '/SONAME/ {print $2}')
+[[ $soname == libquiblink.so.2 ]] || { echo "SONAME is '$soname'"; exit 1; }
+if nm -D --defined-only "$libdir/libquiblink.so" | awk '{print $3}' | grep -v -E '^X?QUIB_'; then
+  echo "symbols beyond the exports are visible"
+  exit 1
+fi
+echo "install: OK"
