@@ -34,6 +34,16 @@ out=$(LD_LIBRARY_PATH=$libdir "$scratch/pc-consumer")
 [[ $out == "$expected" ]] || { echo "pkg-config consumer printed: $out"; exit 1; }
 echo "pkg-config consumer: $out"
 
+# The C++ header, where there is one, compiles from the installed tree alone.
+if [[ -f $prefix/include/quiblink/quiblink.hpp ]]; then
+  printf '#include <quiblink/quiblink.hpp>\nint main() { return QUIB_Version() == 211 ? 0 : 1; }\n' \
+    >"$scratch/hpp.cpp"
+  c++ -std=c++20 "$scratch/hpp.cpp" -o "$scratch/hpp-consumer" \
+    $(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs quiblink)
+  LD_LIBRARY_PATH=$libdir "$scratch/hpp-consumer"
+  echo "C++ header consumer: OK"
+fi
+
 # The installed library carries its SONAME and exports only the API.
 soname=$(objdump -p "$libdir/libquiblink.so" | awk '/SONAME/ {print $2}')
 [[ $soname == libquiblink.so.2 ]] || { echo "SONAME is '$soname'"; exit 1; }
