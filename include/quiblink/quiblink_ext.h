@@ -10,8 +10,8 @@ extern "C" {
 #endif
 
 /* Extension result code: a sized block read stopped before writing past the
- * caller's buffer. The data that fitted is in the buffer; the total is not
- * stored. */
+ * caller's buffer. The blocks before the one that did not fit are in the
+ * buffer, nothing of that block is; the total is not stored. */
 #define RC_BUFFER_TOO_SMALL (-40)
 
 /* Trace handler: called once per trace text the library writes, with exactly

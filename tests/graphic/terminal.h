@@ -24,6 +24,7 @@ class GraphicTerminalTest : public LibraryTest {
     fake::ClearDebug();
   }
 
+ public:
   fake::Line &Line() { return fake::LineOfPort(0); }
 
   void Answer(std::vector<gt::Bytes> replies) {

@@ -1,0 +1,40 @@
+// Graphic terminal block transfers: the one block-read routine behind the
+// three read exports and their sized forms, and the chunked writer behind the
+// area write and the operating-system installation.
+#pragma once
+
+#include <stdint.h>
+
+#include "quiblink/quiblink_ext.h"
+
+namespace quib {
+
+enum BlockReadKind : uint8_t {
+  kReadAllGroups,  // every group of the grouped area, until group 0
+  kReadOneGroup,   // one group of the grouped area
+  kReadArea,       // one plain area
+};
+
+struct BlockRead {
+  BlockReadKind Kind;
+  uint16_t Group;  // kReadOneGroup
+  uint8_t Area;    // kReadArea
+  uint8_t *Data;
+  uint32_t Capacity;  // 0xFFFFFFFF for the unsized exports
+  int32_t *Total;
+  uint16_t *Status;
+  QUIB_Progress Progress;  // may be null
+  void *User;
+};
+
+// Reads blocks of command 33 until the terminal signals the end, appending
+// their data to Data. Total is stored only on success.
+int16_t ReadBlocks(uint16_t handle, const BlockRead &read);
+
+// Sends length bytes (at least 1) in chunks of at most 1024 bytes with the
+// given command, subcommand and field (group number or option byte).
+int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
+                     uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
+                     void *user);
+
+}  // namespace quib

@@ -1,0 +1,380 @@
+// Block reads over a scripted terminal: the group logic of XQUIB_ReadAll, one
+// group, plain areas, every reply check in its order, and the sized forms.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
+
+#include "quiblink/quiblink_ext.h"
+#include "terminal.h"
+
+namespace {
+
+using gt::Bytes;
+
+constexpr uint16_t kStatusSentinel = 0xBEEF;
+constexpr int32_t kTotalSentinel = 0x5A5A5A5A;
+constexpr uint8_t kDataSentinel = 0xEE;
+
+struct ReadOuts {
+  Bytes data = Bytes(8192, kDataSentinel);
+  int32_t total = kTotalSentinel;
+  uint16_t status = kStatusSentinel;
+  // The buffer holds exactly these bytes and nothing after them.
+  void ExpectData(const Bytes &want) const {
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + want.size()), want);
+    EXPECT_EQ(data[want.size()], kDataSentinel);
+  }
+};
+
+Bytes Group(uint8_t continuation, uint8_t sequence, uint16_t group, const Bytes &data,
+            uint8_t status = 0) {
+  return gt::Reply(33, 1, continuation, sequence, status, gt::GroupBlock(group, data));
+}
+Bytes Area(uint8_t area, uint8_t continuation, uint8_t sequence, const Bytes &data,
+           uint8_t status = 0) {
+  return gt::Reply(33, area, continuation, sequence, status, gt::AreaBlock(data));
+}
+Bytes GroupRequest(uint8_t continuation, uint16_t group) {
+  return gt::Request(33, 1, continuation, 0, gt::Le16(group));
+}
+
+using BlockReadTest = GraphicTerminalTest;
+
+// ---- XQUIB_Read1G ----------------------------------------------------------
+
+TEST_F(BlockReadTest, OneGroupAppendsBlocksUntilTheLastBlockFlag) {
+  const Bytes a = gt::Pattern(300, 1), b = gt::Pattern(1087, 2), c = gt::Pattern(5, 3);
+  Answer({Group(0, 0, 0x0102, a), Group(1, 1, 0x0102, b), Group(2, 2, 0x0102, c)});
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_Read1G(handle_, 0x0102, o.data.data(), &o.total, &o.status), RC_OK);
+  EXPECT_EQ(o.total, 1392);
+  EXPECT_EQ(o.status, 0);
+  o.ExpectData(gt::Cat({a, b, c}));
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{GroupRequest(0, 0x0102), GroupRequest(1, 0x0102),
+                                          GroupRequest(1, 0x0102)}));
+  EXPECT_TRUE(FirstTextIs("READ command\n"));
+  for (const std::string &t : fake::DebugTexts()) EXPECT_NE(t, "[") << "no frame dump";
+}
+
+TEST_F(BlockReadTest, OneGroupWhoseFirstBlockIsEmptySucceedsWithTotalZero) {
+  Answer({Group(0, 0, 9, {})});
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_Read1G(handle_, 9, o.data.data(), &o.total, &o.status), RC_OK);
+  EXPECT_EQ(o.total, 0);
+  EXPECT_EQ(o.data[0], kDataSentinel);
+  EXPECT_EQ(Frames().size(), 1u);
+}
+
+struct FailRow {
+  const char *name;
+  std::vector<Bytes> replies;
+  int16_t rc;
+  uint16_t status;  // expected terminal status afterwards
+  Bytes data;       // expected in the buffer (the rest untouched)
+};
+
+void RunFailRows(GraphicTerminalTest &t, const std::vector<FailRow> &rows,
+                 const std::function<int16_t(ReadOuts &)> &call) {
+  for (const FailRow &row : rows) {
+    SCOPED_TRACE(row.name);
+    t.Answer(row.replies);
+    ReadOuts o;
+    EXPECT_EQ(call(o), row.rc);
+    EXPECT_EQ(o.status, row.status);
+    EXPECT_EQ(o.total, kTotalSentinel) << "the total is stored only on success";
+    o.ExpectData(row.data);
+  }
+}
+
+TEST_F(BlockReadTest, OneGroupReplyChecksRunInTheirOrder) {
+  const Bytes a = gt::Pattern(40, 5);
+  const std::vector<FailRow> rows = {
+      {"other command",
+       {gt::Reply(34, 1, 0, 0, 0, gt::GroupBlock(4, a))},
+       RC_BAD_ECHO,
+       kStatusSentinel,
+       {}},
+      {"other subcommand",
+       {gt::Reply(33, 3, 0, 0, 0, gt::GroupBlock(4, a))},
+       RC_BAD_ECHO,
+       kStatusSentinel,
+       {}},
+      {"other group", {Group(0, 0, 5, a)}, RC_BAD_GROUP, kStatusSentinel, {}},
+      {"group checked before sequence", {Group(0, 1, 5, a, 3)}, RC_BAD_GROUP, kStatusSentinel, {}},
+      {"first sequence number 1", {Group(0, 1, 4, a)}, RC_SEQUENCE, kStatusSentinel, {}},
+      {"sequence checked before status", {Group(0, 1, 4, a, 5)}, RC_SEQUENCE, kStatusSentinel, {}},
+      {"terminal refuses", {Group(0, 0, 4, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
+      {"count 100 in length field 112",
+       {gt::RawFrame(0xFF, 112, 33, 1, 0, 0, 0,
+                     gt::Cat({gt::Le16(4), gt::Le16(100), gt::Pattern(102, 1)}))},
+       RC_BAD_LENGTH,
+       0,
+       {}},
+      {"count 0xFFFF",
+       {gt::RawFrame(0xFF, 10, 33, 1, 0, 0, 0, gt::Cat({gt::Le16(4), gt::Le16(0xFFFF)}))},
+       RC_BAD_LENGTH,
+       0,
+       {}},
+      {"group but no count", {gt::Reply(33, 1, 0, 0, 0, gt::Le16(4))}, RC_BAD_LENGTH, 0, {}},
+      {"header only", {gt::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, kStatusSentinel, {}},
+      {"second block repeats sequence 0",
+       {Group(0, 0, 4, a), Group(2, 0, 4, a)},
+       RC_SEQUENCE,
+       0,
+       a},
+      {"second block fails its checksum",
+       {Group(0, 0, 4, a), gt::WithBadChecksum(Group(2, 1, 4, a)),
+        gt::WithBadChecksum(Group(2, 1, 4, a)), gt::WithBadChecksum(Group(2, 1, 4, a))},
+       RC_CHECKSUM,
+       0,
+       a},
+  };
+  RunFailRows(*this, rows, [this](ReadOuts &o) {
+    return XQUIB_Read1G(handle_, 4, o.data.data(), &o.total, &o.status);
+  });
+}
+
+// ---- XQUIB_ReadAll ---------------------------------------------------------
+
+TEST_F(BlockReadTest, AllGroupsReadsGroupsThreeAndSevenUntilGroupZero) {
+  const Bytes b[5] = {gt::Pattern(100, 1), gt::Pattern(1024, 2), gt::Pattern(7, 3),
+                      gt::Pattern(500, 4), gt::Pattern(1, 5)};
+  Answer({
+      Group(0, 0, 3, b[0]),
+      Group(2, 1, 3, b[1]),  // a last-block flag means nothing to the group loop
+      Group(0, 0, 7, b[2]),
+      Group(1, 1, 7, b[3]),
+      Group(1, 2, 7, b[4]),
+      // The end: its sequence number and data count are not examined.
+      gt::RawFrame(0xFF, 10, 33, 1, 1, 9, 0, gt::Cat({gt::Le16(0), gt::Le16(77)})),
+  });
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status), RC_OK);
+  EXPECT_EQ(o.total, 100 + 1024 + 7 + 500 + 1);
+  EXPECT_EQ(o.status, 0);
+  o.ExpectData(gt::Cat({b[0], b[1], b[2], b[3], b[4]}));
+  std::vector<Bytes> want{GroupRequest(0, 0)};
+  for (int i = 0; i < 5; ++i) want.push_back(GroupRequest(1, 0));
+  EXPECT_EQ(Frames(), want);
+  EXPECT_TRUE(FirstTextIs("READAll command\n"));
+}
+
+TEST_F(BlockReadTest, AllGroupsEndsOnAnEmptyBlockOrABareGroupZero) {
+  Answer({Group(0, 0, 3, {1, 2}), Group(0, 1, 3, {})});
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status), RC_OK);
+  EXPECT_EQ(o.total, 2);
+
+  Answer({Group(0, 0, 3, {1, 2}), gt::Reply(33, 1, 0, 0, 0, gt::Le16(0))});
+  ReadOuts p;
+  EXPECT_EQ(XQUIB_ReadAll(handle_, p.data.data(), &p.total, &p.status), RC_OK);
+  EXPECT_EQ(p.total, 2);
+}
+
+TEST_F(BlockReadTest, AllGroupsReplyChecksRunInTheirOrder) {
+  const Bytes a = gt::Pattern(30, 8);
+  const std::vector<FailRow> rows = {
+      {"other subcommand",
+       {gt::Reply(33, 2, 0, 0, 0, gt::GroupBlock(3, a))},
+       RC_BAD_ECHO,
+       kStatusSentinel,
+       {}},
+      {"status checked before sequence", {Group(0, 4, 3, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
+      {"status checked before group zero", {Group(0, 0, 0, {}, 6)}, RC_TERMINAL_ERROR, 6, {}},
+      {"first sequence number 1", {Group(0, 1, 3, a)}, RC_SEQUENCE, 0, {}},
+      {"sequence skips within a group", {Group(0, 0, 3, a), Group(0, 2, 3, a)}, RC_SEQUENCE, 0, a},
+      {"new group restarts the sequence",
+       {Group(0, 0, 3, a), Group(0, 1, 7, a)},
+       RC_SEQUENCE,
+       0,
+       a},
+      {"count 100 in length field 112",
+       {gt::RawFrame(0xFF, 112, 33, 1, 0, 0, 0,
+                     gt::Cat({gt::Le16(3), gt::Le16(100), gt::Pattern(102, 1)}))},
+       RC_BAD_LENGTH,
+       0,
+       {}},
+      {"header only", {gt::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, 0, {}},
+      {"group but no count", {gt::Reply(33, 1, 0, 0, 0, gt::Le16(3))}, RC_BAD_LENGTH, 0, {}},
+  };
+  RunFailRows(*this, rows, [this](ReadOuts &o) {
+    return XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status);
+  });
+}
+
+TEST_F(BlockReadTest, ReplyAnnouncingMoreThanTheLineBufferIsRefusedAtOnce) {
+  Answer({{0xFF, 0x4A, 0x04, 0x21, 0x01, 0x00, 0x00, 0x00, 0x03, 0x00}});
+  const uint32_t start = fake::Now();
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status), RC_BAD_LENGTH);
+  EXPECT_LT(fake::Now() - start, 10000u);
+  EXPECT_EQ(Frames().size(), 1u);
+  EXPECT_EQ(o.status, kStatusSentinel);
+}
+
+// ---- XQUIB_Read ------------------------------------------------------------
+
+TEST_F(BlockReadTest, AreaReadDumpsEachRequestAndEndsOnTheLastBlockFlag) {
+  const Bytes a = gt::Pattern(1024, 1), b = gt::Pattern(3, 2);
+  Answer({Area(3, 0, 0, a), Area(3, 2, 1, b)});
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_Read(handle_, 3, o.data.data(), &o.total, &o.status), RC_OK);
+  EXPECT_EQ(o.total, 1027);
+  o.ExpectData(gt::Cat({a, b}));
+  EXPECT_EQ(Frames(), (std::vector<Bytes>{gt::Request(33, 3, 0, 0), gt::Request(33, 3, 1, 0)}));
+  // Each dump stops at the first zero byte, the length field's high byte.
+  const std::vector<std::string> dump{"[", "\xFE", "<06>", "]\n", "Send Command\n"};
+  const auto texts = fake::DebugTexts();
+  ASSERT_GE(texts.size(), 6u);
+  EXPECT_EQ(texts[0], "READ command\n");
+  EXPECT_EQ(std::vector<std::string>(texts.begin() + 1, texts.begin() + 6), dump);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "<06>"), 2);
+}
+
+TEST_F(BlockReadTest, EveryReadableAreaIsAccepted) {
+  for (uint8_t area : {3, 4, 5, 6, 240, 241, 242}) {
+    SCOPED_TRACE(static_cast<int>(area));
+    Answer({Area(area, 2, 0, {0x42})});
+    ReadOuts o;
+    EXPECT_EQ(XQUIB_Read(handle_, area, o.data.data(), &o.total, &o.status), RC_OK);
+    EXPECT_EQ(o.total, 1);
+    EXPECT_EQ(Frames().back(), gt::Request(33, area, 0, 0));
+  }
+}
+
+TEST_F(BlockReadTest, OtherAreasAreRefusedAfterTheTrace) {
+  for (uint8_t area : {0, 1, 2, 7, 239, 243, 255}) {
+    SCOPED_TRACE(static_cast<int>(area));
+    fake::ClearDebug();
+    ReadOuts o;
+    EXPECT_EQ(XQUIB_Read(handle_, area, o.data.data(), &o.total, &o.status), RC_BAD_ARGUMENT);
+    EXPECT_EQ(fake::DebugTexts(), std::vector<std::string>{"READ command\n"});
+  }
+  EXPECT_TRUE(Frames().empty());
+}
+
+TEST_F(BlockReadTest, AreaReadReplyChecksRunInTheirOrder) {
+  const Bytes a = gt::Pattern(20, 4);
+  const std::vector<FailRow> rows = {
+      {"reply names another area", {Area(4, 2, 0, a)}, RC_BAD_ECHO, kStatusSentinel, {}},
+      {"sequence checked before status", {Area(5, 2, 1, a, 5)}, RC_SEQUENCE, kStatusSentinel, {}},
+      {"terminal refuses", {Area(5, 2, 0, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
+      {"count 100 in length field 110",
+       {gt::RawFrame(0xFF, 110, 33, 5, 2, 0, 0, gt::Cat({gt::Le16(100), gt::Pattern(102, 1)}))},
+       RC_BAD_LENGTH,
+       0,
+       {}},
+      {"length field 7", {gt::Reply(33, 5, 2, 0, 0, {0x01})}, RC_BAD_LENGTH, 0, {}},
+      {"second block out of sequence", {Area(5, 0, 0, a), Area(5, 2, 0, a)}, RC_SEQUENCE, 0, a},
+  };
+  RunFailRows(*this, rows, [this](ReadOuts &o) {
+    return XQUIB_Read(handle_, 5, o.data.data(), &o.total, &o.status);
+  });
+}
+
+// ---- Argument checks of the three reads ------------------------------------
+
+TEST_F(BlockReadTest, ChannelAndPointerChecksComeAfterTheTraceAndBeforeAnyExchange) {
+  Answer({Group(2, 0, 0, {1})});
+  using Call = std::function<int16_t(uint16_t, uint8_t *, int32_t *, uint16_t *)>;
+  const std::pair<const char *, Call> reads[] = {
+      {"READAll command\n",
+       [](uint16_t h, uint8_t *d, int32_t *t, uint16_t *s) { return XQUIB_ReadAll(h, d, t, s); }},
+      {"READ command\n",
+       [](uint16_t h, uint8_t *d, int32_t *t, uint16_t *s) { return XQUIB_Read1G(h, 1, d, t, s); }},
+      {"READ command\n",
+       [](uint16_t h, uint8_t *d, int32_t *t, uint16_t *s) { return XQUIB_Read(h, 3, d, t, s); }},
+  };
+  for (const auto &[trace, call] : reads) {
+    SCOPED_TRACE(trace);
+    ReadOuts o;
+    const struct {
+      const char *name;
+      int16_t rc;
+      uint16_t handle;
+      uint8_t *data;
+      int32_t *total;
+      uint16_t *status;
+    } rows[] = {
+        {"handle 32", RC_BAD_ARGUMENT, 32, o.data.data(), &o.total, &o.status},
+        {"free handle 5", RC_NOT_OPEN, 5, o.data.data(), &o.total, &o.status},
+        {"no data buffer", RC_BAD_ARGUMENT, handle_, nullptr, &o.total, &o.status},
+        {"no total", RC_BAD_ARGUMENT, handle_, o.data.data(), nullptr, &o.status},
+        {"no status", RC_BAD_ARGUMENT, handle_, o.data.data(), &o.total, nullptr},
+    };
+    for (const auto &row : rows) {
+      SCOPED_TRACE(row.name);
+      fake::ClearDebug();
+      EXPECT_EQ(call(row.handle, row.data, row.total, row.status), row.rc);
+      EXPECT_EQ(fake::DebugTexts(), std::vector<std::string>{trace});
+    }
+    EXPECT_EQ(o.total, kTotalSentinel);
+    EXPECT_EQ(o.status, kStatusSentinel);
+  }
+  EXPECT_TRUE(Frames().empty());
+}
+
+// ---- Sized forms -----------------------------------------------------------
+
+struct ProgressLog {
+  std::vector<std::pair<uint32_t, uint32_t>> calls;
+  static void Record(uint32_t done, uint32_t total, void *user) {
+    static_cast<ProgressLog *>(user)->calls.emplace_back(done, total);
+  }
+};
+
+TEST_F(BlockReadTest, SizedReadsStopBeforeWritingPastTheCapacity) {
+  const Bytes a = gt::Pattern(600, 1), b = gt::Pattern(400, 2);
+  const struct {
+    const char *name;
+    uint32_t capacity;
+    int16_t rc;
+    int32_t total;
+    Bytes data;
+  } rows[] = {
+      {"exactly enough", 1000, RC_OK, 1000, gt::Cat({a, b})},
+      {"one byte short", 999, RC_BUFFER_TOO_SMALL, kTotalSentinel, a},
+      {"not even the first block", 599, RC_BUFFER_TOO_SMALL, kTotalSentinel, {}},
+      {"no room at all", 0, RC_BUFFER_TOO_SMALL, kTotalSentinel, {}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    for (int form = 0; form < 3; ++form) {
+      SCOPED_TRACE(form);
+      ReadOuts o;
+      ProgressLog log;
+      int16_t rc;
+      if (form == 0) {
+        Answer({Group(0, 0, 3, a), Group(0, 1, 3, b), Group(0, 0, 0, {})});
+        rc = XQUIB_ReadAllEx(handle_, o.data.data(), row.capacity, &o.total, &o.status,
+                             ProgressLog::Record, &log);
+      } else if (form == 1) {
+        Answer({Group(0, 0, 3, a), Group(2, 1, 3, b)});
+        rc = XQUIB_Read1GEx(handle_, 3, o.data.data(), row.capacity, &o.total, &o.status,
+                            ProgressLog::Record, &log);
+      } else {
+        Answer({Area(6, 0, 0, a), Area(6, 2, 1, b)});
+        rc = XQUIB_ReadEx(handle_, 6, o.data.data(), row.capacity, &o.total, &o.status,
+                          ProgressLog::Record, &log);
+      }
+      EXPECT_EQ(rc, row.rc);
+      EXPECT_EQ(o.total, row.total);
+      o.ExpectData(row.data);
+      std::vector<std::pair<uint32_t, uint32_t>> want;
+      if (row.data.size() >= 600) want.emplace_back(600, 0);
+      if (row.data.size() >= 1000) want.emplace_back(1000, 0);
+      EXPECT_EQ(log.calls, want);
+    }
+  }
+}
+
+TEST_F(BlockReadTest, SizedReadWithoutProgressCallback) {
+  Answer({Area(4, 2, 0, {9, 8, 7})});
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_ReadEx(handle_, 4, o.data.data(), 3, &o.total, &o.status, nullptr, nullptr),
+            RC_OK);
+  EXPECT_EQ(o.total, 3);
+}
+
+}  // namespace
