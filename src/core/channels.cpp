@@ -16,10 +16,10 @@ namespace {
 constexpr uint32_t kDeviceBufferSize = 2048;
 // How long a close waits for a worker that has answered its stop request to
 // end: it has nothing left to do but return.
-constexpr uint32_t kWorkerEndLimitMs = 5000;
+constexpr uint32_t kWorkerEndLimitMs = 30000;
 // At unload a worker may be gone, or unable to finish its thread while the
 // loader runs; these bound every wait for it.
-constexpr uint32_t kUnloadAnswerLimitMs = 1000;
+constexpr uint32_t kUnloadAnswerLimitMs = 10000;
 constexpr uint32_t kUnloadEndLimitMs = 500;
 
 plat::Handle OpenSerialPort(uint16_t port) {
@@ -125,19 +125,16 @@ void ShutDownPort(uint16_t handle, uint16_t port, bool unloading) {
   PortRecord &p = State.Ports[port];
   WorkerRun[port].store(0);
   const plat::Handle thread = p.WorkerThread;
-  bool answered;
-  if (unloading && plat::ThreadWait(thread, 0) == plat::kWaitSignaled) {
-    answered = true;  // the worker is already gone: nobody to wake
-  } else {
-    answered = StopPortWorker(handle, unloading ? kUnloadAnswerLimitMs : plat::kInfinite);
-  }
-  if (answered) {
-    plat::ThreadWait(thread, unloading ? kUnloadEndLimitMs : kWorkerEndLimitMs);
-    plat::ThreadExitCode(thread, &WorkerThreadId[port]);
-  }
+  const bool gone = unloading && plat::ThreadWait(thread, 0) == plat::kWaitSignaled;
+  const bool answered =
+      gone || StopPortWorker(handle, unloading ? kUnloadAnswerLimitMs : plat::kInfinite);
+  const bool ended =
+      gone || plat::ThreadWait(thread, unloading ? kUnloadEndLimitMs : kWorkerEndLimitMs) ==
+                  plat::kWaitSignaled;
+  if (ended) plat::ThreadExitCode(thread, &WorkerThreadId[port]);
   plat::ThreadClose(thread);
   p.WorkerThread = 0;
-  ReleasePort(p.CommHandle, port, answered);
+  ReleasePort(p.CommHandle, port, answered || ended);
   p.OpenCount = -1;
 }
 

@@ -1,0 +1,290 @@
+// Channel open and close: slots, ports, line settings, set-up failures that
+// leave nothing behind, and the end of the workers at close and unload.
+#include <future>
+
+#include "core/channels.h"
+#include "engine_support.h"
+
+namespace {
+
+using namespace enginetest;
+
+using Boxes = std::vector<std::pair<std::string, std::string>>;
+
+class ChannelsTest : public LibraryTest {};
+
+TEST_F(ChannelsTest, APortAboveNineIsRefusedAndNothingChanges) {
+  EXPECT_EQ(QUIB_Open(10, 1), RC_BAD_PORT);
+  EXPECT_EQ(XQUIB_Open(0xFFFF, 9600, 1), RC_BAD_PORT);
+  for (const quib::HandleEntry &h : quib::State.Handles) EXPECT_EQ(h.Port, -1);
+  EXPECT_TRUE(fake::DebugTexts().empty());
+}
+
+TEST_F(ChannelsTest, ZeroBaudIsRefusedAndOpensNothing) {
+  EXPECT_EQ(XQUIB_Open(2, 0, 1), RC_BAD_ARGUMENT);
+  EXPECT_EQ(fake::LineOfPort(2).OpenCalls(), 0);
+  EXPECT_EQ(quib::State.Ports[2].OpenCount, -1);
+  EXPECT_EQ(quib::State.Handles[0].Port, -1);
+}
+
+TEST_F(ChannelsTest, TwoOpensShareOneDeviceUntilTheLastClose) {
+  const int live = fake::LiveThreads();
+  EXPECT_EQ(QUIB_Open(0, 7), 0);
+  EXPECT_EQ(QUIB_Open(0, 8), 1);
+  fake::Line &line = fake::LineOfPort(0);
+  EXPECT_EQ(line.OpenCalls(), 1);
+  EXPECT_EQ(quib::State.Ports[0].OpenCount, 2);
+  EXPECT_EQ(fake::LiveThreads(), live + 1);
+  EXPECT_EQ(quib::State.Handles[1].OwnerProcessId, plat::CurrentProcessId());
+
+  EXPECT_EQ(QUIB_Close(0), RC_OK);
+  EXPECT_TRUE(line.IsOpen());
+  EXPECT_EQ(quib::State.Ports[0].OpenCount, 1);
+  EXPECT_EQ(quib::State.Handles[0].OwnerProcessId, 0u);
+  EXPECT_EQ(QUIB_Open(0, 9), 0) << "the lowest free slot is taken again";
+  EXPECT_EQ(QUIB_Close(0), RC_OK);
+
+  EXPECT_EQ(QUIB_Close(1), RC_OK);
+  EXPECT_FALSE(line.IsOpen());
+  EXPECT_FALSE(fake::SemaphoreExists("PortSema0"));
+  EXPECT_FALSE(fake::SemaphoreExists("RxSema0"));
+  EXPECT_EQ(fake::LiveThreads(), live) << "close returns after the worker has ended";
+  EXPECT_EQ(quib::WorkerThreadId[0], 0u) << "the worker's exit code";
+  const quib::PortRecord &p = quib::State.Ports[0];
+  EXPECT_EQ(p.OpenCount, -1);
+  EXPECT_EQ(p.CommHandle, plat::kInvalid);
+  EXPECT_EQ(p.OpenerThread, 0xFFFFFFFFu);
+  EXPECT_EQ(p.OpenerProcessId, 0u);
+  EXPECT_EQ(QUIB_Close(1), RC_PORT_OPEN_FAILED) << "closing twice";
+}
+
+TEST_F(ChannelsTest, HandlesOfThirtyTwoAndAboveAreNotChannels) {
+  EXPECT_EQ(QUIB_Close(32), RC_PORT_OPEN_FAILED);
+  EXPECT_EQ(QUIB_Close(0xFFFF), RC_PORT_OPEN_FAILED);
+}
+
+TEST_F(ChannelsTest, TheFirstOpenOpensTheDeviceAndProgramsTheLine) {
+  EXPECT_EQ(QUIB_Open(3, 0x1234), 0);
+  fake::Line &line = fake::LineOfPort(3);
+  plat::LineSettings s = line.Settings();
+  EXPECT_EQ(s.BaudRate, 9600u);
+  EXPECT_EQ(s.ByteSize, 7);
+  EXPECT_EQ(s.Parity, plat::kParityEven);
+  EXPECT_EQ(s.StopBits, plat::kOneStopBit);
+  EXPECT_TRUE(s.Binary);
+  EXPECT_TRUE(s.ParityCheck);
+  EXPECT_FALSE(s.OutxCtsFlow || s.OutxDsrFlow || s.DsrSensitivity || s.TxContinueOnXoff || s.OutX ||
+               s.InX || s.ErrorChar || s.Null || s.AbortOnError);
+  EXPECT_EQ(s.RtsControl, plat::kRtsEnable);
+  EXPECT_EQ(s.DtrControl, 1) << "kept as the device had it";
+  EXPECT_EQ(line.InBufferSize(), 2048u);
+  EXPECT_EQ(line.OutBufferSize(), 2048u);
+  const quib::PortRecord &p = quib::State.Ports[3];
+  EXPECT_EQ(p.ModelCode, 0x1234);
+  EXPECT_EQ(p.LineType, 232);
+  EXPECT_EQ(p.ModeChar, '0');
+  EXPECT_EQ(p.QuietTime, 5);
+  EXPECT_EQ(p.OpenerProcessId, plat::CurrentProcessId());
+  std::vector<std::string> traces = fake::DebugTexts();
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[0].rfind("OpenThreadHandle = ", 0), 0u);
+  EXPECT_EQ(traces[1], "COM open OK!\n");
+  EXPECT_TRUE(fake::SemaphoreExists("PortSema3"));
+  EXPECT_TRUE(fake::SemaphoreExists("RxSema3"));
+}
+
+TEST_F(ChannelsTest, PortNineIsTheDeviceCom10) {
+  EXPECT_EQ(XQUIB_Open(9, 38400, 0), 0);
+  EXPECT_TRUE(fake::LineNamed("\\\\.\\COM10").IsOpen());
+  EXPECT_EQ(fake::LineNamed("\\\\.\\COM10").Settings().BaudRate, 38400u);
+}
+
+struct SettingsRow {
+  const char *name;
+  bool classic_first;
+  uint32_t baud;
+  uint8_t data_bits;
+};
+
+class KeptSettingsTest : public LibraryTest, public ::testing::WithParamInterface<SettingsRow> {};
+
+TEST_P(KeptSettingsTest, ALaterOpenOfTheOtherFamilyKeepsTheFirstSettings) {
+  const SettingsRow &row = GetParam();
+  int16_t first = row.classic_first ? QUIB_Open(1, 11) : XQUIB_Open(1, 19200, 11);
+  int16_t second = row.classic_first ? XQUIB_Open(1, 19200, 22) : QUIB_Open(1, 22);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 1);
+  plat::LineSettings s = fake::LineOfPort(1).Settings();
+  EXPECT_EQ(s.BaudRate, row.baud);
+  EXPECT_EQ(s.ByteSize, row.data_bits);
+  const quib::PortRecord &p = quib::State.Ports[1];
+  EXPECT_EQ(p.BaudRate, row.baud);
+  EXPECT_EQ(p.DataBits, row.data_bits);
+  EXPECT_EQ(p.ModelCode, 11);
+  EXPECT_EQ(fake::LineOfPort(1).OpenCalls(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KeptSettingsTest,
+                         ::testing::Values(SettingsRow{"ClassicThenGraphic", true, 9600, 7},
+                                           SettingsRow{"GraphicThenClassic", false, 19200, 8}),
+                         [](const ::testing::TestParamInfo<SettingsRow> &info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(ChannelsTest, ThirtyTwoChannelsFillTheTableAndTheNextOpenChangesNothing) {
+  for (int16_t h = 0; h < 32; ++h) ASSERT_EQ(QUIB_Open(static_cast<uint16_t>(h % 4), 0), h);
+  EXPECT_EQ(QUIB_Open(5, 0), RC_SEQUENCE);
+  EXPECT_EQ(QUIB_Open(0, 0), RC_SEQUENCE);
+  EXPECT_EQ(fake::LineOfPort(5).OpenCalls(), 0);
+  for (int port = 0; port < 4; ++port) EXPECT_EQ(quib::State.Ports[port].OpenCount, 8);
+}
+
+TEST_F(ChannelsTest, ADeviceThatCannotBeOpenedLeavesTheTablesAsTheyWere) {
+  fake::LineOfPort(4).FailOpen();
+  EXPECT_EQ(QUIB_Open(4, 0), RC_PORT_OPEN_FAILED);
+  EXPECT_EQ(fake::MessageBoxes(), (Boxes{{"Error opening COM port hComm", ""}}));
+  EXPECT_EQ(CountTrace("COM open NG!\n"), 1);
+  EXPECT_EQ(quib::State.Ports[4].OpenCount, -1);
+  EXPECT_EQ(quib::State.Handles[0].Port, -1);
+  EXPECT_EQ(quib::State.Ports[4].OpenerProcessId, plat::CurrentProcessId());
+}
+
+TEST_F(ChannelsTest, BufferSizesThatCannotBeSetCloseTheDevice) {
+  fake::LineOfPort(4).FailSetup(1);
+  EXPECT_EQ(QUIB_Open(4, 0), RC_PORT_OPEN_FAILED);
+  EXPECT_FALSE(fake::LineOfPort(4).IsOpen());
+  EXPECT_TRUE(fake::MessageBoxes().empty());
+  EXPECT_EQ(CountTrace("COM open NG!\n"), 1);
+  EXPECT_EQ(QUIB_Open(4, 0), 0);
+}
+
+struct SetUpFailureRow {
+  const char *name;
+  std::function<void()> arrange;
+  int16_t result;
+  Boxes boxes;
+};
+
+class SetUpFailureTest : public LibraryTest,
+                         public ::testing::WithParamInterface<SetUpFailureRow> {};
+
+TEST_P(SetUpFailureTest, LeavesNothingBehindAndTheNextOpenWorks) {
+  const SetUpFailureRow &row = GetParam();
+  const int live = fake::LiveThreads();
+  row.arrange();
+  EXPECT_EQ(XQUIB_Open(6, 9600, 0), row.result);
+  EXPECT_EQ(fake::MessageBoxes(), row.boxes);
+  EXPECT_FALSE(fake::LineOfPort(6).IsOpen());
+  EXPECT_FALSE(fake::SemaphoreExists("PortSema6"));
+  EXPECT_FALSE(fake::SemaphoreExists("RxSema6"));
+  EXPECT_EQ(quib::PortSemaphore[6], 0);
+  EXPECT_EQ(quib::ReplySemaphore[6], 0);
+  EXPECT_EQ(quib::State.Ports[6].OpenCount, -1);
+  EXPECT_EQ(quib::State.Ports[6].CommHandle, plat::kInvalid);
+  EXPECT_EQ(quib::State.Handles[0].Port, -1);
+  EXPECT_EQ(fake::LiveThreads(), live);
+
+  EXPECT_EQ(XQUIB_Open(6, 9600, 0), 0);
+  EXPECT_EQ(fake::LiveThreads(), live + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SetUpFailureTest,
+    ::testing::Values(SetUpFailureRow{"RequestSemaphore",
+                                      [] { fake::FailSemaphoreCreate("PortSema"); },
+                                      RC_SEQUENCE,
+                                      {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
+                      SetUpFailureRow{"ReplySemaphore",
+                                      [] { fake::FailSemaphoreCreate("RxSema"); },
+                                      RC_SEQUENCE,
+                                      {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
+                      SetUpFailureRow{"WorkerThread",
+                                      [] { fake::FailThreadCreate(1); },
+                                      RC_PORT_OPEN_FAILED,
+                                      {{"Error creating READ thread", ""}}}),
+    [](const ::testing::TestParamInfo<SetUpFailureRow> &info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(ChannelsTest, UnloadClosesBothChannelsOfAPortAndEndsItsWorker) {
+  const int live = fake::LiveThreads();
+  ASSERT_EQ(QUIB_Open(0, 0), 0);
+  ASSERT_EQ(QUIB_Open(0, 0), 1);
+  ASSERT_EQ(fake::LiveThreads(), live + 1);
+  quib::LibraryEntry(0x10000000u, 0);
+  EXPECT_FALSE(fake::LineOfPort(0).IsOpen());
+  EXPECT_FALSE(fake::SemaphoreExists("PortSema0"));
+  EXPECT_FALSE(fake::SemaphoreExists("RxSema0"));
+  EXPECT_FALSE(fake::SemaphoreExists("QsemaI"));
+  EXPECT_TRUE(Eventually([&] { return fake::LiveThreads() == live; }));
+  for (const quib::HandleEntry &h : quib::State.Handles) EXPECT_EQ(h.Port, -1);
+  quib::LibraryEntry(0x10000000u, 1);
+}
+
+TEST_F(ChannelsTest, UnloadLeavesTheChannelsOfOtherProcessesAlone) {
+  ASSERT_EQ(QUIB_Open(0, 0), 0);
+  ASSERT_EQ(QUIB_Open(1, 0), 1);
+  quib::State.Handles[1].OwnerProcessId = 777;
+  quib::LibraryEntry(0x10000000u, 0);
+  EXPECT_FALSE(fake::LineOfPort(0).IsOpen());
+  EXPECT_TRUE(fake::LineOfPort(1).IsOpen());
+  EXPECT_EQ(quib::State.Handles[1].Port, 1);
+  // Hand the channel back so that it is closed and its worker ends.
+  quib::State.Handles[1].OwnerProcessId = plat::CurrentProcessId();
+  quib::CloseProcessChannels();
+  EXPECT_FALSE(fake::LineOfPort(1).IsOpen());
+  quib::LibraryEntry(0x10000000u, 1);
+}
+
+class TenPortsTest : public LibraryTest {
+ protected:
+  void OpenAll() {
+    live_ = fake::LiveThreads();
+    for (uint16_t port = 0; port < 10; ++port) {
+      fake::Line &line = fake::LineOfPort(port);
+      line.SetDrainAtLineRate(false);
+      line.OnFrame([port](fake::Line &l, const Bytes &f) {
+        l.Send(Reply({static_cast<uint8_t>(port), f[1]}), 3);
+      });
+      ASSERT_EQ(XQUIB_Open(port, 19200, 0), port);
+    }
+    ASSERT_EQ(fake::LiveThreads(), live_ + 10);
+  }
+  int live_ = 0;
+};
+
+TEST_F(TenPortsTest, ClosingOnePortEndsOnlyItsWorkerAndTheOthersServeOn) {
+  OpenAll();
+  ASSERT_EQ(QUIB_Close(3), RC_OK);
+  EXPECT_EQ(fake::LiveThreads(), live_ + 9);
+  EXPECT_FALSE(fake::LineOfPort(3).IsOpen());
+  for (uint16_t port = 0; port < 10; ++port) {
+    Result r = Exchange(port, {0x02, 0x40, 0x03}, 5);
+    if (port == 3) {
+      EXPECT_EQ(r.status, RC_NOT_OPEN);
+    } else {
+      EXPECT_EQ(r.status, RC_OK) << "port " << port;
+      EXPECT_EQ(r.payload, (Bytes{static_cast<uint8_t>(port), 0x40}));
+    }
+  }
+}
+
+TEST_F(TenPortsTest, AllPortsServeAtTheSameTime) {
+  fake::UseScaledClock(10);
+  OpenAll();
+  std::vector<std::future<bool>> callers;
+  for (uint16_t port = 0; port < 10; ++port) {
+    callers.push_back(std::async(std::launch::async, [port] {
+      bool all_good = true;
+      for (uint8_t seq = 0; seq < 8; ++seq) {
+        Result r = Exchange(port, {0x02, seq, 0x03}, 5);
+        all_good &= r.status == RC_OK && r.payload == Bytes{static_cast<uint8_t>(port), seq};
+      }
+      return all_good;
+    }));
+  }
+  for (uint16_t port = 0; port < 10; ++port) EXPECT_TRUE(callers[port].get()) << "port " << port;
+  for (uint16_t port = 0; port < 10; ++port) EXPECT_EQ(fake::LineOfPort(port).Frames().size(), 8u);
+}
+
+}  // namespace

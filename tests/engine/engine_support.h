@@ -1,0 +1,103 @@
+// A small made-up reply protocol for the engine tests, so that they depend on
+// no terminal codec: a reply is AA, n, n payload bytes, and the XOR of the
+// payload. A lone 0x15 is a refusal.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine.h"
+#include "platform/fake/fake_line.h"
+#include "quiblink/quiblink.h"
+#include "support/library_fixture.h"
+
+namespace enginetest {
+
+using fake::Bytes;
+
+constexpr uint8_t kStart = 0xAA;
+constexpr uint8_t kRefusal = 0x15;
+constexpr int16_t kRefusedStatus = -19;
+
+inline Bytes Reply(const Bytes &payload) {
+  Bytes reply{kStart, static_cast<uint8_t>(payload.size())};
+  uint8_t check = 0;
+  for (uint8_t b : payload) {
+    reply.push_back(b);
+    check ^= b;
+  }
+  reply.push_back(check);
+  return reply;
+}
+
+// Every call of the test probes and decoder, as the worker made them.
+struct ProbeCall {
+  uint16_t received;
+  uint16_t expected_before;
+};
+struct Recorder {
+  std::vector<ProbeCall> probes;
+  std::vector<uint16_t> decoded_lengths;
+};
+Recorder Recorded();
+void ClearRecorded();
+
+// Refuses (-20) a first byte other than kStart or kRefusal; keeps the length.
+int16_t ProbeFixed(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+// As ProbeFixed, and once the length byte is in, expects n + 3 bytes; a
+// refusal byte alone makes the expected length 1.
+int16_t ProbeLengthField(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+// Lowers the expected length to 0 whatever arrives.
+int16_t ProbeToZero(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+// Announces the largest length a 16-bit field can hold.
+int16_t ProbeHuge(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
+// Checks start, length and XOR; -19 for a lone refusal byte, -20 bad start,
+// -30 bad length, -17 bad XOR. Copies the payload.
+uint16_t DecodeReply(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                     int16_t *status);
+
+struct Result {
+  int16_t status;
+  uint16_t payload_length;
+  Bytes payload;
+};
+
+// One transaction call with the test protocol; output lands in a buffer
+// filled with 0xEE so that a stray copy shows.
+Result Exchange(uint16_t handle, const Bytes &frame, uint16_t expected,
+                quib::LengthProbe probe = ProbeFixed, quib::ReplyDecoder decoder = DecodeReply);
+
+// The trace texts among `wanted`, in order.
+std::vector<std::string> TracesAmong(const std::vector<std::string> &wanted);
+int CountTrace(const std::string &text);
+
+// Polls until done() or the deadline; for effects another thread completes.
+bool Eventually(const std::function<bool()> &done, int deadline_ms = 3000);
+
+// A latch a responder can wait on, so that a request stays in flight until
+// the test lets it go.
+class Gate {
+ public:
+  void Open() { open_.store(true); }
+  void Wait() {
+    while (!open_.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+
+ private:
+  std::atomic<bool> open_{false};
+};
+
+// Entries waiting in a port's queue, read under the queue lock.
+inline int QueueLength(int port) {
+  bool locked = plat::SemaphoreWait(quib::QueueLock, plat::kInfinite) == plat::kWaitSignaled;
+  const quib::PortQueue &q = quib::State.Queues[port];
+  int length = (q.Tail - q.Head + quib::kRingSize) % quib::kRingSize;
+  if (locked) plat::SemaphoreRelease(quib::QueueLock);
+  return length;
+}
+
+}  // namespace enginetest
