@@ -1,0 +1,297 @@
+#include "sim/classic_panel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace quiblink::sim {
+
+namespace {
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kAck = 0x06;
+constexpr uint8_t kNak = 0x15;
+constexpr unsigned kMaxCount = 64;
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+// Fresh memory holds a pattern that differs from address to address, so a read at the wrong
+// address shows.
+uint8_t FillByte(uint32_t address) {
+  uint32_t x = address * 2654435761u;
+  return static_cast<uint8_t>((x >> 24) ^ (x >> 11));
+}
+
+ClassicPanel::Region MakeRegion(std::string name, uint32_t start, uint32_t end, bool writable) {
+  ClassicPanel::Region region{std::move(name), start, Bytes(end - start), writable};
+  for (uint32_t i = 0; i < region.data.size(); ++i) region.data[i] = FillByte(start + i);
+  return region;
+}
+
+int UpperHexDigit(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Value of count upper-case hex digits at p; -1 if one is not such a digit.
+long ReadDigits(const uint8_t *p, int count) {
+  long value = 0;
+  for (int i = 0; i < count; ++i) {
+    int d = UpperHexDigit(p[i]);
+    if (d < 0) return -1;
+    value = value * 16 + d;
+  }
+  return value;
+}
+
+void PutDigits(Bytes &out, uint8_t value) {
+  out.push_back(static_cast<uint8_t>(kDigits[value >> 4]));
+  out.push_back(static_cast<uint8_t>(kDigits[value & 0x0F]));
+}
+
+void SwapPairs(Bytes &data) {
+  for (size_t i = 0; i + 1 < data.size(); i += 2) std::swap(data[i], data[i + 1]);
+}
+
+std::string RegionFileName(const ClassicPanel::Region &region) {
+  char name[32];
+  std::snprintf(name, sizeof name, "mem-%06X.bin", region.start);
+  return name;
+}
+}  // namespace
+
+ClassicPanel::ClassicPanel(int model) : model_(model) {
+  switch (model) {
+    case 3:
+      regions_.push_back(MakeRegion("low", kPreambleAddress, kGapStart, true));
+      regions_.push_back(MakeRegion("high", kGapEnd, 0x10000, true));
+      break;
+    case 1:
+      regions_.push_back(MakeRegion("area0", 0x0, 0x10000, true));
+      regions_.push_back(MakeRegion("area1", 0x10000, 0x12000, false));
+      regions_.push_back(MakeRegion("area2", 0x12000, 0x12800, false));
+      regions_.push_back(MakeRegion("area3", 0x12800, 0x13000, false));
+      break;
+    case 0:
+      regions_.push_back(MakeRegion("area0", 0x0, 0x10000, true));
+      regions_.push_back(MakeRegion("area1", 0x20000, 0x22000, false));
+      regions_.push_back(MakeRegion("area2", 0x22000, 0x2232A, false));
+      regions_.push_back(MakeRegion("area3", 0x2232A, 0x22B2A, false));
+      break;
+    default:
+      regions_.push_back(MakeRegion("area0", 0x0, 0x10000, true));
+      regions_.push_back(MakeRegion("area1", 0x20000, 0x22000, false));
+      regions_.push_back(MakeRegion("area2", 0x22000, 0x22800, false));
+      regions_.push_back(MakeRegion("area3", 0x22800, 0x23000, false));
+      break;
+  }
+}
+
+const ClassicPanel::Region *ClassicPanel::Find(uint32_t address, size_t count) const {
+  // Regions that touch form one run of memory; a request may cross from one to the next.
+  uint32_t at = address;
+  uint32_t end = address + static_cast<uint32_t>(count);
+  const Region *first = nullptr;
+  for (const Region &r : regions_) {
+    uint32_t r_end = r.start + static_cast<uint32_t>(r.data.size());
+    if (at >= r.start && at < r_end) {
+      if (!first) first = &r;
+      at = r_end;
+      if (at >= end) return first;
+    }
+  }
+  return nullptr;
+}
+
+ClassicPanel::Region *ClassicPanel::Find(uint32_t address, size_t count, bool for_write) {
+  const Region *found = static_cast<const ClassicPanel *>(this)->Find(address, count);
+  if (!found) return nullptr;
+  if (for_write) {
+    for (const Region &r : regions_) {
+      bool overlaps = r.start < address + count && address < r.start + r.data.size();
+      if (overlaps && !r.writable) return nullptr;
+    }
+  }
+  return const_cast<Region *>(found);
+}
+
+bool ClassicPanel::Peek(uint32_t address, size_t count, Bytes *out) const {
+  if (!Find(address, count)) return false;
+  out->clear();
+  for (uint32_t a = address; a < address + count; ++a) {
+    for (const Region &r : regions_) {
+      if (a >= r.start && a < r.start + r.data.size()) out->push_back(r.data[a - r.start]);
+    }
+  }
+  return true;
+}
+
+bool ClassicPanel::Poke(uint32_t address, const Bytes &data) {
+  if (!Find(address, data.size())) return false;
+  for (size_t i = 0; i < data.size(); ++i) {
+    uint32_t a = address + static_cast<uint32_t>(i);
+    for (Region &r : regions_) {
+      if (a >= r.start && a < r.start + r.data.size()) r.data[a - r.start] = data[i];
+    }
+  }
+  dirty_ = true;
+  return true;
+}
+
+RequestKey ClassicPanel::Classify(const Bytes &request) const {
+  RequestKey key;
+  if (request.size() < 2) return key;
+  key.command = request[1];
+  key.read = request[1] == (model_ == 3 ? '0' : 'E');
+  return key;
+}
+
+std::string ClassicPanel::Parse(const Bytes &frame, Request *request) const {
+  const bool short_address = model_ == 3;
+  const int address_digits = short_address ? 4 : 6;
+  const size_t header = 2 + address_digits + 2;
+  const size_t size = frame.size();
+  if (size < header + 3 || frame[0] != kStx || frame[size - 3] != kEtx) return "malformed frame";
+  unsigned sum = 0;
+  for (size_t i = 1; i <= size - 3; ++i) sum += frame[i];
+  long checksum = ReadDigits(&frame[size - 2], 2);
+  if (checksum != static_cast<long>(sum & 0xFF)) return "checksum mismatch";
+  const uint8_t read_char = short_address ? '0' : 'E';
+  const uint8_t write_char = short_address ? '1' : 'F';
+  if (frame[1] != read_char && frame[1] != write_char) return "command not served by this model";
+  request->read = frame[1] == read_char;
+  long address = ReadDigits(&frame[2], address_digits);
+  long count = ReadDigits(&frame[2 + address_digits], 2);
+  if (address < 0 || count < 0) return "not an upper-case hex digit";
+  if (count == 0 || count > static_cast<long>(kMaxCount)) return "byte count out of range";
+  request->address = static_cast<uint32_t>(address);
+  request->count = static_cast<unsigned>(count);
+  const size_t data_digits = request->read ? 0 : 2 * request->count;
+  if (size != header + data_digits + 3) return "frame length does not match the byte count";
+  if (short_address && request->count % 2 != 0) return "odd byte count";
+  request->data.clear();
+  for (size_t i = 0; i < data_digits; i += 2) {
+    long value = ReadDigits(&frame[header + i], 2);
+    if (value < 0) return "not an upper-case hex digit";
+    request->data.push_back(static_cast<uint8_t>(value));
+  }
+  if (short_address) SwapPairs(request->data);
+  return "";
+}
+
+Reply ClassicPanel::Nak(std::string why) {
+  ++counters_.naks;
+  return Reply{{kNak}, ReplyShape::kNak, std::move(why), 0};
+}
+
+Reply ClassicPanel::Handle(const Bytes &frame) {
+  Request request;
+  std::string refusal = Parse(frame, &request);
+  if (!refusal.empty()) return Nak(refusal);
+  Region *region = Find(request.address, request.count, !request.read);
+  if (!region) {
+    return Nak(request.read ? "address outside memory" : "address outside writable memory");
+  }
+  if (!request.read) {
+    Poke(request.address, request.data);
+    ++counters_.writes;
+    if (model_ == 3 && request.address == kPreambleAddress && request.count == 36) {
+      ++counters_.preamble_writes;
+    }
+    return Reply{{kAck}, ReplyShape::kAck, "", 0};
+  }
+  Bytes data;
+  Peek(request.address, request.count, &data);
+  if (model_ == 3) SwapPairs(data);
+  Bytes reply{kStx};
+  for (uint8_t b : data) PutDigits(reply, b);
+  reply.push_back(kEtx);
+  unsigned sum = 0;
+  for (size_t i = 1; i < reply.size(); ++i) sum += reply[i];
+  PutDigits(reply, static_cast<uint8_t>(sum));
+  ++counters_.reads;
+  return Reply{std::move(reply), ReplyShape::kClassicData, "", 0};
+}
+
+std::string ClassicPanel::DescribeRequest(const Bytes &frame) const {
+  Request request;
+  std::string refusal = Parse(frame, &request);
+  if (!refusal.empty()) return "refused: " + refusal;
+  char text[96];
+  std::snprintf(text, sizeof text, "%s addr=%0*X n=%u", request.read ? "read" : "write",
+                model_ == 3 ? 4 : 6, request.address, request.count);
+  std::string out = text;
+  if (model_ == 3 && request.address == kPreambleAddress && !request.read) out += " (preamble)";
+  return out;
+}
+
+std::string ClassicPanel::DescribeReply(const Bytes &reply) const {
+  if (reply.empty()) return "nothing";
+  if (reply.size() == 1 && reply[0] == kAck) return "ACK";
+  if (reply.size() == 1 && reply[0] == kNak) return "NAK";
+  if (reply.size() >= 4 && reply[0] == kStx) {
+    return "data, " + std::to_string((reply.size() - 4) / 2) + " bytes";
+  }
+  return "?";
+}
+
+Image ClassicPanel::ToImage() const {
+  Image image;
+  image["meta.txt"] = Bytes();
+  std::string meta = "family=classic\nmodel=" + std::to_string(model_) + "\n";
+  image["meta.txt"].assign(meta.begin(), meta.end());
+  for (const Region &r : regions_) image[RegionFileName(r)] = r.data;
+  return image;
+}
+
+std::string ClassicPanel::FromImage(const Image &image) {
+  auto meta = image.find("meta.txt");
+  if (meta != image.end()) {
+    std::string text(meta->second.begin(), meta->second.end());
+    if (text.find("family=classic") == std::string::npos) return "image is not of a classic panel";
+    if (text.find("model=" + std::to_string(model_) + "\n") == std::string::npos) {
+      return "image is of another model code";
+    }
+  }
+  for (Region &r : regions_) {
+    auto entry = image.find(RegionFileName(r));
+    if (entry == image.end()) continue;
+    if (entry->second.size() != r.data.size()) return RegionFileName(r) + " has the wrong size";
+    r.data = entry->second;
+  }
+  return "";
+}
+
+bool ClassicPanel::TakeDirty() {
+  return std::exchange(dirty_, false);
+}
+
+std::optional<std::string> ClassicPanel::Control(const std::vector<std::string> &words) {
+  const std::string &command = words[0];
+  if (command == "peek" && words.size() == 3) {
+    auto address = ParseNumber(words[1]);
+    auto count = ParseNumber(words[2]);
+    Bytes data;
+    if (!address || !count || *count < 0 ||
+        !Peek(static_cast<uint32_t>(*address), static_cast<size_t>(*count), &data)) {
+      return "error: outside memory";
+    }
+    return "ok " + HexCompact(data);
+  }
+  if (command == "poke" && words.size() == 3) {
+    auto address = ParseNumber(words[1]);
+    auto data = ParseHex(words[2]);
+    if (!address || !data) return "error: usage: poke ADDRESS HEX";
+    if (!Poke(static_cast<uint32_t>(*address), *data)) return "error: outside memory";
+    return "ok";
+  }
+  if (command == "state" && words.size() == 1) {
+    return "ok model=" + std::to_string(model_) + " reads=" + std::to_string(counters_.reads) +
+           " writes=" + std::to_string(counters_.writes) +
+           " naks=" + std::to_string(counters_.naks) +
+           " preamble_writes=" + std::to_string(counters_.preamble_writes);
+  }
+  return std::nullopt;
+}
+
+}  // namespace quiblink::sim

@@ -1,0 +1,46 @@
+// Shared vocabulary of the terminal simulator: byte strings, time, hex text.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quiblink::sim {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
+using Nanos = std::chrono::nanoseconds;
+
+enum class Family { kClassic, kGraphic };
+
+const char *FamilyName(Family family);
+
+// "02 45 30": every byte as two upper-case digits, separated by spaces.
+std::string HexDump(const uint8_t *data, size_t size);
+inline std::string HexDump(const Bytes &bytes) {
+  return HexDump(bytes.data(), bytes.size());
+}
+
+// "024530": every byte as two upper-case digits, no separator.
+std::string HexCompact(const Bytes &bytes);
+
+// Reads hex digits in pairs; spaces are skipped. nullopt on an odd digit count or a non-digit.
+std::optional<Bytes> ParseHex(std::string_view text);
+
+// Decimal, or hexadecimal with a 0x prefix.
+std::optional<long long> ParseNumber(std::string_view text);
+
+std::vector<std::string> SplitWords(std::string_view text);
+
+inline uint16_t GetLe16(const uint8_t *p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+void PutLe16(Bytes &out, uint16_t value);
+void PutLe32(Bytes &out, uint32_t value);
+
+}  // namespace quiblink::sim

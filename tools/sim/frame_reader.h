@@ -1,0 +1,51 @@
+// Cuts the byte stream from the PC into request frames, as the terminal's receiver does.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+#include "sim/common.h"
+
+namespace quiblink::sim {
+
+struct Frame {
+  Bytes bytes;
+  TimePoint first_byte;  // when the frame's first byte was read
+};
+
+// Classic: STX up to ETX and the two checksum digits; an STX inside a frame starts a new one.
+// Graphic: 0xFE, a length field of 6 to 1034, then that many bytes. Anything outside a frame,
+// and a partial frame left silent for longer than the stale time, is dropped as junk.
+class FrameReader {
+ public:
+  static constexpr size_t kMaxClassicFrame = 160;
+  static constexpr uint16_t kMinGraphicLength = 6;
+  static constexpr uint16_t kMaxGraphicLength = 1034;
+
+  explicit FrameReader(Family family,
+                       std::chrono::milliseconds stale = std::chrono::milliseconds(1000));
+
+  void Feed(const uint8_t *data, size_t size, TimePoint now, std::vector<Frame> *frames,
+            Bytes *junk);
+  // Drops a partial frame that has been silent past the stale time.
+  void Expire(TimePoint now, Bytes *junk);
+  std::optional<TimePoint> StaleDeadline() const;
+  bool Partial() const { return !partial_.empty(); }
+
+ private:
+  void FeedByte(uint8_t b, TimePoint now, std::vector<Frame> *frames, Bytes *junk);
+  void FeedClassic(uint8_t b, TimePoint now, std::vector<Frame> *frames, Bytes *junk);
+  void FeedGraphic(uint8_t b, TimePoint now, std::vector<Frame> *frames, Bytes *junk);
+  void Complete(std::vector<Frame> *frames);
+  void Start(uint8_t b, TimePoint now);
+
+  Family family_;
+  std::chrono::milliseconds stale_;
+  Bytes partial_;
+  TimePoint first_{};
+  TimePoint last_{};
+  int checksum_digits_seen_ = -1;  // classic: -1 until ETX
+};
+
+}  // namespace quiblink::sim

@@ -1,0 +1,90 @@
+#include "sim/serial_line.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace quiblink::sim {
+
+namespace {
+std::string Failed(const char *what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool MakeRaw(int fd) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+speed_t SpeedOf(int baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return 0;
+  }
+}
+}  // namespace
+
+SerialLine::~SerialLine() {
+  if (fd_ >= 0) close(fd_);
+  if (slave_fd_ >= 0) close(slave_fd_);
+}
+
+std::unique_ptr<SerialLine> SerialLine::OpenPty(std::string *error) {
+  std::unique_ptr<SerialLine> line(new SerialLine);
+  line->fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (line->fd_ < 0) return *error = Failed("posix_openpt"), nullptr;
+  if (grantpt(line->fd_) != 0 || unlockpt(line->fd_) != 0) {
+    return *error = Failed("grantpt/unlockpt"), nullptr;
+  }
+  char name[128];
+  if (ptsname_r(line->fd_, name, sizeof name) != 0) return *error = Failed("ptsname"), nullptr;
+  line->path_ = name;
+  line->slave_fd_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (line->slave_fd_ < 0) return *error = Failed("open pty slave"), nullptr;
+  if (!MakeRaw(line->slave_fd_) || !MakeRaw(line->fd_)) return *error = Failed("raw mode"), nullptr;
+  return line;
+}
+
+std::unique_ptr<SerialLine> SerialLine::OpenDevice(const std::string &path, int baud, Family family,
+                                                   std::string *error) {
+  speed_t speed = SpeedOf(baud);
+  if (speed == 0) return *error = "unsupported baud rate " + std::to_string(baud), nullptr;
+  std::unique_ptr<SerialLine> line(new SerialLine);
+  line->path_ = path;
+  line->fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (line->fd_ < 0) return *error = Failed(path.c_str()), nullptr;
+  termios tio{};
+  if (tcgetattr(line->fd_, &tio) != 0) return *error = Failed("tcgetattr"), nullptr;
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | CSTOPB | PARODD | CRTSCTS);
+  tio.c_cflag |= (family == Family::kClassic ? CS7 : CS8) | PARENB | CLOCAL | CREAD;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  if (tcsetattr(line->fd_, TCSANOW, &tio) != 0) return *error = Failed("tcsetattr"), nullptr;
+  tcflush(line->fd_, TCIOFLUSH);
+  return line;
+}
+
+}  // namespace quiblink::sim
