@@ -45,6 +45,6 @@ target_include_directories(quiblink_import INTERFACE ${PROJECT_SOURCE_DIR}/inclu
 target_link_libraries(quiblink_import INTERFACE ${QUIB_IMPLIB})
 
 # The Windows test programs, run under wine by scripts/check_dll.sh.
-if(QUIBLINK_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32)
+if(QUIBLINK_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
   include(${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
 endif()
