@@ -2,7 +2,9 @@
 
 namespace quib {
 
-PLAT_STATE_SECTION StateBlock State;
+// Constant-initialised: the load hook may run before any dynamic initialiser
+// of this file, which would otherwise wipe what the attach has set.
+constinit PLAT_STATE_SECTION StateBlock State{};
 
 plat::Handle QueueSemaphore;
 plat::Handle ModelSemaphore;
