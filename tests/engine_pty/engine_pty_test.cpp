@@ -1,0 +1,210 @@
+// Raw frames end to end over a pseudo-terminal: channel open, the transaction
+// call, the port worker and the POSIX backend against a peer that answers
+// from the master side.
+#include <stdio.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "core/state.h"
+#include "engine/engine.h"
+#include "platform/pty.h"
+#include "quiblink/quiblink.h"
+
+namespace {
+
+// The peer's protocol: a request is 'Q', its total length, then its bytes;
+// a reply is AA, n, n payload bytes and their XOR.
+Bytes Reply(const Bytes &payload) {
+  Bytes reply{0xAA, static_cast<uint8_t>(payload.size())};
+  uint8_t check = 0;
+  for (uint8_t b : payload) {
+    reply.push_back(b);
+    check ^= b;
+  }
+  reply.push_back(check);
+  return reply;
+}
+
+int16_t ProbeStart(int16_t, uint16_t, const uint8_t *rx, uint16_t *expected) {
+  if (rx[0] != 0xAA) return RC_BAD_START;
+  (void)expected;
+  return 0;
+}
+
+uint16_t DecodeReply(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                     int16_t *status) {
+  if (length < 3 || rx[1] != length - 3) {
+    *status = RC_BAD_LENGTH;
+    return 0;
+  }
+  uint8_t check = 0;
+  for (int i = 2; i < length - 1; ++i) {
+    payload[i - 2] = rx[i];
+    check ^= rx[i];
+  }
+  if (check != rx[length - 1]) {
+    *status = RC_CHECKSUM;
+    return 0;
+  }
+  return static_cast<uint16_t>(length - 3);
+}
+
+// The far end: collects whole requests and answers each as the script says,
+// with pauses between the pieces of a reply.
+class Peer {
+ public:
+  using Piece = std::pair<Bytes, int>;  // bytes, then a pause in ms
+  using Script = std::function<std::vector<Piece>(const Bytes &request)>;
+
+  explicit Peer(Script script) : script_(std::move(script)) {
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~Peer() {
+    stop_ = true;
+    thread_.join();
+  }
+  const char *path() const { return pty_.path(); }
+  int master() const { return pty_.master(); }
+  std::vector<Bytes> Requests() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    Bytes pending;
+    while (!stop_) {
+      Bytes got = pty_.Receive(1, 20);
+      pending.insert(pending.end(), got.begin(), got.end());
+      while (pending.size() >= 2 && pending.size() >= pending[1]) {
+        Bytes request(pending.begin(), pending.begin() + pending[1]);
+        pending.erase(pending.begin(), pending.begin() + pending[1]);
+        {
+          std::lock_guard<std::mutex> hold(lock_);
+          requests_.push_back(request);
+        }
+        for (const auto &[bytes, pause] : script_(request)) {
+          pty_.Send(bytes);
+          std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        }
+      }
+    }
+  }
+
+  Pty pty_;
+  Script script_;
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  std::vector<Bytes> requests_;
+  std::thread thread_;
+};
+
+struct Outcome {
+  int16_t status;
+  Bytes payload;
+};
+
+Outcome Call(int16_t handle, const Bytes &frame, uint16_t expected, int16_t timeout_s = 10) {
+  uint8_t out[quib::kBufferSize];
+  uint16_t length = 0;
+  quib::RequestDescriptor request{
+      static_cast<uint16_t>(frame.size()), expected, timeout_s, DecodeReply, ProbeStart, out};
+  int16_t status =
+      quib::TransactionCall(static_cast<uint16_t>(handle), request, frame.data(), &length);
+  return {status, Bytes(out, out + length)};
+}
+
+Peer::Script EchoSecondHalf() {
+  return [](const Bytes &request) {
+    return std::vector<Peer::Piece>{{Reply(Bytes(request.begin() + 2, request.end())), 0}};
+  };
+}
+
+TEST(EngineOverPty, ClassicChannelCarriesRawFramesBothWays) {
+  Peer peer(EchoSecondHalf());
+  ComMapping com1(1, peer.path());
+  int16_t h = QUIB_Open(0, 0);
+  ASSERT_EQ(h, 0);
+  for (uint8_t i = 0; i < 5; ++i) {
+    Bytes frame = {'Q', 6, i, 0x10, 0x7F, 0x80};
+    Outcome r = Call(h, frame, 7);
+    EXPECT_EQ(r.status, RC_OK);
+    EXPECT_EQ(r.payload, (Bytes{i, 0x10, 0x7F, 0x80}));
+  }
+  EXPECT_EQ(QUIB_Close(h), RC_OK);
+  ASSERT_EQ(peer.Requests().size(), 5u);
+  EXPECT_EQ(peer.Requests()[4], (Bytes{'Q', 6, 4, 0x10, 0x7F, 0x80}));
+}
+
+TEST(EngineOverPty, GraphicChannelTakesTheCallersRateAndWholeBlocks) {
+  Peer peer([](const Bytes &request) {
+    // A long reply in three pieces with pauses: the worker gathers them.
+    Bytes reply = Reply(Bytes(request.begin() + 2, request.end()));
+    size_t third = reply.size() / 3;
+    return std::vector<Peer::Piece>{{Bytes(reply.begin(), reply.begin() + third), 30},
+                                    {Bytes(reply.begin() + third, reply.begin() + 2 * third), 30},
+                                    {Bytes(reply.begin() + 2 * third, reply.end()), 0}};
+  });
+  ComMapping com1(1, peer.path());
+  int16_t h = XQUIB_Open(0, 19200, 0);
+  ASSERT_EQ(h, 0);
+  termios tio;
+  ASSERT_EQ(tcgetattr(peer.master(), &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+
+  Bytes frame = {'Q', 252};
+  for (int i = 0; i < 250; ++i) frame.push_back(static_cast<uint8_t>(i));
+  Outcome r = Call(h, frame, 253);
+  EXPECT_EQ(r.status, RC_OK);
+  EXPECT_EQ(r.payload, Bytes(frame.begin() + 2, frame.end()));
+  EXPECT_EQ(QUIB_Close(h), RC_OK);
+}
+
+TEST(EngineOverPty, ARequestThatExpectsNoReplyEndsOnceTheFrameIsOut) {
+  Peer peer([](const Bytes &) { return std::vector<Peer::Piece>{}; });
+  ComMapping com1(1, peer.path());
+  int16_t h = XQUIB_Open(0, 9600, 0);
+  ASSERT_EQ(h, 0);
+  Outcome r = Call(h, {'Q', 3, 0x10}, 0);
+  EXPECT_EQ(r.status, RC_OK);
+  EXPECT_TRUE(r.payload.empty());
+  EXPECT_EQ(QUIB_Close(h), RC_OK);
+  ASSERT_EQ(peer.Requests().size(), 1u);
+}
+
+TEST(EngineOverPty, SilenceEndsWithNoResponseAfterThreeAttempts) {
+  Peer peer([](const Bytes &) { return std::vector<Peer::Piece>{}; });
+  ComMapping com1(1, peer.path());
+  int16_t h = QUIB_Open(0, 0);
+  ASSERT_EQ(h, 0);
+  auto start = std::chrono::steady_clock::now();
+  Outcome r = Call(h, {'Q', 3, 0x01}, 5, 1);  // a one-second reply time-out
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(r.status, RC_NO_RESPONSE);
+  EXPECT_EQ(peer.Requests().size(), 3u);
+  EXPECT_GE(took, std::chrono::milliseconds(3 * (1000 + 140)));
+  EXPECT_EQ(QUIB_Close(h), RC_OK);
+}
+
+#ifdef SECOND_PROCESS
+TEST(EngineOverPty, AnotherProcessCannotOpenAPortThisOneHolds) {
+  Peer peer(EchoSecondHalf());
+  ComMapping com1(1, peer.path());
+  ASSERT_EQ(QUIB_Open(0, 0), 0);
+  FILE *child = popen(SECOND_PROCESS, "r");
+  ASSERT_NE(child, nullptr);
+  int result = 0;
+  EXPECT_EQ(fscanf(child, "%d", &result), 1);
+  pclose(child);
+  EXPECT_EQ(result, RC_PORT_OPEN_FAILED);
+  // This process goes on using the port.
+  EXPECT_EQ(Call(0, {'Q', 3, 0x22}, 4).payload, Bytes{0x22});
+  EXPECT_EQ(QUIB_Close(0), RC_OK);
+}
+#endif
+
+}  // namespace
