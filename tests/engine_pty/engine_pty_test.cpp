@@ -173,7 +173,13 @@ TEST(EngineOverPty, ARequestThatExpectsNoReplyEndsOnceTheFrameIsOut) {
   EXPECT_EQ(r.status, RC_OK);
   EXPECT_TRUE(r.payload.empty());
   EXPECT_EQ(QUIB_Close(h), RC_OK);
+  // The frame has left the library; the peer reads it in its own time.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (peer.Requests().empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   ASSERT_EQ(peer.Requests().size(), 1u);
+  EXPECT_EQ(peer.Requests()[0], (Bytes{'Q', 3, 0x10}));
 }
 
 TEST(EngineOverPty, SilenceEndsWithNoResponseAfterThreeAttempts) {
