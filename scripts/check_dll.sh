@@ -49,7 +49,7 @@ install_packages
 # ---- Builds -----------------------------------------------------------------
 
 SIM=${QUIB_SIM:-}
-if [ -z "$SIM" ]; then
+if [ ! -x "$SIM" ]; then
   say "building quiblink-sim (native)"
   cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIBLINK_TESTS=OFF \
     -DQUIBLINK_BENCH=OFF >"$BUILD/native-configure.log" 2>&1 ||

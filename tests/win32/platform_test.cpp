@@ -6,6 +6,7 @@
 // --port names a device whose far end is a classic panel simulator;
 // --missing a device name that does not open.
 #include <string.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -254,6 +255,24 @@ void DeviceRoundTrip() {
   plat::DeviceClose(dev);
 }
 
+// Wine serves a serial device to any number of openers.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void DeviceOpenIsExclusive() {
+  if (PortName == nullptr) return ::wintest::Skip("no --port device given");
+  if (UnderWine()) return ::wintest::Skip("wine does not make a serial device exclusive");
+  plat::Handle first = plat::DeviceOpen(PortName);
+  REQUIRE(first != plat::kInvalid);
+  CHECK_EQ(plat::DeviceOpen(PortName), plat::kInvalid);
+  plat::DeviceClose(first);
+  plat::Handle again = plat::DeviceOpen(PortName);
+  CHECK(again != plat::kInvalid);
+  plat::DeviceClose(again);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -277,6 +296,7 @@ int main(int argc, char **argv) {
       {"time: sleeping moves the tick", SleepMovesTheTick},
       {"device: a missing device does not open", MissingDeviceDoesNotOpen},
       {"device: write, wait and read against a panel", DeviceRoundTrip},
+      {"device: a second open of an open device fails", DeviceOpenIsExclusive},
   };
   return wintest::RunCases(cases, filter) == 0 ? 0 : 1;
 }

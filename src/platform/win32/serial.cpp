@@ -57,8 +57,7 @@ bool DeviceGetLine(Handle dev, LineSettings *settings) {
 bool DeviceSetLine(Handle dev, const LineSettings *settings) {
   DCB dcb = {};
   dcb.DCBlength = sizeof(dcb);
-  GetCommState(Native(dev), &dcb);
-  dcb.DCBlength = sizeof(dcb);
+  if (!GetCommState(Native(dev), &dcb)) return false;
   dcb.BaudRate = settings->BaudRate;
   dcb.ByteSize = settings->ByteSize;
   dcb.Parity = settings->Parity;
