@@ -1,0 +1,77 @@
+// What the commands share: deferred actions, numeric options, data in and data out.
+#pragma once
+
+#include <functional>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "connection.h"
+#include "data_io.h"
+
+namespace quiblink::cli {
+
+// The chosen command runs after the whole command line has been parsed, so that options given
+// after it still count. It returns the exit status.
+using Action = std::function<int()>;
+
+struct Dispatch {
+  Action action;
+};
+
+inline void SetAction(CLI::App *command, Dispatch &dispatch, Action action) {
+  command->callback([&dispatch, action] { dispatch.action = action; });
+}
+
+// A number option or positional, decimal or 0x-hexadecimal, checked against [low, high].
+template <class T>
+CLI::Option *AddNumber(CLI::App *app, const std::string &name, T &target, const std::string &help,
+                       long long low = std::numeric_limits<T>::min(),
+                       long long high = std::numeric_limits<T>::max()) {
+  auto *option = app->add_option_function<std::string>(
+      name,
+      [&target, low, high, name](const std::string &text) {
+        auto value = ParseNumber(text);
+        if (!value || *value < low || *value > high) {
+          throw CLI::ValidationError(name, "'" + text + "' is not a number from " +
+                                               std::to_string(low) + " to " + std::to_string(high));
+        }
+        target = static_cast<T>(*value);
+      },
+      help);
+  option->type_name("NUM");
+  return option;
+}
+
+// Where the bytes of a read go: a file, or a dump on standard output.
+struct OutputOptions {
+  std::string file;
+  std::string format = "hex";
+};
+void AddOutputOptions(CLI::App *command, OutputOptions &output);
+// Writes the data; base is the address of the first byte for the dumps.
+void EmitData(const OutputOptions &output, std::span<const uint8_t> data, long long base);
+
+// Where the bytes of a write come from: a file, a hex string, or standard input.
+struct InputOptions {
+  std::string file;
+  std::string hex;
+};
+void AddInputOptions(CLI::App *command, InputOptions &input);
+Bytes GatherInput(const InputOptions &input);
+
+// Prints a summary line on standard output, or on standard error while the data itself goes
+// to standard output.
+void Report(const OutputOptions *output, const std::string &line);
+
+void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
+void AddTransferCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
+void AddInfoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch);
+void AddClassicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
+void AddDemoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch,
+                    const std::string &argv0);
+
+}  // namespace quiblink::cli

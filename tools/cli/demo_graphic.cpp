@@ -1,0 +1,182 @@
+// The graphic terminal part of the demo.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "demo.h"
+#include "progress.h"
+#include "sim_launcher.h"
+
+namespace quiblink::cli {
+namespace {
+
+constexpr uint8_t kType = 0x2A;
+constexpr const char *kProjectName = "QUIBLINK DEMO";
+constexpr const char *kPassword = "demo-1234";
+constexpr uint32_t kOsSize = 2048;
+
+struct Group {
+  uint16_t number;
+  Bytes data;
+};
+
+// A project image of three groups, the same every run: a header, then a pseudo-random body.
+std::vector<Group> MakeProject(uint32_t size) {
+  Bytes image(size);
+  std::string header = std::string(kProjectName) + " project image\n";
+  uint32_t state = 0x2545F491;
+  for (uint32_t i = 0; i < size; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    image[i] = i < header.size() ? static_cast<uint8_t>(header[i]) : static_cast<uint8_t>(state);
+  }
+  // Uneven parts, so that groups end in the middle of a 1024-byte block.
+  uint32_t first = size * 2 / 5 + 7;
+  uint32_t second = size * 9 / 20 + 3;
+  auto part = [&](uint32_t from, uint32_t to) {
+    return Bytes(image.begin() + from, image.begin() + to);
+  };
+  return {{1, part(0, first)}, {2, part(first, first + second)}, {7, part(first + second, size)}};
+}
+
+std::string Seconds(std::chrono::steady_clock::time_point since) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count());
+  return text;
+}
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+}  // namespace
+
+void RunGraphicDemo(const DemoSettings &settings, DemoReport &report) {
+  report.Section("Graphic terminal (" + std::to_string(settings.baud) + " baud, 8E1)");
+  std::unique_ptr<SimProcess> sim;
+  std::optional<Channel> channel;
+  std::vector<Group> project = MakeProject(settings.project_size);
+  Bytes whole;
+  for (const auto &group : project) whole.insert(whole.end(), group.data.begin(), group.data.end());
+
+  report.Step("start the simulator", [&] {
+    sim = std::make_unique<SimProcess>(
+        settings.simulator,
+        std::vector<std::string>{"--family", "graphic", "--baud", std::to_string(settings.baud),
+                                 "--type", std::to_string(kType), "--project-name", kProjectName,
+                                 "--password", kPassword});
+    return "serving " + sim->path();
+  });
+  report.Step("open a channel", [&] {
+    uint16_t port = ResolvePort(sim->path());
+    channel = Channel::open_graphic(port, settings.baud, 0);
+    return "COM" + std::to_string(port + 1) + " = " + sim->path() + ", handle " +
+           std::to_string(channel->handle());
+  });
+  report.Step("terminal type", [&] {
+    uint32_t type = channel->terminal_type();
+    Expect(type == kType, "type " + Hex(type) + ", the terminal was started as " + Hex(kType));
+    return Hex(type) + ", as the terminal was started";
+  });
+  report.Step("project information", [&] {
+    ProjectInfo info = channel->project_info();
+    Expect(info.name == kProjectName, "name \"" + info.name + "\"");
+    return "\"" + info.name + "\", values " + std::to_string(info.value1) + ", " +
+           std::to_string(info.value2);
+  });
+  report.Step("switch offline", [&] {
+    channel->offline();
+    return std::string("accepted");
+  });
+  report.Step("install operating-system data", [&] {
+    Bytes os(kOsSize);
+    for (uint32_t i = 0; i < kOsSize; ++i) os[i] = static_cast<uint8_t>(i * 7 + 3);
+    ProgressBar bar("  os-install", os.size(), settings.progress);
+    channel->install_os('a', 0x00, os, bar.Callback());
+    bar.Finish();
+    return std::to_string(kOsSize) + " bytes, part a, option 0x00";
+  });
+  report.Step("operating-system information", [&] {
+    OsInfo os = channel->os_info();
+    // The simulator reports the size of each installed part.
+    Expect(os.first == kOsSize && os.second == 0, "values " + std::to_string(os.first) + ", " +
+                                                      std::to_string(os.second) + ", expected " +
+                                                      std::to_string(kOsSize) + ", 0");
+    return "0x00 entry " + std::to_string(os.first) + ", 0x80 entry " + std::to_string(os.second);
+  });
+  report.Step("upload a generated project image", [&] {
+    auto start = std::chrono::steady_clock::now();
+    ProgressBar bar("  upload", whole.size(), settings.progress);
+    uint32_t offset = 0;
+    for (const auto &group : project) {
+      channel->write_area(1, group.number, group.data,
+                          [&](uint32_t done, uint32_t) { bar.Update(offset + done, 0); });
+      offset += static_cast<uint32_t>(group.data.size());
+    }
+    bar.Finish();
+    return std::to_string(whole.size()) + " bytes in groups 1, 2 and 7, " + Seconds(start);
+  });
+  report.Step("the terminal holds each group", [&] {
+    for (const auto &group : project) {
+      std::string reply = sim->Control("group " + std::to_string(group.number));
+      auto held = ParseHexString(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
+      Expect(held && *held == group.data,
+             "group " + std::to_string(group.number) + ": " + reply.substr(0, 60));
+    }
+    return std::string("groups 1, 2 and 7 as sent");
+  });
+  report.Step("project and memory information after upload", [&] {
+    ProjectInfo info = channel->project_info();
+    MemData memory = channel->mem_data();
+    // The simulator counts the grouped bytes and the groups.
+    Expect(info.value1 == whole.size() && info.value2 == project.size(),
+           "project values " + std::to_string(info.value1) + ", " + std::to_string(info.value2));
+    return std::to_string(info.value1) + " bytes in " + std::to_string(info.value2) +
+           " groups; memory " + std::to_string(memory.value1) + ", " +
+           std::to_string(memory.value2) + ", " + std::to_string(memory.value3);
+  });
+  Bytes backup;
+  report.Step("back up the grouped area", [&] {
+    auto start = std::chrono::steady_clock::now();
+    backup.resize(whole.size() + 64 * 1024);
+    ProgressBar bar("  backup", 0, settings.progress);
+    size_t total = channel->read_all(backup, bar.Callback());
+    bar.Finish();
+    backup.resize(total);
+    return std::to_string(total) + " bytes, " + Seconds(start);
+  });
+  report.Step("compare the backup with the upload", [&] { return ExpectSame(backup, whole); });
+  report.Step("a wrong password is refused", [&] {
+    std::string wrong = "not-the-password";
+    Error error = ExpectFailure(RC_TERMINAL_ERROR, [&] {
+      channel->check_password(
+          std::span(reinterpret_cast<const uint8_t *>(wrong.data()), wrong.size()));
+    });
+    Expect(error.terminal_status().value_or(0) != 0, "no terminal status with the refusal");
+    return "-36 RC_TERMINAL_ERROR, terminal status " + std::to_string(*error.terminal_status());
+  });
+  report.Step("the right password is accepted", [&] {
+    std::string right = kPassword;
+    channel->check_password(
+        std::span(reinterpret_cast<const uint8_t *>(right.data()), right.size()));
+    return std::string("accepted");
+  });
+  report.Step("start the terminal again", [&] {
+    channel->start();
+    return std::string("start sent");
+  });
+  report.Step("close the channel", [&] {
+    channel->close();
+    return std::string("closed");
+  });
+}
+
+}  // namespace quiblink::cli
