@@ -28,7 +28,7 @@ TEST_F(ChannelsTest, ZeroBaudIsRefusedAndOpensNothing) {
 }
 
 TEST_F(ChannelsTest, TwoOpensShareOneDeviceUntilTheLastClose) {
-  const int live = fake::LiveThreads();
+  const int live = SettledWorkers();
   EXPECT_EQ(QUIB_Open(0, 7), 0);
   EXPECT_EQ(QUIB_Open(0, 8), 1);
   fake::Line &line = fake::LineOfPort(0);
@@ -170,7 +170,7 @@ class SetUpFailureTest : public LibraryTest,
 
 TEST_P(SetUpFailureTest, LeavesNothingBehindAndTheNextOpenWorks) {
   const SetUpFailureRow &row = GetParam();
-  const int live = fake::LiveThreads();
+  const int live = SettledWorkers();
   row.arrange();
   EXPECT_EQ(XQUIB_Open(6, 9600, 0), row.result);
   EXPECT_EQ(fake::MessageBoxes(), row.boxes);
@@ -207,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(ChannelsTest, UnloadClosesBothChannelsOfAPortAndEndsItsWorker) {
-  const int live = fake::LiveThreads();
+  const int live = SettledWorkers();
   ASSERT_EQ(QUIB_Open(0, 0), 0);
   ASSERT_EQ(QUIB_Open(0, 0), 1);
   ASSERT_EQ(fake::LiveThreads(), live + 1);
@@ -239,7 +239,7 @@ TEST_F(ChannelsTest, UnloadLeavesTheChannelsOfOtherProcessesAlone) {
 class TenPortsTest : public LibraryTest {
  protected:
   void OpenAll() {
-    live_ = fake::LiveThreads();
+    live_ = SettledWorkers();
     for (uint16_t port = 0; port < 10; ++port) {
       fake::Line &line = fake::LineOfPort(port);
       line.SetDrainAtLineRate(false);

@@ -78,6 +78,13 @@ int CountTrace(const std::string &text);
 // Polls until done() or the deadline; for effects another thread completes.
 bool Eventually(const std::function<bool()> &done, int deadline_ms = 3000);
 
+// Workers alive once those of earlier tests, which an unload does not wait
+// for without bound, have ended: `own` are this test's.
+inline int SettledWorkers(int own = 0) {
+  Eventually([own] { return fake::LiveThreads() == own; });
+  return fake::LiveThreads();
+}
+
 // A latch a responder can wait on, so that a request stays in flight until
 // the test lets it go.
 class Gate {

@@ -132,7 +132,7 @@ TEST_F(TransactionTest, TwoThreadsOnOnePortNeverInterleaveAndEachGetsItsOwnPaylo
 
 TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillServed) {
   OpenTwoChannelsOnPort0();
-  const int live = fake::LiveThreads();
+  const int live = SettledWorkers(1);
   Gate gate;
   AnswerBehind(gate);
   auto served = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
