@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "sim/sim_process.h"
 #include "test_frames.h"
@@ -174,6 +175,85 @@ TEST(SimProcess, AProjectWrittenToItsImageIsThereAfterARestart) {
     EXPECT_EQ(data, content);
   }
   std::filesystem::remove_all(folder);
+}
+
+TEST(SimProcess, ARequestRepeatedAfterASpoiledReplyIsServedAgain) {
+  auto sim = SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", "--no-pacing"});
+  sim->Command("group 4 " + HexText(Pattern(3000, 4)));
+  Port port(sim->path());
+  port.Write(GraphicRequest(0x21, 1, 0, 0, Le16(4)));
+  ASSERT_EQ(ParseReply(port.Read(1037, milliseconds(5000))).seq, 0);
+  sim->Arm("bad-checksum");
+  port.Write(GraphicRequest(0x21, 1, 1, 0, Le16(4)));
+  Bytes spoiled = port.Read(1037, milliseconds(5000));
+  ASSERT_EQ(spoiled.size(), 1037u);
+  EXPECT_FALSE(ParseReply(spoiled).well_formed);
+  port.Write(GraphicRequest(0x21, 1, 1, 0, Le16(4)));
+  Bytes repeated = port.Read(1037, milliseconds(5000));
+  auto reply = ParseReply(repeated);
+  ASSERT_TRUE(reply.well_formed);
+  EXPECT_EQ(reply.seq, 1);
+  EXPECT_EQ(Bytes(repeated.begin(), repeated.end() - 1), Bytes(spoiled.begin(), spoiled.end() - 1));
+}
+
+TEST(SimProcess, LogsEveryFrameBothWays) {
+  char folder[] = "/tmp/quiblink-sim-test-XXXXXX";
+  ASSERT_TRUE(mkdtemp(folder));
+  const std::string log = std::string(folder) + "/frames.log";
+  auto sim = SimProcess::Start(QUIBLINK_SIM_PATH, {"--no-pacing", "--log", log});
+  sim->Command("poke 0x100 12345678");
+  Port port(sim->path());
+  port.Write(Cat({Hex("55 AA"), Hex("02 45 30 30 30 31 30 30 30 34 03 43 44")}));
+  EXPECT_EQ(port.Read(12, milliseconds(5000)).size(), 12u);
+  sim->Stop();
+  std::ifstream in(log);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const char *expected[] = {
+      "junk        2  55 AA  | no frame",
+      "PC>SIM     13  02 45 30 30 30 31 30 30 30 34 03 43 44  | read addr=000100 n=4",
+      "SIM>PC     12  02 31 32 33 34 35 36 37 38 03 41 37  | data, 4 bytes",
+  };
+  for (const char *line : expected)
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+  std::filesystem::remove_all(folder);
+}
+
+TEST(SimProcess, ServesAGivenDeviceAtItsSpeed) {
+  // A pseudo-terminal of the test's own stands in for the device; the test talks on the master.
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::string device = ptsname(master);
+  termios raw{};
+  tcgetattr(master, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(master, TCSANOW, &raw);
+  auto sim = SimProcess::Start(QUIBLINK_SIM_PATH,
+                               {"--family", "classic", "--device", device, "--baud", "19200"});
+  EXPECT_EQ(sim->path(), device);
+  termios tio{};
+  int slave = open(device.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  ASSERT_EQ(tcgetattr(slave, &tio), 0);
+  // A pseudo-terminal keeps 8 data bits without parity whatever it is asked; the speed sticks.
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+  close(slave);
+  sim->Command("poke 0x200 ABCD");
+  Bytes request = ClassicRequest("E00020002");
+  ASSERT_EQ(write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+  Bytes reply;
+  while (reply.size() < 8) {
+    pollfd p{master, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) break;
+    uint8_t buffer[64];
+    ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    reply.insert(reply.end(), buffer, buffer + n);
+  }
+  EXPECT_EQ(reply, ClassicRequest("ABCD"));
+  sim->Stop();
+  close(master);
 }
 
 TEST(SimProcess, RefusesABadCommandLine) {

@@ -145,11 +145,11 @@ Line:
 Diagnostics and faults:
   --log FILE|-               log every frame both ways (- is stderr)
   --log-full                 log long frames whole, not head and tail
-  --fault FAULT               arm a fault (repeatable), grammar below
+  --fault FAULT              arm a fault (repeatable), grammar below
   --control SOCKET           control socket: one command a line, answered
                              "ok ..." or "error: ..." once in effect
 
-Fault FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
+FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
   TRIGGER   next (default) | next=K | every=N | always | cmd=C
             cmd=C alone and every=N fire until cleared; next=K limits to K.
             C: graphic command code (0x21); classic E, F, 0, 1, read, write

@@ -30,8 +30,11 @@ int Server::Run(int signal_fd) {
       if (t && (!wake || *t < *wake)) wake = t;
     };
     earliest(reader_.StaleDeadline());
-    if (save_pending_) earliest(last_activity_ + kSaveDelay);
-    if (config_.exit_after_idle > 0) earliest(last_activity_ + idle_limit);
+    // Saving and the idle limit wait for a quiet line; until then the line's own events wake us.
+    if (pacer_.Idle() && !reader_.Partial()) {
+      if (save_pending_) earliest(last_activity_ + kSaveDelay);
+      if (config_.exit_after_idle > 0) earliest(last_activity_ + idle_limit);
+    }
 
     std::vector<pollfd> fds;
     fds.push_back(
@@ -80,7 +83,8 @@ int Server::Run(int signal_fd) {
       log_.Frame(now, "junk", junk, "partial frame went stale");
     }
     MaybeSave(now);
-    if (config_.exit_after_idle > 0 && pacer_.Idle() && now - last_activity_ >= idle_limit) {
+    if (config_.exit_after_idle > 0 && pacer_.Idle() && !reader_.Partial() &&
+        now - last_activity_ >= idle_limit) {
       log_.Note(now, "idle, stopping");
       break;
     }
