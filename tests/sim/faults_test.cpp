@@ -173,6 +173,7 @@ TEST(ApplyFault, ChangesAGraphicReplyAsNamed) {
       {"wrong-flag", Patched(frame, 5, 1, true)},
       {"wrong-seq", Patched(frame, 6, 1, true)},
       {"status=9", Patched(frame, 7, 9, true)},
+      {"refuse-password", Patched(frame, 7, 5, true)},
       {"bad-length", Patched(frame, 1, 8, true)},
       {"oversized=0x0500", Patched(Patched(frame, 1, 0x00, false), 2, 0x05, true)},
       {"partial", Bytes(frame.begin(), frame.begin() + 5)},

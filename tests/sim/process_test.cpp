@@ -116,6 +116,23 @@ TEST(SimProcess, PacesAGraphicBlockReadAtTheLineSpeed) {
   }
 }
 
+TEST(SimProcess, FollowsAnAcceptedBaudRateChange) {
+  auto sim = SimProcess::Start(QUIBLINK_SIM_PATH,
+                               {"--family", "graphic", "--baud", "9600", "--follow-baud"});
+  sim->Command("group 1 " + HexText(Pattern(1024, 1)));
+  Port port(sim->path());
+  port.Write(GraphicRequest(0x71, 0x83));
+  EXPECT_EQ(ParseReply(port.Read(9, milliseconds(5000))).status, 0);
+  auto start = Clock::now();
+  port.Write(GraphicRequest(0x21, 1, 0, 0, Le16(1)));
+  EXPECT_EQ(port.Read(1037, milliseconds(10000)).size(), 1037u);
+  double took = Ms(Clock::now() - start);
+  // 1048 characters of 11 bits: 300 ms at 38400 baud, 1201 ms at the 9600 it started with.
+  EXPECT_GE(took, 1048 * 11 * 1000.0 / 38400);
+  EXPECT_LT(took, 1048 * 11 * 1000.0 / 9600);
+  EXPECT_EQ(sim->Command("state").find("baud_code=0x83") != std::string::npos, true);
+}
+
 TEST(SimProcess, AFaultArmedOverControlChangesTheNextReplyOnly) {
   auto sim = SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", "--no-pacing"});
   const Bytes offline = Hex("FE 06 00 01 01 00 00 00 08");
