@@ -4,6 +4,7 @@
 #   QUIBLINK_BUILD_DIR=build-asan ./scripts/test.sh -DQUIBLINK_SANITIZE=address,undefined
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[ -n "${QUIBLINK_NO_DEPS:-}" ] || ./scripts/deps.sh
 build=${QUIBLINK_BUILD_DIR:-build}
 cmake -S . -B "$build" "$@"
 cmake --build "$build" -j2
