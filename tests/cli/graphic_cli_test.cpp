@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <string>
@@ -79,6 +80,15 @@ TEST_F(GraphicCli, BackupOfSeveralGroupsKeepsTheirOrder) {
   ASSERT_EQ(backup.status, 0) << backup.err;
   EXPECT_EQ(backup.out, "secondninth");
   EXPECT_NE(backup.err.find("11 bytes of the grouped area"), std::string::npos) << backup.err;
+}
+
+TEST_F(GraphicCli, ReadLargerThanMaxSizeStopsWithoutWritingTheFile) {
+  sim_->Command("group 3 " + HexOf(Pattern(3000, 2)));
+  RunResult r = Run({"backup", dir_.File("b.bin"), "--max-size", "2048"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("-40 RC_BUFFER_TOO_SMALL"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("more than 2048 bytes: raise --max-size"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("b.bin")));
 }
 
 TEST_F(GraphicCli, ReadsShowTheBytesInTheChosenForm) {

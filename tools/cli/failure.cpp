@@ -7,11 +7,12 @@ namespace quiblink::cli {
 const char *const kExitStatusHelp =
     "Exit status:\n"
     "  0  success\n"
-    "  1  failure of the tool itself (file access, cancelled, a demo check did not hold)\n"
+    "  1  failure of the tool itself (file access, cancelled, a demo check did not hold, a\n"
+    "     transfer larger than --max-size: -40)\n"
     "  2  usage error: bad command line, or an argument the library refused (-2)\n"
     "  3  port error: the port or a channel cannot be opened (-1, -3, -4; open: -32, -33)\n"
     "  4  line error: no reply, incomplete reply or failed transmission (-7, -13, -18)\n"
-    "  5  protocol error: a malformed or out-of-step reply (-17, -20, -21, -30 to -35, -40)\n"
+    "  5  protocol error: a malformed or out-of-step reply (-17, -20, -21, -30 to -35)\n"
     "  6  terminal refusal: the terminal answered with a non-zero status (-36) or NAK (-19)\n";
 
 ExitStatus ExitStatusFor(const Error &error) {

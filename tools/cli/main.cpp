@@ -36,7 +36,10 @@ int main(int argc, char **argv) {
       "Graphic terminals: info, backup, upload, ...; classic panels: classic read|write;\n"
       "`quiblink demo` runs a whole session against the terminal simulator.",
       "quiblink");
-  app.footer(kExitStatusHelp);
+  // Subcommands take the footer over when they are added.
+  app.footer(std::string("Connection options (--port, --baud, --model, --trace, --no-progress) go "
+                         "before or after the command.\n\n") +
+             kExitStatusHelp);
   app.require_subcommand(1);
   app.fallthrough();
   app.set_version_flag("--version", "quiblink " + std::to_string(quiblink::version() / 100) + "." +

@@ -28,7 +28,14 @@ template <class Read>
 Bytes ReadBlocks(const Session &session, const std::string &label, uint32_t capacity, Read read) {
   Bytes buffer(capacity);
   ProgressBar bar(label, 0, session.progress());
-  size_t total = read(std::span(buffer), bar.Callback());
+  size_t total = 0;
+  try {
+    total = read(std::span(buffer), bar.Callback());
+  } catch (const Error &error) {
+    if (error.code() != RC_BUFFER_TOO_SMALL) throw;
+    throw ToolError(DescribeFailure(error) + " (more than " + std::to_string(capacity) +
+                    " bytes: raise --max-size)");
+  }
   bar.Finish();
   buffer.resize(total);
   return buffer;
