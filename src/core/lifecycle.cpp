@@ -3,6 +3,7 @@
 #include "core/channels.h"
 #include "core/state.h"
 #include "core/trace.h"
+#include "engine/waiting.h"
 
 namespace quib {
 
@@ -17,6 +18,7 @@ void ProcessAttach() {
   // The queues are this process's own: a private lock guards them, so that no
   // other process holding "QsemaI" can stall this one.
   QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  CreateTurnSignals();
   for (int port = 0; port < kPortCount; ++port) {
     ReplySemaphore[port] = 0;
     PortSemaphore[port] = 0;
@@ -48,6 +50,7 @@ void ProcessDetach() {
   plat::SemaphoreClose(QueueSemaphore);
   plat::SemaphoreClose(ModelSemaphore);
   plat::SemaphoreClose(QueueLock);
+  CloseTurnSignals();
   QueueSemaphore = 0;
   ModelSemaphore = 0;
   QueueLock = 0;

@@ -2,6 +2,7 @@
 // head. Each operation holds the process-local queue lock for its own work
 // only, never across a wait.
 #include "engine/engine.h"
+#include "engine/waiting.h"
 
 namespace quib {
 
@@ -55,6 +56,7 @@ int16_t QueueRemoveHead(int16_t port) {
   if (q.Head != q.Tail) {
     q.Head = Next(q.Head);
     removed = 1;
+    if (q.Head != q.Tail) SignalTurn(q.Ring[q.Head]);
   }
   UnlockQueues(locked);
   return removed;
@@ -68,12 +70,14 @@ int16_t QueueRemoveEntry(int16_t port, uint16_t handle) {
   // order of the others stays as it was.
   for (int16_t at = q.Head; at != q.Tail; at = Next(at)) {
     if (q.Ring[at] != static_cast<int16_t>(handle)) continue;
+    const bool was_head = at == q.Head;
     for (int16_t from = Next(at); from != q.Tail; from = Next(from)) {
       q.Ring[at] = q.Ring[from];
       at = from;
     }
     q.Tail = at;
     removed = 1;
+    if (was_head && q.Head != q.Tail) SignalTurn(q.Ring[q.Head]);
     break;
   }
   UnlockQueues(locked);

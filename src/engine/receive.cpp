@@ -2,6 +2,7 @@
 // probe how long it will be, decode it once it is complete. The reply
 // time-out counts silence: it starts again with every read that brings bytes.
 #include "engine/engine.h"
+#include "engine/waiting.h"
 #include "engine/worker.h"
 
 #include "core/trace.h"
@@ -18,11 +19,6 @@ constexpr uint32_t kDrainPollMs = 1;
 // short reply that comes after all to arrive and be purged before the next
 // transmission.
 constexpr uint32_t kLateReplyLength = 9;
-
-// The pause between reads while reply bytes are awaited.
-void AwaitReplyBytes() {
-  plat::SleepMs(kReceivePollMs);
-}
 
 // The pause between looks at the output queue while the frame leaves the line.
 void AwaitDrain() {
@@ -128,7 +124,7 @@ int16_t Receive(int16_t port) {
       Trace(text);
       // Whatever arrived beyond the expected length is not part of the reply.
       if (p.ReceivedLength >= expected) return Decode(port, expected);
-      AwaitReplyBytes();
+      AwaitReplyBytes(port, kReceivePollMs, expected - p.ReceivedLength, true, true);
       continue;
     }
 
@@ -142,7 +138,7 @@ int16_t Receive(int16_t port) {
     if (silence >= reply_timeout_ms) {
       return TimeOut(p, p.ReceivedLength == 0 ? RC_NO_RESPONSE : RC_INCOMPLETE);
     }
-    AwaitReplyBytes();
+    AwaitReplyBytes(port, kReceivePollMs, want, false, want > 0);
   }
 }
 

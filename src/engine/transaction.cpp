@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "engine/engine.h"
+#include "engine/waiting.h"
 #include "engine/worker.h"
 
 #include "core/trace.h"
@@ -30,8 +31,9 @@ bool AwaitTurn(int16_t port, uint16_t handle, uint32_t limit_ms) {
   uint32_t waited = 0;
   while (!QueueIsAtHead(port, handle)) {
     if (limit_ms != plat::kInfinite && waited >= limit_ms) return false;
-    plat::SleepMs(kHeadPollMs);
-    waited += kHeadPollMs;
+    uint32_t counted = 0;
+    AwaitTurnSignal(handle, kHeadPollMs, &counted);
+    waited += counted;
   }
   return true;
 }

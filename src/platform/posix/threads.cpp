@@ -119,8 +119,9 @@ bool ThreadDone(void *slot) {
 
 // ---- Semaphores ------------------------------------------------------------
 
-// "QsemaI", "PLCmodel", the queue lock, two per port, and spare.
-constexpr int kSemaphoreSlots = 40;
+// "QsemaI", "PLCmodel", the queue lock, two per port, a turn signal per
+// channel, and spare.
+constexpr int kSemaphoreSlots = 72;
 constexpr Handle kSemaphoreBase = 0x3100;
 constexpr size_t kNameSize = 32;
 
