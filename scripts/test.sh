@@ -8,4 +8,6 @@ cd "$(dirname "$0")/.."
 build=${QUIBLINK_BUILD_DIR:-build}
 cmake -S . -B "$build" "$@"
 cmake --build "$build" -j2
-ctest --test-dir "$build" --output-on-failure -j2
+# A test without a time limit of its own gets 300 s, so a hang cannot eat a
+# CI run; a build that registers no test at all is a failure.
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 --no-tests=error
