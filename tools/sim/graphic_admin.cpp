@@ -133,7 +133,10 @@ std::optional<std::string> GraphicTerminal::Control(const std::vector<std::strin
   if (command == "groups" && words.size() == 1) {
     std::string text = "ok";
     for (const auto &[group, data] : contents_.groups) {
-      text += " " + std::to_string(group) + ":" + std::to_string(data.size());
+      text.append(" ")
+          .append(std::to_string(group))
+          .append(":")
+          .append(std::to_string(data.size()));
     }
     return text;
   }
