@@ -1,0 +1,60 @@
+// The fuzzer's bytes, read from the front: choices, numbers and byte runs.
+// Once the bytes run out every choice is its lowest value and every run is
+// empty, so any input, however short, decides a whole execution.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+namespace fuzz {
+
+class Input {
+ public:
+  Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+
+  bool Empty() const { return at_ >= size_; }
+  size_t Left() const { return size_ - at_; }
+
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint16_t U16() {
+    uint16_t lo = Byte();
+    return static_cast<uint16_t>(lo | (Byte() << 8));
+  }
+  uint32_t U32() {
+    uint32_t lo = U16();
+    return lo | (static_cast<uint32_t>(U16()) << 16);
+  }
+  bool Bool() { return (Byte() & 1) != 0; }
+
+  // lo..hi inclusive, reading only as many bytes as the span needs.
+  uint32_t Range(uint32_t lo, uint32_t hi) {
+    if (hi <= lo) return lo;
+    const uint64_t span = uint64_t(hi) - lo + 1;
+    uint64_t raw;
+    if (span <= 0x100) {
+      raw = Byte();
+    } else if (span <= 0x10000) {
+      raw = U16();
+    } else {
+      raw = U32();
+    }
+    return lo + static_cast<uint32_t>(raw % span);
+  }
+
+  // Up to n bytes; fewer when the input runs out.
+  std::vector<uint8_t> Bytes(size_t n) {
+    if (n > Left()) n = Left();
+    std::vector<uint8_t> out(data_ + at_, data_ + at_ + n);
+    at_ += n;
+    return out;
+  }
+
+ private:
+  const uint8_t *data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+}  // namespace fuzz
