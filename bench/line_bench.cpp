@@ -144,6 +144,7 @@ int Run(const Options &options) {
   if (options.Runs("sim")) {
     Print(&rows, SimulatorPacing(terminals.Get("graphic", 9600), plan.sim_exchanges));
     Print(&rows, SimulatorPacing(terminals.Get("graphic", 57600), plan.sim_exchanges));
+    Print(&rows, {SleepAccuracy(10 * plan.sim_exchanges)});
   }
   for (const std::string &mode : options.modes) {
     quib::EngineWaitStyle.store(mode == "wake" ? quib::kWaitWaking : quib::kWaitSleeping);

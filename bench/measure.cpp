@@ -94,6 +94,10 @@ Row TransferRow(const std::string &mode, const std::string &name, uint32_t baud,
   r.floor = Rate(model.bytes, model.floor_ms);
   r.wall_ms = watch.WallMs();
   r.cpu_ms = watch.CpuMs();
+  char text[64];
+  snprintf(text, sizeof text, "%+.1f ms an exchange against the bound",
+           (watch.WallMs() - model.bound_ms) / model.exchanges);
+  r.note = text;
   return r;
 }
 

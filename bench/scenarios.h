@@ -25,5 +25,8 @@ std::vector<Row> ManyPorts(const std::string &mode, const std::vector<Terminal *
 // The simulator on its own: how much later than the line allows a raw
 // exchange completes (no library involved).
 std::vector<Row> SimulatorPacing(Terminal &terminal, int count);
+// The host: how late the library's 10 ms sleep returns. Every sleep of an
+// exchange is late by about as much.
+Row SleepAccuracy(int count);
 
 }  // namespace quibbench

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/platform.h"
 #include "scenarios.h"
 
 namespace quibbench {
@@ -87,6 +88,31 @@ std::vector<Row> SimulatorPacing(Terminal &terminal, int count) {
   rows.push_back(Measure(fd, line, "sim: 1035-byte reply", block, 1035, count / 4 + 1));
   close(fd);
   return rows;
+}
+
+Row SleepAccuracy(int count) {
+  Row row;
+  row.mode = "-";
+  row.name = "host: 10 ms sleep";
+  row.unit = "ms";
+  row.lower_is_better = true;
+  row.bound = 10;
+  row.floor = 10;
+  std::vector<double> samples;
+  for (int i = 0; i < count; ++i) {
+    const Clock::time_point start = Clock::now();
+    plat::SleepMs(10);
+    samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::sort(samples.begin(), samples.end());
+  double sum = 0;
+  for (double s : samples) sum += s;
+  row.figure = sum / count;
+  char text[96];
+  snprintf(text, sizeof text, "late by %.2f ms on average, %.2f ms at p99", row.figure - 10,
+           samples[static_cast<size_t>(0.99 * (count - 1))] - 10);
+  row.note = text;
+  return row;
 }
 
 }  // namespace quibbench
