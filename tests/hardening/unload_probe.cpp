@@ -1,0 +1,89 @@
+// Loads the shared library, opens channels on two ports (one port twice),
+// lets the device of one port go away, then unloads the library with every
+// channel still open, as a process that ends without closing them. Exits 0
+// when the unload returned within its bound, the library is gone from the
+// process and so are its port workers; prints what went wrong otherwise.
+// Run by device_loss_test.cpp; argument: the path of the shared library.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <chrono>
+
+#include "hardening/pty_terminal.h"
+
+namespace {
+
+using OpenFn = int16_t (*)(uint16_t, uint16_t);
+using XOpenFn = int16_t (*)(uint16_t, uint16_t, uint16_t);
+using ReadFn = int16_t (*)(uint16_t, uint16_t, int32_t, uint8_t *, uint16_t);
+using TypeFn = int16_t (*)(uint16_t, uint32_t *, uint16_t *);
+
+int Threads() {
+  int n = 0;
+  DIR *dir = opendir("/proc/self/task");
+  if (dir == nullptr) return -1;
+  while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
+  closedir(dir);
+  return n;
+}
+
+bool Mapped(const char *name) {
+  FILE *maps = fopen("/proc/self/maps", "r");
+  if (maps == nullptr) return false;
+  char line[1024];
+  bool found = false;
+  while (fgets(line, sizeof line, maps) != nullptr) found = found || strstr(line, name) != nullptr;
+  fclose(maps);
+  return found;
+}
+
+int Fail(const char *what) {
+  fprintf(stderr, "unload probe: %s\n", what);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 2) return Fail("usage: unload_probe LIBRARY");
+  hard::PtyTerminal panel(hard::PtyTerminal::kClassic);
+  hard::PtyTerminal terminal(hard::PtyTerminal::kGraphic);
+  if (!panel.ok() || !terminal.ok()) return Fail("no pseudo-terminal");
+  setenv("QUIBLINK_COM7", panel.path(), 1);
+  setenv("QUIBLINK_COM8", terminal.path(), 1);
+
+  const int before = Threads();
+  void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return Fail(dlerror());
+  auto open = reinterpret_cast<OpenFn>(dlsym(library, "QUIB_Open"));
+  auto xopen = reinterpret_cast<XOpenFn>(dlsym(library, "XQUIB_Open"));
+  auto read = reinterpret_cast<ReadFn>(dlsym(library, "QUIB_Read"));
+  auto type = reinterpret_cast<TypeFn>(dlsym(library, "XQUIB_GetKEWType"));
+  if (!open || !xopen || !read || !type) return Fail("exports missing");
+
+  const int16_t a = open(6, 0), b = open(6, 0), c = xopen(7, 38400, 0);
+  if (a < 0 || b < 0 || c < 0) return Fail("open failed");
+  uint8_t buffer[16];
+  uint32_t kind = 0;
+  uint16_t status = 0;
+  if (read(uint16_t(a), 0, 0, buffer, 16) != 0 || type(uint16_t(c), &kind, &status) != 0) {
+    return Fail("exchange failed");
+  }
+  if (Threads() != before + 2) return Fail("not one worker per port");
+
+  panel.HangUp();
+  const auto start = std::chrono::steady_clock::now();
+  dlclose(library);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+  printf("unloaded with 3 channels open in %lld ms\n", static_cast<long long>(took));
+  if (took > 5000) return Fail("unload took longer than 5 s");
+  if (Mapped("libquiblink")) return Fail("library still mapped after the unload");
+  if (Threads() != before) return Fail("port workers still running after the unload");
+  return 0;
+}
