@@ -1,0 +1,76 @@
+// The shared library loaded at run time, so that a program can unload it
+// while channels are still open, as a process does when it ends without
+// closing them. Every export is reached through this table.
+#pragma once
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "quiblink/quiblink.h"
+#include "quiblink/quiblink_ext.h"
+
+namespace stress {
+
+#define QUIB_EXPORTS(X)                                                                            \
+  X(QUIB_Version)                                                                                  \
+  X(QUIB_Open)                                                                                     \
+  X(XQUIB_Open) X(QUIB_Close) X(QUIB_Read) X(QUIB_Write) X(XQUIB_ReadAll) X(XQUIB_Read1G)          \
+      X(XQUIB_Read) X(XQUIB_Write) X(XQUIB_OSInstl) X(XQUIB_Start) X(XQUIB_Offline)                \
+          X(XQUIB_SWReset) X(XQUIB_Reset) X(XQUIB_Break) X(XQUIB_GetMemData) X(XQUIB_GetOsInfo)    \
+              X(XQUIB_GetProjInfo) X(XQUIB_DelUserData) X(XQUIB_CheckPassword) X(XQUIB_GetKEWType) \
+                  X(XQUIB_BrateChange) X(XQUIB_ReadAllEx) X(XQUIB_Read1GEx) X(XQUIB_ReadEx)        \
+                      X(XQUIB_WriteEx) X(XQUIB_OSInstlEx)
+
+class Library {
+ public:
+#define QUIB_MEMBER(name) decltype(&::name) name = nullptr;
+  QUIB_EXPORTS(QUIB_MEMBER)
+#undef QUIB_MEMBER
+
+  explicit Library(const char *path) {
+    handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+#define QUIB_RESOLVE(name)                                           \
+  name = reinterpret_cast<decltype(&::name)>(dlsym(handle_, #name)); \
+  if (name == nullptr) throw std::runtime_error("export missing: " #name);
+    QUIB_EXPORTS(QUIB_RESOLVE)
+#undef QUIB_RESOLVE
+  }
+
+  // Unloads the library; every export is gone afterwards.
+  void Unload() {
+    if (handle_ != nullptr) dlclose(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  void *handle_ = nullptr;
+};
+
+// Threads of this process, from /proc.
+inline int ThreadCount() {
+  int n = 0;
+  DIR *dir = opendir("/proc/self/task");
+  if (dir == nullptr) return -1;
+  while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
+  closedir(dir);
+  return n;
+}
+
+// Whether a file whose path contains `name` is mapped into this process.
+inline bool Mapped(const char *name) {
+  FILE *maps = fopen("/proc/self/maps", "r");
+  if (maps == nullptr) return false;
+  char line[1024];
+  bool found = false;
+  while (fgets(line, sizeof line, maps) != nullptr) found = found || strstr(line, name) != nullptr;
+  fclose(maps);
+  return found;
+}
+
+}  // namespace stress
