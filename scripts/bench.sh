@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QUIBLINK_BUILD_DIR:-build-bench}
-# -O2: GCC 12 at -O3 warns falsely (-Wrestrict) in the simulator's string code.
+# -O2: GCC 12 at -O3 warns falsely (-Wrestrict) about some std::string assignments.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DQUIBLINK_TESTS=OFF -DQUIBLINK_TOOLS=ON -DQUIBLINK_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target quiblink-sim quiblink-bench
