@@ -29,8 +29,8 @@ typedef void (*QUIB_Progress)(uint32_t done, uint32_t total, void *user);
  * write more than capacity bytes; RC_BUFFER_TOO_SMALL otherwise. progress may
  * be NULL. */
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity,
-                                           int32_t *total, uint16_t *status,
-                                           QUIB_Progress progress, void *user);
+                                           int32_t *total, uint16_t *status, QUIB_Progress progress,
+                                           void *user);
 QUIB_API int16_t QUIB_CALL XQUIB_Read1GEx(uint16_t handle, uint16_t group, uint8_t *data,
                                           uint32_t capacity, int32_t *total, uint16_t *status,
                                           QUIB_Progress progress, void *user);
@@ -43,8 +43,8 @@ QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t
                                          uint32_t length, const uint8_t *data, uint16_t *status,
                                          QUIB_Progress progress, void *user);
 QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, uint8_t option,
-                                           uint32_t length, const uint8_t *data,
-                                           uint16_t *status, QUIB_Progress progress, void *user);
+                                           uint32_t length, const uint8_t *data, uint16_t *status,
+                                           QUIB_Progress progress, void *user);
 
 #ifdef __cplusplus
 }

@@ -124,14 +124,14 @@ void ThreadClose(Handle thread);  // CloseHandle; the thread itself goes on
 // CreateSemaphoreA. A name makes a system-wide object; NULL makes one private
 // to the process. Returns 0 on failure.
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum);
-bool SemaphoreRelease(Handle sem);                    // ReleaseSemaphore by one
-WaitResult SemaphoreWait(Handle sem, uint32_t ms);    // WaitForSingleObject
-void SemaphoreClose(Handle sem);                      // CloseHandle
+bool SemaphoreRelease(Handle sem);                  // ReleaseSemaphore by one
+WaitResult SemaphoreWait(Handle sem, uint32_t ms);  // WaitForSingleObject
+void SemaphoreClose(Handle sem);                    // CloseHandle
 
 // ---- Time, identity, diagnostics ----------------------------------------
 
-uint32_t TickCount();  // GetTickCount: milliseconds, wraps every 49.7 days
-void SleepMs(uint32_t ms);  // Sleep
+uint32_t TickCount();         // GetTickCount: milliseconds, wraps every 49.7 days
+void SleepMs(uint32_t ms);    // Sleep
 uint32_t CurrentProcessId();  // GetCurrentProcessId
 uint32_t CurrentThread();     // GetCurrentThread (only ever traced)
 

@@ -108,7 +108,9 @@ Line &LineNamed(const std::string &name) {
   return *slot;
 }
 
-Line::~Line() { delete state_; }
+Line::~Line() {
+  delete state_;
+}
 
 Line &LineOfPort(int port) {
   return LineNamed(kPortNames[port]);
