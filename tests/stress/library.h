@@ -16,16 +16,37 @@
 
 namespace stress {
 
-#define QUIB_EXPORTS(X)                                                                            \
-  X(QUIB_Version)                                                                                  \
-  X(QUIB_Open)                                                                                     \
-  X(XQUIB_Open)                                                                                    \
-  X(QUIB_Close) X(QUIB_Read) X(QUIB_Write) X(XQUIB_ReadAll) X(XQUIB_Read1G) X(XQUIB_Read)          \
-      X(XQUIB_Write) X(XQUIB_OSInstl) X(XQUIB_Start) X(XQUIB_Offline) X(XQUIB_SWReset)             \
-          X(XQUIB_Reset) X(XQUIB_Break) X(XQUIB_GetMemData) X(XQUIB_GetOsInfo)                     \
-              X(XQUIB_GetProjInfo) X(XQUIB_DelUserData) X(XQUIB_CheckPassword) X(XQUIB_GetKEWType) \
-                  X(XQUIB_BrateChange) X(XQUIB_ReadAllEx) X(XQUIB_Read1GEx) X(XQUIB_ReadEx)        \
-                      X(XQUIB_WriteEx) X(XQUIB_OSInstlEx)
+// clang-format off
+#define QUIB_EXPORTS(X) \
+  X(QUIB_Version) \
+  X(QUIB_Open) \
+  X(XQUIB_Open) \
+  X(QUIB_Close) \
+  X(QUIB_Read) \
+  X(QUIB_Write) \
+  X(XQUIB_ReadAll) \
+  X(XQUIB_Read1G) \
+  X(XQUIB_Read) \
+  X(XQUIB_Write) \
+  X(XQUIB_OSInstl) \
+  X(XQUIB_Start) \
+  X(XQUIB_Offline) \
+  X(XQUIB_SWReset) \
+  X(XQUIB_Reset) \
+  X(XQUIB_Break) \
+  X(XQUIB_GetMemData) \
+  X(XQUIB_GetOsInfo) \
+  X(XQUIB_GetProjInfo) \
+  X(XQUIB_DelUserData) \
+  X(XQUIB_CheckPassword) \
+  X(XQUIB_GetKEWType) \
+  X(XQUIB_BrateChange) \
+  X(XQUIB_ReadAllEx) \
+  X(XQUIB_Read1GEx) \
+  X(XQUIB_ReadEx) \
+  X(XQUIB_WriteEx) \
+  X(XQUIB_OSInstlEx)
+// clang-format on
 
 class Library {
  public:
