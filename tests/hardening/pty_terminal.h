@@ -54,7 +54,7 @@ class PtyTerminal {
   ~PtyTerminal() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    HangUp();
+    CloseSide();
   }
   PtyTerminal(const PtyTerminal &) = delete;
   PtyTerminal &operator=(const PtyTerminal &) = delete;
@@ -65,17 +65,29 @@ class PtyTerminal {
   long requests() const { return requests_; }
 
   // The far side goes away, as a cable pulled or a pseudo-terminal closed.
+  // The terminal's own thread closes it, so that no read or write of it is
+  // under way; returns once it is closed.
   void HangUp() {
-    const int fd = master_.exchange(-1);
-    if (fd >= 0) close(fd);
+    if (!thread_.joinable()) {
+      CloseSide();
+      return;
+    }
+    hang_up_ = true;
+    while (master_ >= 0) usleep(1000);
   }
 
  private:
   static constexpr uint8_t STX = 0x02, ETX = 0x03, ACK = 0x06, NAK = 0x15;
 
+  void CloseSide() {
+    const int fd = master_.exchange(-1);
+    if (fd >= 0) close(fd);
+  }
+
   void Serve() {
     size_t have = 0;
     while (!stop_) {
+      if (hang_up_) CloseSide();
       const int fd = master_;
       if (fd < 0) {
         usleep(5000);
@@ -116,7 +128,7 @@ class PtyTerminal {
     const Mode mode = mode_;
     if (mode == kSilent) return;
     if (mode == kHangUpOnRequest) {
-      HangUp();
+      CloseSide();
       return;
     }
     size_t n = family_ == kClassic ? Classic(mode) : Graphic(mode, length);
@@ -228,6 +240,7 @@ class PtyTerminal {
   std::atomic<int> master_{-1};
   char path_[128] = {};
   std::atomic<bool> stop_{false};
+  std::atomic<bool> hang_up_{false};
   std::atomic<Mode> mode_{kHealthy};
   std::atomic<long> requests_{0};
   uint8_t rx_[4096];

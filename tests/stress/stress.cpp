@@ -555,6 +555,9 @@ int main(int argc, char **argv) {
   try {
     Stress run(options);
     run.StartSims();
+    // A sanitizer starts a helper thread with the first thread of a process;
+    // it must already be there when the threads are counted.
+    std::thread([] {}).join();
     const int threads_before = ThreadCount();
     Library lib(QUIBLINK_LIBRARY_PATH);
     run.Use(&lib);
