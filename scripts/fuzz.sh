@@ -39,6 +39,17 @@ if ((${#targets[@]} == 0)); then
   done
 fi
 
+# libFuzzer's runtime comes apart from the compiler on Debian.
+runtime=$(clang -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a
+if [[ ! -f $runtime ]]; then
+  package=libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev
+  echo "installing $package"
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "$package"
+fi
+
 CC=clang CXX=clang++ cmake -S . -B "$build" -DQUIBLINK_FUZZ=ON -DQUIBLINK_TESTS=OFF \
   -DQUIBLINK_TOOLS=OFF -DQUIBLINK_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
