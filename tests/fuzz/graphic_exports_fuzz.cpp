@@ -747,6 +747,10 @@ void BlockWrite(Input &in) {
   const std::vector<Exchange> log = Call(
       [&] {
         const uint8_t *d = pointers ? data.data() : nullptr;
+        if (!with_progress) {
+          return install ? XQUIB_OSInstl(handle, subcommand, option, length, d, &status)
+                         : XQUIB_Write(handle, area, group, length, d, &status);
+        }
         if (install) {
           return XQUIB_OSInstlEx(handle, subcommand, option, length, d, &status, report, &progress);
         }
