@@ -45,15 +45,29 @@ void ProcessAttach() {
   }
 }
 
+// True when a channel of this process is still open after detach closed what
+// it could: a call of it is under way.
+bool ChannelsRemain() {
+  const uint32_t process = plat::CurrentProcessId();
+  for (const HandleEntry &entry : State.Handles) {
+    if (entry.Port.load() >= 0 && entry.OwnerProcessId == process) return true;
+  }
+  return false;
+}
+
 void ProcessDetach() {
   CloseProcessChannels();
   plat::SemaphoreClose(QueueSemaphore);
   plat::SemaphoreClose(ModelSemaphore);
-  plat::SemaphoreClose(QueueLock);
-  CloseTurnSignals();
   QueueSemaphore = 0;
   ModelSemaphore = 0;
-  QueueLock = 0;
+  // A call still under way goes on taking the queue lock and waiting on its
+  // turn signal: they stay for it and end with the process.
+  if (!ChannelsRemain()) {
+    plat::SemaphoreClose(QueueLock);
+    CloseTurnSignals();
+    QueueLock = 0;
+  }
   // A later attach in the same address space (a reload, or a test) starts
   // from a fresh state block, as a new process would.
   State.InitFlag = 0;
