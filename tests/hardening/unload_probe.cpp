@@ -3,15 +3,20 @@
 // channel still open, as a process that ends without closing them. Exits 0
 // when the unload returned within its bound, the library is gone from the
 // process and so are its port workers; prints what went wrong otherwise.
-// Run by device_loss_test.cpp; argument: the path of the shared library.
+// With a second argument "busy", it ends the process instead while two
+// calls wait for a terminal that has fallen silent: the library's unload at
+// exit must not wait for them.
+// Run by device_loss_test.cpp; first argument: the path of the shared library.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "hardening/pty_terminal.h"
 
@@ -49,7 +54,8 @@ int Fail(const char *what) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) return Fail("usage: unload_probe LIBRARY");
+  if (argc < 2) return Fail("usage: unload_probe LIBRARY [busy]");
+  const bool busy = argc > 2 && strcmp(argv[2], "busy") == 0;
   hard::PtyTerminal panel(hard::PtyTerminal::kClassic);
   hard::PtyTerminal terminal(hard::PtyTerminal::kGraphic);
   if (!panel.ok() || !terminal.ok()) return Fail("no pseudo-terminal");
@@ -74,6 +80,20 @@ int main(int argc, char **argv) {
     return Fail("exchange failed");
   }
   if (Threads() != before + 2) return Fail("not one worker per port");
+
+  if (busy) {
+    terminal.SetMode(hard::PtyTerminal::kSilent);
+    const int16_t d = xopen(7, 38400, 0);
+    for (int16_t h : {c, d}) {
+      std::thread([type, h] {
+        uint32_t k = 0;
+        uint16_t st = 0;
+        type(uint16_t(h), &k, &st);
+      }).detach();
+    }
+    usleep(300000);  // both calls are under way: one on the line, one queued
+    exit(0);
+  }
 
   panel.HangUp();
   const auto start = std::chrono::steady_clock::now();
