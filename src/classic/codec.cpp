@@ -25,7 +25,10 @@ constexpr uint32_t kAreaOffset[kClassicMaxArea + 1][3] = {
 };
 
 uint16_t ModelOfChannel(uint16_t handle) {
-  return State.Ports[PortOfChannel(handle)].ModelCode;
+  // Another thread may have closed the channel since its check: it has no
+  // port then, and the transaction call refuses whatever was built for it.
+  const int16_t port = PortOfChannel(handle);
+  return port < kPortCount ? State.Ports[port].ModelCode : 0;
 }
 
 int AreaColumn(uint16_t model) {

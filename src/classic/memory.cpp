@@ -12,7 +12,10 @@ namespace {
 constexpr uint16_t kReadChunk = 64;
 constexpr uint16_t kWriteChunk = 32;
 constexpr uint16_t kReadFrameSize = 14;
-constexpr uint16_t kWriteFrameSize = 84;  // the preamble block's frame is the longest
+// Room for the longest write frame the codec builds, 64 bytes with any model:
+// the builder looks the model up again, and another thread may have closed
+// and reopened the channel's port with another model meanwhile.
+constexpr uint16_t kWriteFrameSize = 2 * kClassicMaxCount + 14;
 
 // Model-3 panels have a hole of eight wire addresses after logical address
 // 3959: everything from 3960 on sits 8 higher, and no request spans the hole.
@@ -27,7 +30,10 @@ constexpr uint8_t kPreamble[36] = {'t', 'h', 'e', 's', 'e', ' ', 'a', 'r', 'e', 
                                    'a', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0x00, 0x18, 0x10, 0x00};
 
 uint16_t ModelOfChannel(uint16_t handle) {
-  return State.Ports[PortOfChannel(handle)].ModelCode;
+  // Another thread may have closed the channel since its check: it has no
+  // port then, and the transaction call refuses whatever was built for it.
+  const int16_t port = PortOfChannel(handle);
+  return port < kPortCount ? State.Ports[port].ModelCode : 0;
 }
 
 // One chunk of a transfer: at most limit bytes, cut at the address gap, and
