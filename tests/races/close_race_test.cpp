@@ -1,0 +1,134 @@
+// A channel closed by one thread while another thread's call on it is past
+// its channel check but not yet in its exchange: the call must refuse with
+// RC_NOT_OPEN and touch nothing outside the library's tables. The moment is
+// made exact by the trace: when the call writes a chosen text, the caller's
+// thread hands over to a closing thread and waits for its close to return.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "core/trace_handler.h"
+#include "platform/fake/fake_line.h"
+#include "quiblink/quiblink.h"
+#include "support/library_fixture.h"
+
+namespace {
+
+class CloseAtTrace {
+ public:
+  // Closes the channel at the occurrence-th time the call writes text; with
+  // a model, opens its port again with that model at once.
+  CloseAtTrace(uint16_t handle, std::string text, int occurrence = 1, int reopen_model = -1)
+      : handle_(handle), text_(std::move(text)), left_(occurrence) {
+    closer_ = std::thread([this, reopen_model] {
+      while (!go_) std::this_thread::yield();
+      result_ = QUIB_Close(handle_);
+      if (reopen_model >= 0) reopened_ = QUIB_Open(0, uint16_t(reopen_model));
+      done_ = true;
+    });
+    quib::SetTraceHandler(Handler, this);
+  }
+  ~CloseAtTrace() {
+    quib::SetTraceHandler(nullptr, nullptr);
+    go_ = true;
+    closer_.join();
+  }
+  bool closed() const { return done_; }
+  int16_t result() const { return result_; }
+  int16_t reopened() const { return reopened_; }
+
+ private:
+  static void Handler(const char *text, void *user) {
+    auto *self = static_cast<CloseAtTrace *>(user);
+    if (self->go_ || self->text_ != text || --self->left_ > 0) return;
+    self->go_ = true;
+    while (!self->done_) std::this_thread::yield();
+  }
+
+  uint16_t handle_;
+  std::string text_;
+  int left_;
+  std::thread closer_;
+  std::atomic<bool> go_{false};
+  std::atomic<bool> done_{false};
+  std::atomic<int16_t> result_{0};
+  std::atomic<int16_t> reopened_{-1};
+};
+
+using CloseRace = LibraryTest;
+
+// The preamble block of a word panel is built after the channel check: the
+// close comes in between.
+TEST_F(CloseRace, WritePreambleOnAChannelJustClosedIsRefused) {
+  const int16_t h = QUIB_Open(0, 3);
+  ASSERT_GE(h, 0);
+  const uint8_t data[4] = {1, 2, 3, 4};
+  int16_t rc = 0;
+  {
+    CloseAtTrace close(uint16_t(h), "ENTER!!\n");
+    rc = QUIB_Write(uint16_t(h), 0, 0, sizeof data, data);
+    EXPECT_TRUE(close.closed());
+    EXPECT_EQ(close.result(), RC_OK);
+  }
+  EXPECT_EQ(rc, RC_NOT_OPEN);
+  EXPECT_TRUE(fake::LineOfPort(0).Frames().empty()) << "nothing reached the line";
+  EXPECT_FALSE(fake::LineOfPort(0).IsOpen()) << "the close closed the port";
+}
+
+// The same moment, but the port opens again at once for a panel of another
+// model, and the channel gets the same slot: the preamble is built for that
+// model, longer than a word panel's, and must still fit its frame buffer.
+TEST_F(CloseRace, WritePreambleWhileThePortReopensForAnotherModelStaysInItsBuffer) {
+  const int16_t h = QUIB_Open(0, 3);
+  ASSERT_GE(h, 0);
+  fake::LineOfPort(0).OnFrame(
+      [](fake::Line &line, const fake::Bytes &) { line.Send(fake::Bytes{0x06}); });
+  const uint8_t data[4] = {1, 2, 3, 4};
+  int16_t rc = 0;
+  {
+    CloseAtTrace close(uint16_t(h), "ENTER!!\n", 1, 0);
+    rc = QUIB_Write(uint16_t(h), 0, 0, sizeof data, data);
+    EXPECT_EQ(close.reopened(), h);
+  }
+  EXPECT_EQ(rc, RC_OK);
+  const auto frames = fake::LineOfPort(0).Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].size(), 85u) << "a 36-byte write frame of a panel of model 0";
+  EXPECT_EQ(frames[0][1], 'F');
+  EXPECT_EQ(QUIB_Close(uint16_t(h)), RC_OK);
+}
+
+// The second chunk of a read, after the first has been answered: the close
+// comes as the call enters its next exchange. The first chunk's bytes stay,
+// the rest of the buffer is not touched.
+TEST_F(CloseRace, ReadWhoseChannelClosesBetweenChunksStopsThere) {
+  const int16_t h = QUIB_Open(0, 0);
+  ASSERT_GE(h, 0);
+  fake::LineOfPort(0).OnFrame([](fake::Line &line, const fake::Bytes &) {
+    // 64 bytes of 0x11: STX, "11" 64 times, ETX, and the checksum of the
+    // digits and ETX, (128 * 0x31 + 3) % 256 = 0x83.
+    fake::Bytes reply{0x02};
+    reply.insert(reply.end(), 128, '1');
+    reply.insert(reply.end(), {0x03, '8', '3'});
+    line.Send(reply);
+  });
+  uint8_t buffer[128];
+  memset(buffer, 0xEE, sizeof buffer);
+  int16_t rc = 0;
+  {
+    CloseAtTrace close(uint16_t(h), "Send Command\n", 2);
+    rc = QUIB_Read(uint16_t(h), 0, 0, buffer, 128);
+    EXPECT_TRUE(close.closed());
+    EXPECT_EQ(close.result(), RC_OK);
+  }
+  EXPECT_EQ(rc, RC_NOT_OPEN);
+  EXPECT_EQ(fake::LineOfPort(0).Frames().size(), 1u);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(buffer[i], 0x11) << i;
+  for (int i = 64; i < 128; ++i) EXPECT_EQ(buffer[i], 0xEE) << i;
+}
+
+}  // namespace
