@@ -10,7 +10,10 @@
 //    lost write shows.
 //  - Two channels are shared by every thread for single-frame calls, so that
 //    calls of two threads on one channel meet: the later one is refused with
-//    RC_CHANNEL_BUSY and sends nothing.
+//    RC_CHANNEL_BUSY and sends nothing. The two contender threads also close
+//    and reopen the shared channels under the others' calls: a close that
+//    meets a call is refused, a call that meets the closed channel gets
+//    RC_NOT_OPEN, and neither sends anything.
 //  - Every call adds the requests it must have sent to its port's count; each
 //    simulator's count of requests received must equal it exactly, so a lost
 //    or duplicated request shows.
@@ -255,10 +258,12 @@ class Stress {
   long failures() { return failures_.count(); }
   void Summary(double seconds) {
     printf(
-        "stress: %d ports, %d channels, %d threads, %ld calls (%ld refused busy), %ld requests, "
-        "%ld reopens in %.1f s; unload with %d channels open: %.3f s\n",
-        kPortCount, kChannelCount, kOwners + kContenders, calls_.load(), busy_.load(), requests_,
-        reopens_.load(), seconds, kChannelCount / 2, unload_seconds_);
+        "stress: %d ports, %d channels, %d threads, %ld calls (%ld refused busy, %ld on a channel "
+        "just closed), %ld requests, %ld reopens (%ld closes refused busy) in %.1f s; unload with "
+        "%d channels open: %.3f s\n",
+        kPortCount, kChannelCount, kOwners + kContenders, calls_.load(), busy_.load(),
+        closed_seen_.load(), requests_, reopens_.load(), close_refused_.load(), seconds,
+        kChannelCount / 2, unload_seconds_);
   }
 
  private:
@@ -343,7 +348,7 @@ class Stress {
     const uint32_t pick = Between(rng, 0, 99);
     uint16_t status = 0xBEEF;
     if (pick >= 55) {
-      Query(c.port, h, rng, "owner");
+      Query(c.port, h, rng, "owner", false);
       return;
     }
     std::lock_guard<std::mutex> hold(transfers_[c.port]);
@@ -427,8 +432,9 @@ class Stress {
   // ---- single-frame calls ---------------------------------------------------
 
   // A query or control command; each sends one request and gets a known
-  // answer. On a shared channel a call may meet another thread's: busy.
-  void Query(int port, uint16_t h, std::mt19937 &rng, const char *who) {
+  // answer. On a shared channel a call may meet another thread's (busy) or a
+  // close (not open).
+  void Query(int port, uint16_t h, std::mt19937 &rng, const char *who, bool shared) {
     uint16_t status = 0xBEEF;
     uint32_t a = 0, b = 0;
     int32_t m1 = 0, m2 = 0, m3 = 0;
@@ -473,7 +479,7 @@ class Stress {
         ok = true;
         break;
     }
-    Settle(port, rc, ok, who);
+    Settle(port, rc, ok, who, shared);
   }
 
   // The classic shared channel reads read-only memory: a single chunk.
@@ -484,32 +490,60 @@ class Stress {
     const int16_t rc =
         lib_->QUIB_Read(Handle(kSharedClassic), 1, int32_t(address), got.data(), uint16_t(count));
     Settle(0, rc, rc != 0 || memcmp(got.data(), shared_area1_.data() + address, count) == 0,
-           "shared read");
+           "shared read", true);
   }
 
   void SharedCall(std::mt19937 &rng) {
     if (Between(rng, 0, 1)) {
       SharedClassicRead(rng);
     } else {
-      Query(channels_[kSharedGraphic].port, Handle(kSharedGraphic), rng, "shared query");
+      Query(channels_[kSharedGraphic].port, Handle(kSharedGraphic), rng, "shared query", true);
     }
   }
 
-  // A single-frame call ended: sent one request, or none when refused busy.
-  void Settle(int port, int16_t rc, bool answer_ok, const char *who) {
+  // A single-frame call ended: sent one request, or none when refused busy
+  // or, on a shared channel, because another thread had just closed it.
+  void Settle(int port, int16_t rc, bool answer_ok, const char *who, bool shared) {
     if (rc == RC_CHANNEL_BUSY) {
       ++busy_;
+      return;
+    }
+    if (shared && rc == RC_NOT_OPEN) {
+      ++closed_seen_;
       return;
     }
     Count(port, 1);
     if (rc != 0 || !answer_ok) failures_.Add("%s on port %d: rc %d", who, port, rc);
   }
 
+  // Closes a shared channel under the other threads' calls and opens it
+  // again: a close that meets a call in progress is refused (busy) and
+  // changes nothing.
+  void CloseShared(std::mt19937 &rng) {
+    const Channel &c = channels_[Between(rng, 0, 1) ? kSharedClassic : kSharedGraphic];
+    std::lock_guard<std::mutex> hold(open_close_);
+    const int16_t rc = lib_->QUIB_Close(Handle(c.id));
+    if (rc == RC_BAD_ARGUMENT) {
+      ++close_refused_;
+      return;
+    }
+    if (rc != 0) failures_.Add("close of shared channel %d returned %d", c.id, rc);
+    // Closed for a moment, so that calls of other threads meet it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int16_t h = Open(c);
+    if (h != c.handle) failures_.Add("shared channel %d reopened as %d", c.id, h);
+    ++reopens_;
+  }
+
   void Contender(int t) {
     std::mt19937 rng(options_.seed * 104729u + uint32_t(t));
     for (int op = 0; op < 2 * options_.ops; ++op) {
       ++calls_;
-      SharedCall(rng);
+      if (Between(rng, 0, 99) < 10) {
+        CloseShared(rng);
+      } else {
+        SharedCall(rng);
+      }
     }
   }
 
@@ -522,7 +556,7 @@ class Stress {
   std::mutex open_close_;  // opens and closes one at a time, as the library asks
   std::array<std::mutex, kPortCount> transfers_;  // one block transfer per terminal
   Bytes shared_area1_;
-  std::atomic<long> calls_{0}, busy_{0}, reopens_{0};
+  std::atomic<long> calls_{0}, busy_{0}, reopens_{0}, closed_seen_{0}, close_refused_{0};
   long requests_ = 0;
   double unload_seconds_ = 0;
 };
