@@ -205,6 +205,27 @@ TEST_F(SerialTest, FlagsWithoutTermiosMeaningReadBack) {
   EXPECT_TRUE(got.ByteSize == 7 || got.ByteSize == 8);
 }
 
+// A byte with a parity error must reach the library unchanged, as it does on
+// Windows: with INPCK the kernel would hand over 0x00 instead, with IGNPAR
+// drop it, with PARMRK prefix it with 0xFF 0x00.
+TEST_F(SerialTest, ParityErrorsPassBytesUnchanged) {
+  for (bool check : {true, false}) {
+    SCOPED_TRACE(check ? "parity check asked" : "parity check not asked");
+    plat::LineSettings s = Line(9600, 7);
+    s.ParityCheck = check;
+    ASSERT_TRUE(plat::DeviceSetLine(dev_, &s));
+    termios tio = {};
+    ASSERT_EQ(tcgetattr(pty_.master(), &tio), 0);  // the pair shares one termios
+    EXPECT_EQ(tio.c_iflag & INPCK, 0u);
+    EXPECT_EQ(tio.c_iflag & IGNPAR, 0u);
+    EXPECT_EQ(tio.c_iflag & PARMRK, 0u);
+    EXPECT_EQ(tio.c_iflag & ISTRIP, 0u);
+    plat::LineSettings got = {};
+    ASSERT_TRUE(plat::DeviceGetLine(dev_, &got));
+    EXPECT_EQ(got.ParityCheck, check);
+  }
+}
+
 TEST_F(SerialTest, InvalidLineSettingsChangeNothing) {
   struct Row {
     const char *what;

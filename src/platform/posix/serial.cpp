@@ -236,7 +236,8 @@ bool DeviceGetLine(Handle dev, LineSettings *settings) {
   } else {
     settings->StopBits = d->kept.StopBits == kOne5StopBits ? kOne5StopBits : kTwoStopBits;
   }
-  settings->ParityCheck = (tio.c_iflag & INPCK) != 0;
+  // ParityCheck stays as it was asked (kept above): input parity checking is
+  // never handed to termios, see DeviceSetLine.
   settings->OutX = (tio.c_iflag & IXON) != 0;
   settings->InX = (tio.c_iflag & IXOFF) != 0;
   settings->OutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
@@ -255,10 +256,14 @@ bool DeviceSetLine(Handle dev, const LineSettings *s) {
   if (tcgetattr(d->fd, &tio) != 0) return false;
 
   MakeRaw(&tio);
-  tio.c_iflag &= ~(IXON | IXOFF | INPCK);
+  // A byte received with a parity error passes unchanged, as a Windows port
+  // with the error character off passes it: termios with INPCK would turn it
+  // into 0x00 (or mark it with PARMRK, or drop it with IGNPAR), and the same
+  // noisy reply would fail with another result code here than there. The
+  // frame's own checks (checksum, hex digits) catch the damaged byte.
+  tio.c_iflag &= ~(IXON | IXOFF | INPCK | IGNPAR | PARMRK);
   if (s->OutX) tio.c_iflag |= IXON;
   if (s->InX) tio.c_iflag |= IXOFF;
-  if (s->ParityCheck && s->Parity != kParityNone) tio.c_iflag |= INPCK;
   tio.c_cflag &= ~CRTSCTS;
   if (s->OutxCtsFlow || s->RtsControl == kRtsHandshake) tio.c_cflag |= CRTSCTS;
   speed_t code = B0;
