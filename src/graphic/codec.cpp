@@ -156,21 +156,31 @@ uint16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx
   return static_cast<uint16_t>(length - 2);
 }
 
+// *expected holds the length the request announced until a probe replaces it
+// with the reply's own; a reply may be shorter than announced (a refusal, a
+// last block) but never longer: its payload would not fit the buffer that the
+// announced length sized. Later calls see the replaced length, which the same
+// length field matches again.
 int16_t ProbeGraphicLength(int16_t /*port*/, uint16_t received, const uint8_t *rx,
                            uint16_t *expected) {
   int16_t status = 0;
   if (CheckStartByte(kGraphicReplyStart, rx, received, &status) != 0) return status;
   if (received < 3) return 0;
   const int field = ReadLe16(rx + 1);
-  if (field < kGraphicShortestFrame - 3 || field + 3 > kBufferSize) return RC_BAD_LENGTH;
+  if (field < kGraphicShortestFrame - 3 || field + 3 > kBufferSize || field + 3 > *expected) {
+    return RC_BAD_LENGTH;
+  }
   *expected = static_cast<uint16_t>(field + 3);
   return 0;
 }
 
 int16_t ProbeGraphicStart(int16_t /*port*/, uint16_t received, const uint8_t *rx,
-                          uint16_t * /*expected*/) {
+                          uint16_t *expected) {
   int16_t status = 0;
   if (CheckStartByte(kGraphicReplyStart, rx, received, &status) != 0) return status;
+  // The total stays the announced one; a length field beyond it is refused
+  // now instead of cut to a frame whose checksum cannot match.
+  if (received >= 3 && ReadLe16(rx + 1) + 3 > static_cast<int>(*expected)) return RC_BAD_LENGTH;
   return 0;
 }
 

@@ -30,9 +30,11 @@ const FaultCase kGraphic[] = {
   // A reply the decoder refuses is repeated by the port worker, up to three attempts.
   {"BadChecksumOnceIsRepeated",      "bad-checksum",                Call::kOffline,   RC_OK,             0,     2,  0,   kQuick},
   {"BadChecksumThrice",              "bad-checksum:next=3",         Call::kOffline,   RC_CHECKSUM,       kNone, 3,  0,   kQuick},
-  {"BadLengthOnceIsRepeated",        "bad-length",                  Call::kOffline,   RC_OK,             0,     2,  0,   kQuick},
-  {"BadLengthThrice",                "bad-length:next=3",           Call::kOffline,   RC_BAD_LENGTH,     kNone, 3,  0,   kQuick},
-  {"OversizedFixedReplyThrice",      "oversized:next=3",            Call::kOffline,   RC_BAD_LENGTH,     kNone, 3,  0,   kQuick},
+  {"ShortLengthOnceIsRepeated",      "bad-length=-1",               Call::kOffline,   RC_OK,             0,     2,  0,   kQuick},
+  {"ShortLengthThrice",              "bad-length=-1:next=3",        Call::kOffline,   RC_BAD_LENGTH,     kNone, 3,  0,   kQuick},
+  // A length field beyond the length the request announced ends the call at once.
+  {"LongerThanAnnounced",            "bad-length",                  Call::kOffline,   RC_BAD_LENGTH,     kNone, 1,  0,   kQuick},
+  {"OversizedFixedReply",            "oversized",                   Call::kOffline,   RC_BAD_LENGTH,     kNone, 1,  0,   kQuick},
   {"BadChecksumOnAMiddleBlock",      "bad-checksum:every=2,next=1", Call::kReadGroup, RC_OK,             0,     4,  0,   kQuick},
   // A first byte that cannot start a reply ends the call at once.
   {"NakIsNoGraphicReply",            "nak",                         Call::kOffline,   RC_BAD_START,      kNone, 1,  0,   kQuick},

@@ -142,12 +142,15 @@ void Reply(Input &in) {
     }
     if (kind == gw::kVariable && got.size() >= 3) {
       const int field = gw::Le16(&got[1]);
-      if (field < 6 || field + 3 > fuzz::kRxBufferSize) {
+      if (field < 6 || field + 3 > fuzz::kRxBufferSize || field + 3 > expected) {
         FUZZ_CHECK(rc == fuzz::kBadLength,
                    "probe took an impossible length " + std::to_string(field));
         return;
       }
       FUZZ_CHECK(rc == 0 && now_expected == field + 3, "probe length");
+    } else if (got.size() >= 3 && gw::Le16(&got[1]) + 3 > expected) {
+      FUZZ_CHECK(rc == fuzz::kBadLength, "fixed probe took a reply longer than announced");
+      return;
     } else {
       FUZZ_CHECK(rc == 0 && now_expected == expected, "probe changed the length");
     }

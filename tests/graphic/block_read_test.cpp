@@ -44,11 +44,11 @@ using BlockReadTest = GraphicTerminalTest;
 // ---- XQUIB_Read1G ----------------------------------------------------------
 
 TEST_F(BlockReadTest, OneGroupAppendsBlocksUntilTheLastBlockFlag) {
-  const Bytes a = gt::Pattern(300, 1), b = gt::Pattern(1087, 2), c = gt::Pattern(5, 3);
+  const Bytes a = gt::Pattern(300, 1), b = gt::Pattern(1024, 2), c = gt::Pattern(5, 3);
   Answer({Group(0, 0, 0x0102, a), Group(1, 1, 0x0102, b), Group(2, 2, 0x0102, c)});
   ReadOuts o;
   EXPECT_EQ(XQUIB_Read1G(handle_, 0x0102, o.data.data(), &o.total, &o.status), RC_OK);
-  EXPECT_EQ(o.total, 1392);
+  EXPECT_EQ(o.total, 1329);
   EXPECT_EQ(o.status, 0);
   o.ExpectData(gt::Cat({a, b, c}));
   EXPECT_EQ(Frames(), (std::vector<Bytes>{GroupRequest(0, 0x0102), GroupRequest(1, 0x0102),
@@ -211,6 +211,42 @@ TEST_F(BlockReadTest, ReplyAnnouncingMoreThanTheLineBufferIsRefusedAtOnce) {
   EXPECT_LT(fake::Now() - start, 10000u);
   EXPECT_EQ(Frames().size(), 1u);
   EXPECT_EQ(o.status, kStatusSentinel);
+}
+
+// A block reply longer than the 1037 bytes the request announced would put
+// more than 1024 bytes of one block into a buffer sized by the protocol: the
+// read stops at the length field, before anything is appended.
+TEST_F(BlockReadTest, BlockLongerThanAnnouncedIsRefusedAtOnce) {
+  struct Row {
+    const char *name;
+    std::function<int16_t(uint16_t, ReadOuts &)> call;
+    Bytes reply;
+  } rows[] = {
+      {"one group",
+       [](uint16_t h, ReadOuts &o) {
+         return XQUIB_Read1G(h, 3, o.data.data(), &o.total, &o.status);
+       },
+       Group(0, 0, 3, gt::Pattern(1025, 1))},
+      {"all groups",
+       [](uint16_t h, ReadOuts &o) { return XQUIB_ReadAll(h, o.data.data(), &o.total, &o.status); },
+       Group(0, 0, 3, gt::Pattern(1025, 1))},
+      {"area",
+       [](uint16_t h, ReadOuts &o) { return XQUIB_Read(h, 3, o.data.data(), &o.total, &o.status); },
+       Area(3, 0, 0, gt::Pattern(1028, 1))},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const size_t before = Frames().size();
+    Answer({row.reply});
+    const uint32_t start = fake::Now();
+    ReadOuts o;
+    EXPECT_EQ(row.call(handle_, o), RC_BAD_LENGTH);
+    EXPECT_LT(fake::Now() - start, 10000u) << "refused at the length field, not at a time-out";
+    EXPECT_EQ(Frames().size() - before, 1u);
+    EXPECT_EQ(o.total, kTotalSentinel);
+    EXPECT_EQ(o.status, kStatusSentinel);
+    o.ExpectData({});
+  }
 }
 
 // ---- XQUIB_Read ------------------------------------------------------------

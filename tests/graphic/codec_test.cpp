@@ -243,25 +243,46 @@ TEST(GraphicCodecReaders, LittleEndianFields) {
 struct ProbeRow {
   const char *name;
   Bytes received;
+  uint16_t announced;        // the expected total the request announced
   int16_t length_result;     // ProbeGraphicLength
-  uint16_t length_expected;  // expected total after it (starts at 1037)
+  uint16_t length_expected;  // expected total after it
   int16_t start_result;      // ProbeGraphicStart (never changes the total)
 };
 
 const ProbeRow kProbeRows[] = {
-    {"request start byte", {0xFE}, RC_BAD_START, 1037, RC_BAD_START},
-    {"zero start byte", {0x00, 0x07, 0x00}, RC_BAD_START, 1037, RC_BAD_START},
-    {"start byte only", {0xFF}, 0, 1037, 0},
-    {"half a length field", {0xFF, 0x07}, 0, 1037, 0},
-    {"length field 7", {0xFF, 0x07, 0x00}, 0, 10, 0},
-    {"length field 6, the shortest", {0xFF, 0x06, 0x00, 0x21}, 0, 9, 0},
-    {"length field 5", {0xFF, 0x05, 0x00}, RC_BAD_LENGTH, 1037, 0},
-    {"length field 0", {0xFF, 0x00, 0x00}, RC_BAD_LENGTH, 1037, 0},
-    {"length field negative", {0xFF, 0xFF, 0xFF}, RC_BAD_LENGTH, 1037, 0},
-    {"length field 0x8000", {0xFF, 0x00, 0x80}, RC_BAD_LENGTH, 1037, 0},
-    {"reply fills the receive buffer", {0xFF, 0x49, 0x04}, 0, 1100, 0},
-    {"reply one past the receive buffer", {0xFF, 0x4A, 0x04}, RC_BAD_LENGTH, 1037, 0},
-    {"longest well-formed reply", {0xFF, 0x0A, 0x04, 0x21}, 0, 1037, 0},
+    {"request start byte", {0xFE}, 1037, RC_BAD_START, 1037, RC_BAD_START},
+    {"zero start byte", {0x00, 0x07, 0x00}, 1037, RC_BAD_START, 1037, RC_BAD_START},
+    {"start byte only", {0xFF}, 1037, 0, 1037, 0},
+    {"half a length field", {0xFF, 0x07}, 1037, 0, 1037, 0},
+    {"length field 7", {0xFF, 0x07, 0x00}, 1037, 0, 10, 0},
+    {"length field 6, the shortest", {0xFF, 0x06, 0x00, 0x21}, 1037, 0, 9, 0},
+    {"length field 5", {0xFF, 0x05, 0x00}, 1037, RC_BAD_LENGTH, 1037, 0},
+    {"length field 0", {0xFF, 0x00, 0x00}, 1037, RC_BAD_LENGTH, 1037, 0},
+    {"length field negative", {0xFF, 0xFF, 0xFF}, 1037, RC_BAD_LENGTH, 1037, 0},
+    {"length field 0x8000", {0xFF, 0x00, 0x80}, 1037, RC_BAD_LENGTH, 1037, 0},
+    {"longest well-formed reply", {0xFF, 0x0A, 0x04, 0x21}, 1037, 0, 1037, 0},
+    {"block reply as announced", {0xFF, 0x08, 0x04}, 1035, 0, 1035, 0},
+    {"block reply one byte longer than announced",
+     {0xFF, 0x09, 0x04},
+     1035,
+     RC_BAD_LENGTH,
+     1035,
+     RC_BAD_LENGTH},
+    {"reply filling the receive buffer, longer than announced",
+     {0xFF, 0x49, 0x04},
+     1037,
+     RC_BAD_LENGTH,
+     1037,
+     RC_BAD_LENGTH},
+    {"reply one past the receive buffer",
+     {0xFF, 0x4A, 0x04},
+     1037,
+     RC_BAD_LENGTH,
+     1037,
+     RC_BAD_LENGTH},
+    {"fixed reply as announced", {0xFF, 0x07, 0x00}, 10, 0, 10, 0},
+    {"fixed reply one byte longer", {0xFF, 0x08, 0x00}, 10, RC_BAD_LENGTH, 10, RC_BAD_LENGTH},
+    {"refusal shorter than announced", {0xFF, 0x06, 0x00}, 15, 0, 9, 0},
 };
 
 TEST(GraphicCodecProbes, HostileBytes) {
@@ -270,12 +291,12 @@ TEST(GraphicCodecProbes, HostileBytes) {
     uint8_t rx[1100] = {};
     memcpy(rx, row.received.data(), row.received.size());
     const uint16_t k = static_cast<uint16_t>(row.received.size());
-    uint16_t expected = 1037;
+    uint16_t expected = row.announced;
     EXPECT_EQ(ProbeGraphicLength(0, k, rx, &expected), row.length_result);
     EXPECT_EQ(expected, row.length_expected);
-    expected = 1037;
+    expected = row.announced;
     EXPECT_EQ(ProbeGraphicStart(0, k, rx, &expected), row.start_result);
-    EXPECT_EQ(expected, 1037);
+    EXPECT_EQ(expected, row.announced);
   }
 }
 
@@ -408,7 +429,7 @@ TEST(GraphicCodecDecoder, RandomFramesNeverOverrunOrPassUnchecked) {
     const int16_t rc = ProbeGraphicLength(0, k, rx, &expected);
     if (rc == 0) {
       ASSERT_GE(expected, 9);
-      ASSERT_LE(expected, 1100);
+      ASSERT_LE(expected, 1037);
     } else {
       ASSERT_EQ(expected, 1037);
     }
