@@ -46,6 +46,21 @@ QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, 
                                            uint32_t length, const uint8_t *data, uint16_t *status,
                                            QUIB_Progress progress, void *user);
 
+/* Engine style: how a port's worker waits for reply bytes and a caller for
+ * its turn on the port. QUIB_ENGINE_WAKE (the default) returns as soon as
+ * reply bytes arrive or the caller ahead leaves the port; QUIB_ENGINE_POLL
+ * pauses a full 10 ms between looks at the line and at the queue, for
+ * comparing traces and timings with an implementation that polls (a reply
+ * split across a poll shows its own "Before Decoding" lines). Both keep every
+ * timing rule. QUIBLINK_ENGINE=poll or =wake in the environment sets it as the
+ * library loads. A change applies from the next pause on, also to exchanges
+ * under way. QUIB_SetEngineStyle returns 0, or RC_BAD_ARGUMENT for another
+ * value (the style is then unchanged). */
+#define QUIB_ENGINE_WAKE 0
+#define QUIB_ENGINE_POLL 1
+QUIB_API int16_t QUIB_CALL QUIB_SetEngineStyle(int32_t style);
+QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -19,6 +19,7 @@ void ProcessAttach() {
   // other process holding "QsemaI" can stall this one.
   QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
   CreateTurnSignals();
+  LoadWaitStyleFromEnvironment();
   for (int port = 0; port < kPortCount; ++port) {
     ReplySemaphore[port] = 0;
     PortSemaphore[port] = 0;

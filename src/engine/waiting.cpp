@@ -1,6 +1,8 @@
 // The engine's pauses, sleeping or waking (see waiting.h).
 #include "engine/waiting.h"
 
+#include <string.h>
+
 #include "engine/engine.h"
 #include "platform/platform.h"
 
@@ -13,6 +15,13 @@ namespace {
 plat::Handle TurnSignal[kChannelCount];
 
 }  // namespace
+
+void LoadWaitStyleFromEnvironment() {
+  char value[8];
+  if (!plat::EnvironmentValue("QUIBLINK_ENGINE", value, sizeof value)) return;
+  if (strcmp(value, "poll") == 0) EngineWaitStyle.store(kWaitSleeping);
+  if (strcmp(value, "wake") == 0) EngineWaitStyle.store(kWaitWaking);
+}
 
 void CreateTurnSignals() {
   for (plat::Handle &signal : TurnSignal) {

@@ -17,6 +17,10 @@ enum WaitStyle : uint8_t { kWaitSleeping = 0, kWaitWaking = 1 };
 
 extern std::atomic<uint8_t> EngineWaitStyle;
 
+// The style QUIBLINK_ENGINE names ("poll" or "wake"), read once as the
+// library loads; any other value leaves the default.
+void LoadWaitStyleFromEnvironment();
+
 inline bool EngineWakes() {
   return EngineWaitStyle.load(std::memory_order_relaxed) == kWaitWaking;
 }

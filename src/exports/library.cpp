@@ -1,6 +1,7 @@
 // Exports that belong to the library as a whole.
 #include "core/state.h"
 #include "core/trace_handler.h"
+#include "engine/waiting.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
 
@@ -12,6 +13,16 @@ QUIB_API int16_t QUIB_CALL QUIB_Version(void) {
 
 QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *user) {
   quib::SetTraceHandler(handler, user);
+}
+
+QUIB_API int16_t QUIB_CALL QUIB_SetEngineStyle(int32_t style) {
+  if (style != QUIB_ENGINE_WAKE && style != QUIB_ENGINE_POLL) return RC_BAD_ARGUMENT;
+  quib::EngineWaitStyle.store(style == QUIB_ENGINE_POLL ? quib::kWaitSleeping : quib::kWaitWaking);
+  return RC_OK;
+}
+
+QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void) {
+  return quib::EngineWakes() ? QUIB_ENGINE_WAKE : QUIB_ENGINE_POLL;
 }
 
 }  // extern "C"

@@ -136,6 +136,9 @@ uint32_t CurrentProcessId();  // GetCurrentProcessId
 uint32_t CurrentThread();     // GetCurrentThread (only ever traced)
 
 void DebugOutput(const char *text);                          // OutputDebugStringA
+// The value of an environment variable, copied and terminated; false when it
+// is not set or does not fit.
+bool EnvironmentValue(const char *name, char *buffer, size_t size);
 void ShowMessageBox(const char *text, const char *caption);  // MessageBoxA, OK only
 
 // wsprintfA into a buffer of the given size, always terminated. Supports %d,

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/waiting.h"
+#include "quiblink/quiblink_ext.h"
 #include "engine_support.h"
 
 namespace {
@@ -80,6 +81,42 @@ INSTANTIATE_TEST_SUITE_P(
                  {{Head(2), 6}, {Tail(2), 7}},
                  12}),
     [](const ::testing::TestParamInfo<ReplyRow> &info) { return std::string(info.param.name); });
+
+// The extension call chooses the style: a reply in two pieces, at 6 and 30 ms
+// after the write, is picked up at the polls (one "Before Decoding" each for
+// the head at 15 ms and the tail at 35 ms) or as each piece comes.
+TEST_F(StyleTest, TheExtensionCallChoosesTheStyleAndRefusesOthers) {
+  struct Row {
+    int32_t style;
+    int16_t rc;
+    int32_t style_after;
+    uint32_t decoded_after;
+  } rows[] = {{QUIB_ENGINE_POLL, RC_OK, QUIB_ENGINE_POLL, 35},
+              {2, RC_BAD_ARGUMENT, QUIB_ENGINE_POLL, 35},
+              {-1, RC_BAD_ARGUMENT, QUIB_ENGINE_POLL, 35},
+              {QUIB_ENGINE_WAKE, RC_OK, QUIB_ENGINE_WAKE, 30},
+              {1000, RC_BAD_ARGUMENT, QUIB_ENGINE_WAKE, 30}};
+  fake::Line &line = fake::LineOfPort(0);
+  line.SetDrainAtLineRate(false);
+  ASSERT_EQ(QUIB_Open(0, 0), 0);
+  line.OnFrame([](fake::Line &l, const Bytes &) {
+    l.Send(Head(2), 6);
+    l.Send(Tail(2), 30);
+  });
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.style);
+    EXPECT_EQ(QUIB_SetEngineStyle(row.style), row.rc);
+    EXPECT_EQ(QUIB_GetEngineStyle(), row.style_after);
+    const int before = CountTrace("Before Decoding\n");
+    const size_t frames = line.FrameTicks().size();
+    Result r = Exchange(0, kFrame, static_cast<uint16_t>(kReply.size()));
+    ASSERT_EQ(r.status, RC_OK);
+    ASSERT_EQ(line.FrameTicks().size(), frames + 1);
+    const quib::PortRecord &p = quib::State.Ports[0];
+    EXPECT_EQ(p.NextTxTick - p.QuietTime - line.FrameTicks().back(), row.decoded_after);
+    EXPECT_EQ(CountTrace("Before Decoding\n") - before, 2);
+  }
+}
 
 // The rules both styles keep: ten seconds of silence end an attempt at the
 // same tick, the attempts and their pauses are the same.

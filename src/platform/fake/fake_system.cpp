@@ -1,6 +1,8 @@
 // Fake backend: clock, threads, semaphores and diagnostics.
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include <atomic>
 #include <chrono>
@@ -316,6 +318,13 @@ uint32_t CurrentProcessId() {
 
 uint32_t CurrentThread() {
   return static_cast<uint32_t>(std::hash<std::thread::id>()(std::this_thread::get_id()));
+}
+
+bool EnvironmentValue(const char *name, char *buffer, size_t size) {
+  const char *value = getenv(name);
+  if (value == nullptr || size == 0 || strlen(value) >= size) return false;
+  memcpy(buffer, value, strlen(value) + 1);
+  return true;
 }
 
 void DebugOutput(const char *text) {

@@ -60,6 +60,15 @@ void WriteAll(const char *text, size_t length) {
 
 }  // namespace
 
+bool EnvironmentValue(const char *name, char *buffer, size_t size) {
+  const char *value = getenv(name);
+  if (value == nullptr || size == 0) return false;
+  const size_t length = strlen(value);
+  if (length >= size) return false;
+  memcpy(buffer, value, length + 1);
+  return true;
+}
+
 void DebugOutput(const char *text) {
   if (text == nullptr || !TraceEnabled()) return;
   WriteAll(text, strlen(text));

@@ -9,6 +9,12 @@
 
 namespace plat {
 
+bool EnvironmentValue(const char *name, char *buffer, size_t size) {
+  if (size == 0 || size > 0x7FFFFFFF) return false;
+  const DWORD n = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
+  return n > 0 && n < size;
+}
+
 void DebugOutput(const char *text) {
   OutputDebugStringA(text);
 }
