@@ -68,21 +68,77 @@ bool SplitsWord(uint16_t model, int32_t address, uint16_t count) {
   return start < kGapStart && start + count > kGapStart && (kGapStart - start) % 2 != 0;
 }
 
-int16_t SendWrite(uint16_t handle, const uint8_t *frame, uint16_t length, uint16_t expected) {
+int16_t SendWrite(Transfer *transfer, const uint8_t *frame, uint16_t length, uint16_t expected) {
   RequestDescriptor request{
       length, expected, ReplyTimeoutSeconds, DecodeClassicWrite, ProbeClassicWrite, nullptr};
-  return TransactionCall(handle, request, frame);
+  return TransferCall(transfer, request, frame);
 }
 
-int16_t WritePreamble(uint16_t handle) {
+int16_t WritePreamble(Transfer *transfer) {
   Trace("ENTER!!\n");
   uint8_t frame[kWriteFrameSize];
   uint16_t expected = 0;
-  const uint16_t length =
-      BuildClassicWrite(handle, kPreambleAddress, sizeof kPreamble, kPreamble, frame, &expected);
+  const uint16_t length = BuildClassicWrite(transfer->Handle, kPreambleAddress, sizeof kPreamble,
+                                            kPreamble, frame, &expected);
   if (length == 0) return RC_BAD_ARGUMENT;
   Trace("ENTER PART2!!\n");
-  return SendWrite(handle, frame, length, expected);
+  return SendWrite(transfer, frame, length, expected);
+}
+
+// The chunks of a read, holding the port's turn from the first on.
+int16_t ReadChunks(Transfer *transfer, uint16_t model, uint16_t area, int32_t address,
+                   uint8_t *buffer, uint16_t count) {
+  uint16_t remaining = count;
+  int64_t logical = address;
+  uint8_t *position = buffer;
+  for (;;) {
+    const Chunk chunk = NextChunk(model, logical, remaining, kReadChunk);
+    uint8_t frame[kReadFrameSize];
+    uint16_t expected = 0;
+    const uint16_t length = BuildClassicRead(transfer->Handle, area, chunk.RequestAddress,
+                                             chunk.Count, frame, &expected);
+    if (length == 0) return RC_BAD_ARGUMENT;
+    RequestDescriptor request{length,           expected, ReplyTimeoutSeconds, DecodeClassicRead,
+                              ProbeClassicRead, position};
+    uint16_t received = 0;
+    const int16_t status = TransferCall(transfer, request, frame, &received);
+    if (status != RC_OK) return status;
+    // A good reply always brings the whole chunk; anything less would leave
+    // a hole in the caller's buffer behind a success.
+    if (received != chunk.Count) return RC_INCOMPLETE;
+    position += chunk.Count;
+    logical += chunk.Count;
+    remaining = static_cast<uint16_t>(remaining - chunk.Count);
+    if (remaining == 0) return RC_OK;
+  }
+}
+
+// The preamble (when due) and the chunks of a write, holding the port's turn
+// from the first on.
+int16_t WriteChunks(Transfer *transfer, uint16_t model, int32_t address, uint16_t count,
+                    const uint8_t *data) {
+  if (model == kClassicModelWord && address == 0) {
+    const int16_t status = WritePreamble(transfer);
+    if (status != RC_OK) return status;
+  }
+  uint16_t remaining = count;
+  int64_t logical = address;
+  const uint8_t *position = data;
+  for (;;) {
+    const Chunk chunk = NextChunk(model, logical, remaining, kWriteChunk);
+    uint8_t frame[kWriteFrameSize];
+    uint16_t expected = 0;
+    const uint16_t length = BuildClassicWrite(transfer->Handle, chunk.RequestAddress, chunk.Count,
+                                              position, frame, &expected);
+    if (length == 0) return RC_BAD_ARGUMENT;
+    DumpFrame(frame);
+    const int16_t status = SendWrite(transfer, frame, length, expected);
+    if (status != RC_OK) return status;
+    position += chunk.Count;
+    logical += chunk.Count;
+    remaining = static_cast<uint16_t>(remaining - chunk.Count);
+    if (remaining == 0) return RC_OK;
+  }
 }
 
 }  // namespace
@@ -102,29 +158,10 @@ QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t add
   if (model != kClassicModelWord && area > kClassicMaxArea) return RC_BAD_ARGUMENT;
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
 
-  uint16_t remaining = count;
-  int64_t logical = address;
-  uint8_t *position = buffer;
-  for (;;) {
-    const Chunk chunk = NextChunk(model, logical, remaining, kReadChunk);
-    uint8_t frame[kReadFrameSize];
-    uint16_t expected = 0;
-    const uint16_t length =
-        BuildClassicRead(handle, area, chunk.RequestAddress, chunk.Count, frame, &expected);
-    if (length == 0) return RC_BAD_ARGUMENT;
-    RequestDescriptor request{length,           expected, ReplyTimeoutSeconds, DecodeClassicRead,
-                              ProbeClassicRead, position};
-    uint16_t received = 0;
-    const int16_t status = TransactionCall(handle, request, frame, &received);
-    if (status != RC_OK) return status;
-    // A good reply always brings the whole chunk; anything less would leave
-    // a hole in the caller's buffer behind a success.
-    if (received != chunk.Count) return RC_INCOMPLETE;
-    position += chunk.Count;
-    logical += chunk.Count;
-    remaining = static_cast<uint16_t>(remaining - chunk.Count);
-    if (remaining == 0) return RC_OK;
-  }
+  Transfer transfer = BeginTransfer(handle);
+  const int16_t status = ReadChunks(&transfer, model, area, address, buffer, count);
+  EndTransfer(&transfer);
+  return status;
 }
 
 QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,
@@ -137,28 +174,10 @@ QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t ad
   const uint16_t model = ModelOfChannel(handle);
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
 
-  if (model == kClassicModelWord && address == 0) {
-    const int16_t status = WritePreamble(handle);
-    if (status != RC_OK) return status;
-  }
-  uint16_t remaining = count;
-  int64_t logical = address;
-  const uint8_t *position = data;
-  for (;;) {
-    const Chunk chunk = NextChunk(model, logical, remaining, kWriteChunk);
-    uint8_t frame[kWriteFrameSize];
-    uint16_t expected = 0;
-    const uint16_t length =
-        BuildClassicWrite(handle, chunk.RequestAddress, chunk.Count, position, frame, &expected);
-    if (length == 0) return RC_BAD_ARGUMENT;
-    DumpFrame(frame);
-    const int16_t status = SendWrite(handle, frame, length, expected);
-    if (status != RC_OK) return status;
-    position += chunk.Count;
-    logical += chunk.Count;
-    remaining = static_cast<uint16_t>(remaining - chunk.Count);
-    if (remaining == 0) return RC_OK;
-  }
+  Transfer transfer = BeginTransfer(handle);
+  const int16_t status = WriteChunks(&transfer, model, address, count, data);
+  EndTransfer(&transfer);
+  return status;
 }
 
 }  // extern "C"

@@ -21,6 +21,14 @@ constexpr uint32_t kWorkerEndLimitMs = 30000;
 // loader runs; these bound every wait for it.
 constexpr uint32_t kUnloadAnswerLimitMs = 10000;
 constexpr uint32_t kUnloadEndLimitMs = 500;
+constexpr uint32_t kUnloadLockLimitMs = 100;
+
+// The bound of a lock wait in the current unload sweep (only the unloading
+// thread uses it).
+uint32_t UnloadLockLimitMs = kUnloadLockLimitMs;
+
+// Slots kept for first opens under way (under ChannelLock).
+bool SlotKept[kChannelCount];
 
 plat::Handle OpenSerialPort(uint16_t port) {
   PortRecord &p = State.Ports[port];
@@ -138,6 +146,88 @@ void ShutDownPort(uint16_t handle, uint16_t port, bool unloading) {
   p.OpenCount = -1;
 }
 
+// Takes a lock of open and close. Without the lock (its creation failed at
+// attach) the steps still run, only as safe as the callers' timing. At unload
+// its holder may be a thread that the system has already stopped: the wait is
+// bounded there, and once one has timed out the rest of the sweep goes without.
+bool TakeLock(plat::Handle lock, bool unloading) {
+  if (lock == 0) return false;
+  if (!unloading) return plat::SemaphoreWait(lock, plat::kInfinite) == plat::kWaitSignaled;
+  if (plat::SemaphoreWait(lock, UnloadLockLimitMs) == plat::kWaitSignaled) return true;
+  UnloadLockLimitMs = 0;
+  return false;
+}
+
+void DropLock(plat::Handle lock, bool taken) {
+  if (taken) plat::SemaphoreRelease(lock);
+}
+
+// The lowest slot that is free and not kept for a first open under way.
+// Under ChannelLock.
+int FreeSlot() {
+  for (int slot = 0; slot < kChannelCount; ++slot) {
+    if (State.Handles[slot].Port.load() == -1 && !SlotKept[slot]) return slot;
+  }
+  return -1;
+}
+
+// Under ChannelLock.
+void ClaimSlot(int slot, uint16_t port) {
+  State.Handles[slot].OwnerProcessId = plat::CurrentProcessId();
+  State.Handles[slot].Port.store(static_cast<int16_t>(port));
+}
+
+// The first open of a port: device, semaphores, line and worker. Under the
+// port's lock only, so that opens and closes of other ports go on meanwhile.
+int16_t OpenPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
+  PortRecord &p = State.Ports[port];
+  plat::Handle device = OpenSerialPort(port);
+  if (device == plat::kInvalid) {
+    Trace("COM open NG!\n");
+    return RC_PORT_OPEN_FAILED;
+  }
+  Trace("COM open OK!\n");
+  if (!CreateSemaphores(port)) {
+    ReleasePort(device, port, true);
+    return RC_SEQUENCE;
+  }
+  // The line settings are in place before the worker can read them.
+  StoreLineSettings(p, baud, data_bits, model);
+  if (!StartPortWorker(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+    ReleasePort(device, port, true);
+    return RC_PORT_OPEN_FAILED;
+  }
+  p.OpenCount = 1;
+  return RC_OK;
+}
+
+// Under the port's lock.
+int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
+  bool locked = TakeLock(ChannelLock, false);
+  const int slot = FreeSlot();
+  if (slot < 0) {
+    DropLock(ChannelLock, locked);
+    return RC_SEQUENCE;
+  }
+  PortRecord &p = State.Ports[port];
+  if (p.OpenCount >= 0) {
+    p.OpenCount = static_cast<int16_t>(p.OpenCount + 1);
+    ClaimSlot(slot, port);
+    DropLock(ChannelLock, locked);
+    return static_cast<int16_t>(slot);
+  }
+  // The slot is kept for this open while the port opens, which may show a
+  // message box: other ports' opens and closes do not wait for that.
+  SlotKept[slot] = true;
+  DropLock(ChannelLock, locked);
+  const int16_t rc = OpenPort(port, baud, data_bits, model);
+  locked = TakeLock(ChannelLock, false);
+  SlotKept[slot] = false;
+  if (rc == RC_OK) ClaimSlot(slot, port);
+  DropLock(ChannelLock, locked);
+  return rc == RC_OK ? static_cast<int16_t>(slot) : rc;
+}
+
 int16_t Close(uint16_t handle, bool unloading) {
   if (handle >= kChannelCount) return RC_PORT_OPEN_FAILED;
   HandleEntry &entry = State.Handles[handle];
@@ -145,20 +235,30 @@ int16_t Close(uint16_t handle, bool unloading) {
   // The close holds the channel's Busy mark, so no call of the channel can
   // start while it runs, and none can be running when it starts.
   if (entry.Busy.exchange(1) != 0) return RC_BAD_ARGUMENT;
-  if (entry.Port.load() == -1) {
+  // With the mark held, only this close can free the slot, and an open takes
+  // only a free one: the channel's port stays what it is now.
+  const int16_t port_field = entry.Port.load();
+  if (port_field == -1) {
     entry.Busy.store(0);
     return RC_PORT_OPEN_FAILED;
   }
-  const uint16_t port = static_cast<uint16_t>(PortOfChannel(handle));
+  const uint16_t port = static_cast<uint16_t>(port_field & 0xFF);
+  // The port's lock is held until the device is released, so that a later
+  // open of the port finds it closed; it may wait for the worker's end.
+  const bool port_locked = TakeLock(PortLock[port], unloading);
   PortRecord &p = State.Ports[port];
   if (p.OpenCount == 1) {
     ShutDownPort(handle, port, unloading);
   } else {
     p.OpenCount = static_cast<int16_t>(p.OpenCount - 1);
   }
+  // Freed and unmarked at once: an open that takes the slot finds it idle.
+  const bool locked = TakeLock(ChannelLock, unloading);
   entry.OwnerProcessId = 0;
   entry.Port.store(-1);
   entry.Busy.store(0);
+  DropLock(ChannelLock, locked);
+  DropLock(PortLock[port], port_locked);
   return RC_OK;
 }
 
@@ -167,35 +267,11 @@ int16_t Close(uint16_t handle, bool unloading) {
 int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
   if (port >= kPortCount) return RC_BAD_PORT;
   if (baud == 0) return RC_BAD_ARGUMENT;  // no line runs at 0 baud
-  int slot = 0;
-  while (slot < kChannelCount && State.Handles[slot].Port.load() != -1) ++slot;
-  if (slot == kChannelCount) return RC_SEQUENCE;
-
-  PortRecord &p = State.Ports[port];
-  if (p.OpenCount >= 0) {
-    p.OpenCount = static_cast<int16_t>(p.OpenCount + 1);
-  } else {
-    plat::Handle device = OpenSerialPort(port);
-    if (device == plat::kInvalid) {
-      Trace("COM open NG!\n");
-      return RC_PORT_OPEN_FAILED;
-    }
-    Trace("COM open OK!\n");
-    if (!CreateSemaphores(port)) {
-      ReleasePort(device, port, true);
-      return RC_SEQUENCE;
-    }
-    // The line settings are in place before the worker can read them.
-    StoreLineSettings(p, baud, data_bits, model);
-    if (!StartPortWorker(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
-      ReleasePort(device, port, true);
-      return RC_PORT_OPEN_FAILED;
-    }
-    p.OpenCount = 1;
-  }
-  State.Handles[slot].OwnerProcessId = plat::CurrentProcessId();
-  State.Handles[slot].Port.store(static_cast<int16_t>(port));
-  return static_cast<int16_t>(slot);
+  // A close that is releasing the port finishes first.
+  const bool port_locked = TakeLock(PortLock[port], false);
+  const int16_t result = OpenOnPort(port, baud, data_bits, model);
+  DropLock(PortLock[port], port_locked);
+  return result;
 }
 
 int16_t CloseChannel(uint16_t handle) {
@@ -203,6 +279,7 @@ int16_t CloseChannel(uint16_t handle) {
 }
 
 void CloseProcessChannels() {
+  UnloadLockLimitMs = kUnloadLockLimitMs;
   const uint32_t process = plat::CurrentProcessId();
   for (uint16_t handle = 0; handle < kChannelCount; ++handle) {
     const HandleEntry &entry = State.Handles[handle];

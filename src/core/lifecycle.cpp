@@ -18,6 +18,8 @@ void ProcessAttach() {
   // The queues are this process's own: a private lock guards them, so that no
   // other process holding "QsemaI" can stall this one.
   QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  ChannelLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  for (plat::Handle &lock : PortLock) lock = plat::SemaphoreCreate(nullptr, 1, 1);
   CreateTurnSignals();
   LoadWaitStyleFromEnvironment();
   for (int port = 0; port < kPortCount; ++port) {
@@ -62,12 +64,18 @@ void ProcessDetach() {
   plat::SemaphoreClose(ModelSemaphore);
   QueueSemaphore = 0;
   ModelSemaphore = 0;
-  // A call still under way goes on taking the queue lock and waiting on its
-  // turn signal: they stay for it and end with the process.
+  // A call or a close still under way goes on taking the locks and waiting
+  // on its turn signal: they stay for it and end with the process.
   if (!ChannelsRemain()) {
     plat::SemaphoreClose(QueueLock);
+    plat::SemaphoreClose(ChannelLock);
+    for (plat::Handle &lock : PortLock) {
+      plat::SemaphoreClose(lock);
+      lock = 0;
+    }
     CloseTurnSignals();
     QueueLock = 0;
+    ChannelLock = 0;
   }
   // A later attach in the same address space (a reload, or a test) starts
   // from a fresh state block, as a new process would.

@@ -9,6 +9,8 @@ constinit PLAT_STATE_SECTION StateBlock State{};
 plat::Handle QueueSemaphore;
 plat::Handle ModelSemaphore;
 plat::Handle QueueLock;
+plat::Handle ChannelLock;
+plat::Handle PortLock[kPortCount];
 plat::Handle PortSemaphore[kPortCount];
 plat::Handle ReplySemaphore[kPortCount];
 std::atomic<uint32_t> WorkerRun[kPortCount];

@@ -84,6 +84,12 @@ extern StateBlock State;
 extern plat::Handle QueueSemaphore;  // "QsemaI"
 extern plat::Handle ModelSemaphore;  // "PLCmodel"
 extern plat::Handle QueueLock;       // process-local lock of the queues
+// Process-local locks of channel open and close: ChannelLock over the claim
+// and release of handle slots, PortLock over a port's open count and its
+// first open and last close. A holder of a PortLock may take ChannelLock,
+// never the other way round.
+extern plat::Handle ChannelLock;
+extern plat::Handle PortLock[kPortCount];
 extern plat::Handle PortSemaphore[kPortCount];
 extern plat::Handle ReplySemaphore[kPortCount];
 extern std::atomic<uint32_t> WorkerRun[kPortCount];

@@ -26,6 +26,26 @@ struct RequestDescriptor {
 int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_t *frame,
                         uint16_t *payload_length = nullptr);
 
+// A transfer of several frames. A terminal follows one block walk or chunked
+// write at a time, so the transfer holds its port's turn from its first frame
+// to its last: the first frame waits for the turn as any call does, and the
+// channel's entry then stays at the head of the queue, with its Busy mark set,
+// until EndTransfer. Other channels' calls on the port wait behind it, in
+// queue order; another call or a close of the channel itself is refused as
+// busy. Every path of the transfer must end it.
+struct Transfer {
+  uint16_t Handle;
+  bool Held;  // the turn is held: the first frame has been queued and served
+};
+inline Transfer BeginTransfer(uint16_t handle) {
+  return Transfer{handle, false};
+}
+// One frame of the transfer, with the results of TransactionCall.
+int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_t *frame,
+                     uint16_t *payload_length = nullptr);
+// Leaves the port's queue and clears the channel's Busy mark, if held.
+void EndTransfer(Transfer *transfer);
+
 // Milliseconds that count bytes need on the port's line, truncating.
 uint32_t TransmitTime(int16_t port, uint32_t count);
 // Time allowed for count bytes to leave the line: twice the transmit time

@@ -70,30 +70,36 @@ HandOverResult HandOver(int16_t port, uint32_t limit_ms) {
 
 }  // namespace
 
-int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_t *frame,
-                        uint16_t *payload_length) {
+int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_t *frame,
+                     uint16_t *payload_length) {
+  const uint16_t handle = transfer->Handle;
   if (payload_length != nullptr) *payload_length = 0;
   Trace("Send Command\n");
   HandleEntry &entry = State.Handles[handle];
-  if (entry.Port.load() == -1) return NotOpen(handle);
+  // While the transfer holds the turn, its Busy mark keeps every close of the
+  // channel out: the channel stays open and at the head of its port's queue.
+  if (!transfer->Held && entry.Port.load() == -1) return NotOpen(handle);
   if (request.TxLength > kBufferSize || (request.TxLength > 0 && frame == nullptr)) {
     return RC_BAD_ARGUMENT;
   }
 
-  // One mark, tested and set at once, admits one call per channel: a second
-  // call never joins the queue, so it cannot disturb the first.
-  if (entry.Busy.exchange(1) != 0) {
-    Trace("Frame of Same Handle is Communicating\n");
-    return RC_CHANNEL_BUSY;
+  if (!transfer->Held) {
+    // One mark, tested and set at once, admits one call per channel: a second
+    // call never joins the queue, so it cannot disturb the first.
+    if (entry.Busy.exchange(1) != 0) {
+      Trace("Frame of Same Handle is Communicating\n");
+      return RC_CHANNEL_BUSY;
+    }
+    // The channel may have been closed between the look above and the mark.
+    if (entry.Port.load() == -1 || QueueAppend(handle) == 0) {
+      entry.Busy.store(0);
+      return NotOpen(handle);
+    }
+    AwaitTurn(PortOfChannel(handle), handle, plat::kInfinite);
+    transfer->Held = true;
   }
-  // The channel may have been closed between the look above and the mark.
-  if (entry.Port.load() == -1 || QueueAppend(handle) == 0) {
-    entry.Busy.store(0);
-    return NotOpen(handle);
-  }
-  const int16_t port = PortOfChannel(handle);
-  AwaitTurn(port, handle, plat::kInfinite);
 
+  const int16_t port = PortOfChannel(handle);
   FillRecord(port, handle, request, frame, false);
   // Without the worker's answer the port record may be mid-exchange: its
   // Status is no result of this call.
@@ -108,9 +114,21 @@ int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_
     }
     if (payload_length != nullptr) *payload_length = length;
   }
+  return result;
+}
 
-  QueueRemoveHead(port);
-  entry.Busy.store(0);
+void EndTransfer(Transfer *transfer) {
+  if (!transfer->Held) return;
+  transfer->Held = false;
+  QueueRemoveHead(PortOfChannel(transfer->Handle));
+  State.Handles[transfer->Handle].Busy.store(0);
+}
+
+int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_t *frame,
+                        uint16_t *payload_length) {
+  Transfer single = BeginTransfer(handle);
+  const int16_t result = TransferCall(&single, request, frame, payload_length);
+  EndTransfer(&single);
   return result;
 }
 

@@ -81,17 +81,10 @@ int16_t CheckReply(const BlockRead &read, const uint8_t *reply, uint16_t got,
   return RC_BAD_ARGUMENT;
 }
 
-}  // namespace
-
-int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
-  Trace(read.Kind == kReadAllGroups ? "READAll command\n" : "READ command\n");
-  int16_t rc = CheckGraphicChannel(handle);
-  if (rc != RC_OK) return rc;
+// The block walk, holding the port's turn from its first request on.
+int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
   const bool area = read.Kind == kReadArea;
-  if (area && !AreaReadable(read.Area)) return RC_BAD_ARGUMENT;
-  if (read.Data == nullptr || read.Total == nullptr || read.Status == nullptr) {
-    return RC_BAD_ARGUMENT;
-  }
+  int16_t rc;
 
   const uint8_t subcommand = area ? read.Area : kGroupedArea;
   const uint16_t group = read.Kind == kReadOneGroup ? read.Group : 0;
@@ -110,7 +103,7 @@ int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
     if (length == 0) return RC_BAD_ARGUMENT;
     if (area) DumpFrame(frame);
     uint16_t got = 0;
-    rc = ExchangeGraphicFrame(handle, frame, length, expected, ProbeGraphicLength, reply, &got);
+    rc = ExchangeGraphicFrame(transfer, frame, length, expected, ProbeGraphicLength, reply, &got);
     if (rc != RC_OK) return rc;
 
     rc = CheckReply(read, reply, got, &progress);
@@ -137,6 +130,22 @@ int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
   }
   *read.Total = static_cast<int32_t>(done);
   return RC_OK;
+}
+
+}  // namespace
+
+int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
+  Trace(read.Kind == kReadAllGroups ? "READAll command\n" : "READ command\n");
+  const int16_t checked = CheckGraphicChannel(handle);
+  if (checked != RC_OK) return checked;
+  if (read.Kind == kReadArea && !AreaReadable(read.Area)) return RC_BAD_ARGUMENT;
+  if (read.Data == nullptr || read.Total == nullptr || read.Status == nullptr) {
+    return RC_BAD_ARGUMENT;
+  }
+  Transfer transfer = BeginTransfer(handle);
+  const int16_t rc = WalkBlocks(&transfer, read);
+  EndTransfer(&transfer);
+  return rc;
 }
 
 }  // namespace quib

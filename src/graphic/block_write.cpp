@@ -19,16 +19,11 @@ bool AreaWritable(uint8_t area) {
   return area == 1 || (area >= 3 && area <= 6);
 }
 
-}  // namespace
-
-int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
-                     uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
-                     void *user) {
-  Trace("WRITE command\n");
-  int16_t rc = CheckGraphicChannel(handle);
-  if (rc != RC_OK) return rc;
-  if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
-
+// The chunks, holding the port's turn from the first on.
+int16_t SendChunks(Transfer *transfer, uint8_t command, uint8_t subcommand, uint16_t field,
+                   uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
+                   void *user) {
+  int16_t rc;
   uint8_t frame[kGraphicFrameSize];
   uint8_t reply[kBufferSize];
   uint32_t remaining = length;
@@ -51,8 +46,8 @@ int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint1
     if (frame_length == 0) return RC_BAD_ARGUMENT;
     DumpFrame(frame);
     uint16_t got = 0;
-    rc =
-        ExchangeGraphicFrame(handle, frame, frame_length, expected, ProbeGraphicStart, reply, &got);
+    rc = ExchangeGraphicFrame(transfer, frame, frame_length, expected, ProbeGraphicStart, reply,
+                              &got);
     if (rc != RC_OK) return rc;
 
     if (!PayloadCovers(got, 0, kPayloadHeaderSize)) return RC_BAD_LENGTH;
@@ -69,6 +64,22 @@ int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint1
     if (progress != nullptr) progress(length - remaining, length, user);
   }
   return RC_OK;
+}
+
+}  // namespace
+
+int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
+                     uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
+                     void *user) {
+  Trace("WRITE command\n");
+  const int16_t checked = CheckGraphicChannel(handle);
+  if (checked != RC_OK) return checked;
+  if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
+  Transfer transfer = BeginTransfer(handle);
+  const int16_t rc =
+      SendChunks(&transfer, command, subcommand, field, length, data, status, progress, user);
+  EndTransfer(&transfer);
+  return rc;
 }
 
 }  // namespace quib

@@ -12,7 +12,7 @@ int16_t CheckGraphicChannel(uint16_t handle) {
   return RC_OK;
 }
 
-int16_t ExchangeGraphicFrame(uint16_t handle, const uint8_t *frame, uint16_t frame_length,
+int16_t ExchangeGraphicFrame(Transfer *transfer, const uint8_t *frame, uint16_t frame_length,
                              uint16_t expected_length, LengthProbe probe, uint8_t *reply,
                              uint16_t *payload_length) {
   RequestDescriptor request{};
@@ -23,7 +23,17 @@ int16_t ExchangeGraphicFrame(uint16_t handle, const uint8_t *frame, uint16_t fra
   request.Probe = probe;
   request.OutputBuffer = reply;
   *payload_length = 0;
-  return TransactionCall(handle, request, frame, payload_length);
+  return TransferCall(transfer, request, frame, payload_length);
+}
+
+int16_t ExchangeGraphicFrame(uint16_t handle, const uint8_t *frame, uint16_t frame_length,
+                             uint16_t expected_length, LengthProbe probe, uint8_t *reply,
+                             uint16_t *payload_length) {
+  Transfer single = BeginTransfer(handle);
+  const int16_t rc = ExchangeGraphicFrame(&single, frame, frame_length, expected_length, probe,
+                                          reply, payload_length);
+  EndTransfer(&single);
+  return rc;
 }
 
 int16_t StoreTerminalStatus(const uint8_t *reply, uint16_t *status) {

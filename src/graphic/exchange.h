@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "core/state.h"
+#include "engine/engine.h"
 
 namespace quib {
 
@@ -16,6 +17,10 @@ int16_t CheckGraphicChannel(uint16_t handle);
 // 0, reply holds *payload_length bytes of reply payload (reply must hold the
 // largest payload the probe admits).
 int16_t ExchangeGraphicFrame(uint16_t handle, const uint8_t *frame, uint16_t frame_length,
+                             uint16_t expected_length, LengthProbe probe, uint8_t *reply,
+                             uint16_t *payload_length);
+// The same, as one frame of a block transfer that holds its port's turn.
+int16_t ExchangeGraphicFrame(Transfer *transfer, const uint8_t *frame, uint16_t frame_length,
                              uint16_t expected_length, LengthProbe probe, uint8_t *reply,
                              uint16_t *payload_length);
 

@@ -103,9 +103,10 @@ TEST_F(CloseRace, WritePreambleWhileThePortReopensForAnotherModelStaysInItsBuffe
 }
 
 // The second chunk of a read, after the first has been answered: the close
-// comes as the call enters its next exchange. The first chunk's bytes stay,
-// the rest of the buffer is not touched.
-TEST_F(CloseRace, ReadWhoseChannelClosesBetweenChunksStopsThere) {
+// comes as the call enters its next exchange. The read holds its port's turn
+// and its channel from its first chunk to its last, so the close is refused
+// as busy and the read completes; afterwards the close goes through.
+TEST_F(CloseRace, CloseBetweenChunksOfAReadIsRefusedAndTheReadCompletes) {
   const int16_t h = QUIB_Open(0, 0);
   ASSERT_GE(h, 0);
   fake::LineOfPort(0).OnFrame([](fake::Line &line, const fake::Bytes &) {
@@ -116,19 +117,21 @@ TEST_F(CloseRace, ReadWhoseChannelClosesBetweenChunksStopsThere) {
     reply.insert(reply.end(), {0x03, '8', '3'});
     line.Send(reply);
   });
-  uint8_t buffer[128];
+  uint8_t buffer[129];
   memset(buffer, 0xEE, sizeof buffer);
   int16_t rc = 0;
   {
     CloseAtTrace close(uint16_t(h), "Send Command\n", 2);
     rc = QUIB_Read(uint16_t(h), 0, 0, buffer, 128);
     EXPECT_TRUE(close.closed());
-    EXPECT_EQ(close.result(), RC_OK);
+    EXPECT_EQ(close.result(), RC_BAD_ARGUMENT);
   }
-  EXPECT_EQ(rc, RC_NOT_OPEN);
-  EXPECT_EQ(fake::LineOfPort(0).Frames().size(), 1u);
-  for (int i = 0; i < 64; ++i) EXPECT_EQ(buffer[i], 0x11) << i;
-  for (int i = 64; i < 128; ++i) EXPECT_EQ(buffer[i], 0xEE) << i;
+  EXPECT_EQ(rc, RC_OK);
+  EXPECT_EQ(fake::LineOfPort(0).Frames().size(), 2u);
+  for (int i = 0; i < 128; ++i) EXPECT_EQ(buffer[i], 0x11) << i;
+  EXPECT_EQ(buffer[128], 0xEE);
+  EXPECT_EQ(QUIB_Close(uint16_t(h)), RC_OK);
+  EXPECT_FALSE(fake::LineOfPort(0).IsOpen());
 }
 
 }  // namespace
