@@ -98,6 +98,9 @@ std::vector<std::pair<std::string, std::string>> MessageBoxes();  // (text, capt
 
 // Named semaphores that currently exist (created and not yet closed).
 bool SemaphoreExists(const std::string &name);
+// Waits on semaphores under way right now, in every thread: lets a test see
+// that a thread has reached a wait it must not pass yet.
+int SemaphoreWaits();
 // The next creation of a semaphore whose name starts with prefix fails.
 void FailSemaphoreCreate(const std::string &prefix);
 // The next count thread creations fail.

@@ -39,6 +39,7 @@ struct Semaphore {
   std::string name;
   bool closed = false;
 };
+std::atomic<int> g_sem_waiters{0};
 std::mutex g_sem_mu;
 std::list<std::unique_ptr<Semaphore>> g_sems;  // kept until Reset: a waiter may still hold one
 std::map<std::string, Semaphore *> g_named;
@@ -139,6 +140,10 @@ std::vector<std::pair<std::string, std::string>> MessageBoxes() {
 bool SemaphoreExists(const std::string &name) {
   std::lock_guard<std::mutex> lock(g_sem_mu);
   return g_named.count(name) != 0;
+}
+
+int SemaphoreWaits() {
+  return g_sem_waiters.load();
 }
 
 void FailSemaphoreCreate(const std::string &prefix) {
@@ -269,11 +274,17 @@ WaitResult SemaphoreWait(Handle handle, uint32_t ms) {
   std::unique_lock<std::mutex> lock(sem->mu);
   if (sem->closed) return kWaitFailed;
   auto ready = [&] { return sem->count > 0 || sem->closed; };
+  // Only a wait that blocks counts: a free lock is taken at once.
+  const bool blocks = !ready();
+  if (blocks) ++fake::g_sem_waiters;
+  bool came = true;
   if (ms == kInfinite) {
     sem->cv.wait(lock, ready);
-  } else if (!sem->cv.wait_for(lock, std::chrono::microseconds(fake::RealMicrosFor(ms)), ready)) {
-    return kWaitTimeout;
+  } else {
+    came = sem->cv.wait_for(lock, std::chrono::microseconds(fake::RealMicrosFor(ms)), ready);
   }
+  if (blocks) --fake::g_sem_waiters;
+  if (!came) return kWaitTimeout;
   if (sem->closed) return kWaitFailed;
   --sem->count;
   return kWaitSignaled;
