@@ -55,19 +55,25 @@ extern "C" {
 /* Library. */
 QUIB_API int16_t QUIB_CALL QUIB_Version(void);
 
-/* Channels. port: 0..9 for COM1..COM10. */
+/* Channels. port: 0..9 for COM1..COM10. Opens and closes may come from any
+ * threads at once. A port's last close returns once its device is released;
+ * an open of that port meanwhile waits for it, opens of other ports do not. */
 QUIB_API int16_t QUIB_CALL QUIB_Open(uint16_t port, uint16_t model);
 QUIB_API int16_t QUIB_CALL XQUIB_Open(uint16_t port, uint16_t baud, uint16_t model);
 QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle);
 
-/* Classic panels: memory read and write. */
+/* Classic panels: memory read and write. A run of several chunks holds its
+ * port like the block transfers below. */
 QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t address,
                                      uint8_t *buffer, uint16_t count);
 QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,
                                       uint16_t count, const uint8_t *data);
 
 /* Graphic terminals: block transfers. The read buffers must hold everything
- * the terminal sends (see quiblink_ext.h for sized forms). */
+ * the terminal sends (see quiblink_ext.h for sized forms). A transfer holds its
+ * port from its first frame to its last: other channels' calls on the port
+ * wait and run after it, in arrival order; a call on the same channel meanwhile
+ * gets RC_CHANNEL_BUSY, and its close RC_BAD_ARGUMENT. */
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAll(uint16_t handle, uint8_t *data, int32_t *total,
                                          uint16_t *status);
 QUIB_API int16_t QUIB_CALL XQUIB_Read1G(uint16_t handle, uint16_t group, uint8_t *data,

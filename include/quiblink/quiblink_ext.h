@@ -22,7 +22,9 @@ typedef void (*QUIB_TraceHandler)(const char *text, void *user);
 QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *user);
 
 /* Progress callback of the transfer forms below: called after each block
- * with the bytes done so far and, for writes, the total (0 for reads). */
+ * with the bytes done so far and, for writes, the total (0 for reads). It runs
+ * while the transfer holds its port: a call it makes on that port gets
+ * RC_CHANNEL_BUSY. */
 typedef void (*QUIB_Progress)(uint32_t done, uint32_t total, void *user);
 
 /* Sized block reads: as XQUIB_ReadAll, XQUIB_Read1G and XQUIB_Read, but never

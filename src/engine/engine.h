@@ -35,10 +35,11 @@ int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_
 // busy. Every path of the transfer must end it.
 struct Transfer {
   uint16_t Handle;
-  bool Held;  // the turn is held: the first frame has been queued and served
+  bool Held;              // the turn is held: the first frame has been queued
+  int16_t OuterHeldPort;  // the port this thread held before, restored at the end
 };
 inline Transfer BeginTransfer(uint16_t handle) {
-  return Transfer{handle, false};
+  return Transfer{handle, false, -1};
 }
 // One frame of the transfer, with the results of TransactionCall.
 int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_t *frame,

@@ -18,6 +18,11 @@ namespace {
 
 constexpr uint32_t kHeadPollMs = 10;
 
+// The port whose turn this thread holds, -1 for none. A call that the thread
+// makes on that port meanwhile (from a progress callback or a trace handler)
+// would wait for its own turn without end: it is refused as busy instead.
+thread_local int16_t HeldPortOfThread = -1;
+
 int16_t NotOpen(uint16_t handle) {
   char text[32];
   plat::FormatText(text, sizeof text, "Handle = %d", handle);
@@ -86,7 +91,7 @@ int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_
   if (!transfer->Held) {
     // One mark, tested and set at once, admits one call per channel: a second
     // call never joins the queue, so it cannot disturb the first.
-    if (entry.Busy.exchange(1) != 0) {
+    if (HeldPortOfThread == PortOfChannel(handle) || entry.Busy.exchange(1) != 0) {
       Trace("Frame of Same Handle is Communicating\n");
       return RC_CHANNEL_BUSY;
     }
@@ -97,6 +102,8 @@ int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_
     }
     AwaitTurn(PortOfChannel(handle), handle, plat::kInfinite);
     transfer->Held = true;
+    transfer->OuterHeldPort = HeldPortOfThread;
+    HeldPortOfThread = PortOfChannel(handle);
   }
 
   const int16_t port = PortOfChannel(handle);
@@ -120,6 +127,7 @@ int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_
 void EndTransfer(Transfer *transfer) {
   if (!transfer->Held) return;
   transfer->Held = false;
+  HeldPortOfThread = transfer->OuterHeldPort;
   QueueRemoveHead(PortOfChannel(transfer->Handle));
   State.Handles[transfer->Handle].Busy.store(0);
 }

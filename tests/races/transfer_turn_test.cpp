@@ -14,6 +14,7 @@
 #include "graphic/frames.h"
 #include "platform/fake/fake_line.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_ext.h"
 #include "support/library_fixture.h"
 
 namespace {
@@ -152,6 +153,33 @@ TEST_F(TransferTurn, TheTransferringChannelIsBusyBetweenItsFrames) {
   EXPECT_EQ(closed.load(), RC_BAD_ARGUMENT);
   EXPECT_EQ(Commands(), (std::vector<uint8_t>{kAreaWrite, kAreaWrite}));
   EXPECT_EQ(QUIB_Close(uint16_t(a_)), RC_OK);
+}
+
+// A progress callback runs while its transfer holds the port: a call it makes
+// on another channel of that port would wait for the transfer that called it,
+// so it is refused as busy at once.
+TEST_F(TransferTurn, AProgressCallbacksCallOnTheSamePortIsRefusedBusy) {
+  const Bytes mine = gt::Pattern(1500, 6);
+  struct Seen {
+    uint16_t other;
+    std::vector<int16_t> results;
+  } seen{uint16_t(b_), {}};
+  uint16_t status = 0xBEEF;
+  const int16_t rc = XQUIB_WriteEx(
+      uint16_t(a_), 3, 0, uint32_t(mine.size()), mine.data(), &status,
+      [](uint32_t, uint32_t, void *user) {
+        auto *s = static_cast<Seen *>(user);
+        uint32_t type = 0;
+        uint16_t st = 0;
+        s->results.push_back(XQUIB_GetKEWType(s->other, &type, &st));
+      },
+      &seen);
+  EXPECT_EQ(rc, RC_OK);
+  EXPECT_EQ(seen.results, (std::vector<int16_t>{RC_CHANNEL_BUSY, RC_CHANNEL_BUSY}));
+  EXPECT_EQ(Commands(), (std::vector<uint8_t>{kAreaWrite, kAreaWrite}));
+  uint32_t type = 0;
+  uint16_t st = 0;
+  EXPECT_EQ(XQUIB_GetKEWType(uint16_t(b_), &type, &st), RC_OK) << "afterwards it goes through";
 }
 
 using ClassicTurn = LibraryTest;

@@ -1,8 +1,8 @@
 // Stress: ten ports open against ten simulators (five classic panels of every
-// addressing model, five graphic terminals), all 32 channels spread over
-// them, and 17 threads issuing a fixed number of mixed calls of both families.
+// addressing model, five graphic terminals), 28 channels spread over them,
+// and 17 threads issuing a fixed number of mixed calls of both families.
 //
-//  - Each of 15 owner threads has one classic and one graphic channel of its
+//  - Each of 13 owner threads has one classic and one graphic channel of its
 //    own, with memory that only it writes: a panel region, a group, a plain
 //    area, an installation image. Every read is compared with what the owner
 //    wrote, so data delivered to the wrong caller shows at once; at the end
@@ -17,15 +17,17 @@
 //  - Every call adds the requests it must have sent to its port's count; each
 //    simulator's count of requests received must equal it exactly, so a lost
 //    or duplicated request shows.
-//  - Owners close and reopen their channels now and then (one at a time, as
-//    the library asks of its callers); a port whose only channel closes stops
-//    its worker and starts a new one.
+//  - Owners close and reopen their channels now and then, and two churner
+//    threads open channels of their own on the ports where the owners
+//    transfer blocks, read known data through them (the classic reads in
+//    several chunks) and close them again, all at once: every open must
+//    succeed, every close return 0, and no transfer lose a byte. A port whose
+//    only channel closes stops its worker and starts a new one.
+//  - Owners of one terminal run their block transfers at the same time; the
+//    library holds the port for each transfer from its first frame to its
+//    last, so that no walk or chunked write takes another's blocks.
 // At the end the library is unloaded with channels still open, which must
 // end every port worker at once.
-//
-// A graphic terminal follows one block transfer at a time, whoever sends it,
-// so the program, like any application, keeps one transfer per terminal at a
-// time; single-frame commands go between them freely.
 //
 //   quiblink-stress [--ops N] [--pacing] [--seed S]
 // --ops: calls per owner thread (contenders make twice as many); --pacing:
@@ -34,6 +36,7 @@
 
 #include <array>
 #include <functional>
+#include <shared_mutex>
 #include <thread>
 
 #include "stress/library.h"
@@ -55,14 +58,18 @@ struct PortSpec {
 };
 constexpr int kPortCount = 10;
 constexpr PortSpec kPorts[kPortCount] = {
-    {false, 0, 4}, {false, 1, 3}, {false, 2, 3}, {false, 3, 3}, {false, 0, 3},
-    {true, 0, 4},  {true, 0, 4},  {true, 0, 4},  {true, 0, 3},  {true, 0, 1},
+    {false, 0, 4}, {false, 1, 3}, {false, 2, 3}, {false, 3, 2}, {false, 0, 2},
+    {true, 0, 4},  {true, 0, 4},  {true, 0, 3},  {true, 0, 2},  {true, 0, 1},
 };
-constexpr int kChannelCount = 32;
-constexpr int kSharedClassic = 3;   // port 0, fourth channel
-constexpr int kSharedGraphic = 19;  // port 5, fourth channel
-constexpr int kOwners = 15;
+constexpr int kChannelCount = 28;  // four slots stay free for the churners
+constexpr int kSharedClassic = 0;  // port 0, fourth channel
+constexpr int kSharedGraphic = 1;  // port 5, fourth channel
+constexpr int kOwners = 13;
 constexpr int kContenders = 2;
+constexpr int kChurners = 2;
+// Ports whose channels the churners open and close: the classic panel and
+// the graphic terminals where owners transfer blocks.
+constexpr int kChurnPorts[] = {0, 5, 6, 7};
 constexpr uint16_t kBaud = 57600;
 constexpr uint8_t kType = 0x5A;
 const char kPassword[] = "stress-pw";
@@ -76,7 +83,9 @@ struct Channel {
   int index = 0;  // among the channels of its port
   bool graphic = false;
   uint16_t model = 0;
-  int16_t handle = -1;  // stable: a reopen takes the slot the close freed
+  // A shared channel's handle is stable (its close and reopen run while no
+  // other thread opens or closes); an owner's may change at a reopen.
+  int16_t handle = -1;
   // What the terminal holds for this channel; only its owner touches these.
   int32_t base = 0;
   Bytes region;
@@ -105,9 +114,18 @@ class Stress {
   void Use(Library *lib) { lib_ = lib; }
 
   void Setup() {
-    int id = 0;
+    // The shared channels first: on the lowest slots, a reopen always gets
+    // its slot back, whatever other slots are free at the time.
+    std::vector<std::pair<int, int>> order = {{0, 3}, {5, 3}};
     for (int port = 0; port < kPortCount; ++port) {
-      for (int index = 0; index < kPorts[port].channels; ++index, ++id) {
+      for (int index = 0; index < kPorts[port].channels; ++index) {
+        if ((port == 0 || port == 5) && index == 3) continue;
+        order.emplace_back(port, index);
+      }
+    }
+    int id = 0;
+    for (const auto &[port, index] : order) {
+      {
         Channel &c = channels_[id];
         c.id = id;
         c.port = port;
@@ -121,10 +139,21 @@ class Stress {
         c.os_option = index % 2 ? 0x80 : 0x00;
         c.handle = Open(c);
         if (c.handle != id) failures_.Add("channel %d opened as handle %d", id, c.handle);
+        ++id;
       }
     }
+    for (Channel &c : channels_) {
+      if (c.id == kSharedClassic || c.id == kSharedGraphic) continue;
+      (c.graphic ? graphic_owned_ : classic_owned_).push_back(c.id);
+    }
+    // The free slots filled for a moment: a 33rd open is refused.
+    std::vector<int16_t> extras;
+    for (int i = kChannelCount; i < 32; ++i) extras.push_back(lib_->XQUIB_Open(9, kBaud, 0));
     const int16_t extra = lib_->QUIB_Open(0, 0);
     if (extra != RC_SEQUENCE) failures_.Add("a 33rd open returned %d, not -32", extra);
+    for (int16_t h : extras) {
+      if (h < 0 || lib_->QUIB_Close(uint16_t(h)) != 0) failures_.Add("extra channel %d", h);
+    }
 
     shared_area1_.resize(kShared);
     Check(lib_->QUIB_Read(Handle(kSharedClassic), 1, 0, shared_area1_.data(), kShared) == 0,
@@ -153,6 +182,7 @@ class Stress {
     std::vector<std::thread> threads;
     for (int t = 0; t < kOwners; ++t) threads.emplace_back([this, t] { Owner(t); });
     for (int t = 0; t < kContenders; ++t) threads.emplace_back([this, t] { Contender(t); });
+    for (int t = 0; t < kChurners; ++t) threads.emplace_back([this, t] { Churner(t); });
     for (std::thread &thread : threads) thread.join();
   }
 
@@ -259,11 +289,11 @@ class Stress {
   void Summary(double seconds) {
     printf(
         "stress: %d ports, %d channels, %d threads, %ld calls (%ld refused busy, %ld on a channel "
-        "just closed), %ld requests, %ld reopens (%ld closes refused busy) in %.1f s; unload with "
-        "%d channels open: %.3f s\n",
-        kPortCount, kChannelCount, kOwners + kContenders, calls_.load(), busy_.load(),
-        closed_seen_.load(), requests_, reopens_.load(), close_refused_.load(), seconds,
-        kChannelCount / 2, unload_seconds_);
+        "just closed), %ld requests, %ld reopens (%ld closes refused busy), %ld churned channels "
+        "in %.1f s; unload with %d channels open: %.3f s\n",
+        kPortCount, kChannelCount, kOwners + kContenders + kChurners, calls_.load(), busy_.load(),
+        closed_seen_.load(), requests_, reopens_.load(), close_refused_.load(), churned_.load(),
+        seconds, kChannelCount / 2, unload_seconds_);
   }
 
  private:
@@ -288,8 +318,8 @@ class Stress {
 
   void Owner(int t) {
     std::mt19937 rng(options_.seed * 7919u + uint32_t(t));
-    Channel &classic = channels_[t < kSharedClassic ? t : t + 1];
-    Channel &graphic = channels_[16 + (t + 16 < kSharedGraphic ? t : t + 1)];
+    Channel &classic = channels_[classic_owned_[t]];
+    Channel &graphic = channels_[graphic_owned_[t]];
     for (int op = 0; op < options_.ops; ++op) {
       ++calls_;
       const uint32_t pick = Between(rng, 0, 99);
@@ -305,12 +335,15 @@ class Stress {
     }
   }
 
+  // Under the other owners' and the churners' opens and closes: the channel
+  // may come back on another slot.
   void Reopen(Channel &c) {
-    std::lock_guard<std::mutex> hold(open_close_);
+    std::shared_lock<std::shared_mutex> hold(slots_);
     const int16_t rc = lib_->QUIB_Close(Handle(c.id));
     if (rc != 0) failures_.Add("close of channel %d returned %d", c.id, rc);
     const int16_t h = Open(c);
-    if (h != c.handle) failures_.Add("channel %d reopened as %d, not %d", c.id, h, c.handle);
+    if (h < 0) failures_.Add("reopen of channel %d returned %d", c.id, h);
+    c.handle = h;
     ++reopens_;
   }
 
@@ -351,7 +384,6 @@ class Stress {
       Query(c.port, h, rng, "owner", false);
       return;
     }
-    std::lock_guard<std::mutex> hold(transfers_[c.port]);
     if (pick < 15) {
       const Bytes data = RandomBytes(rng, TransferLength(rng));
       const int16_t rc =
@@ -521,7 +553,9 @@ class Stress {
   // changes nothing.
   void CloseShared(std::mt19937 &rng) {
     const Channel &c = channels_[Between(rng, 0, 1) ? kSharedClassic : kSharedGraphic];
-    std::lock_guard<std::mutex> hold(open_close_);
+    // No other open or close meanwhile, so that the reopen takes the slot
+    // back and the other threads' handle stays good.
+    std::unique_lock<std::shared_mutex> hold(slots_);
     const int16_t rc = lib_->QUIB_Close(Handle(c.id));
     if (rc == RC_BAD_ARGUMENT) {
       ++close_refused_;
@@ -547,16 +581,57 @@ class Stress {
     }
   }
 
+  // ---- churners -------------------------------------------------------------
+
+  // Opens a channel on a port where others transfer, reads known data
+  // through it and closes it, while other threads do the same.
+  void Churner(int t) {
+    std::mt19937 rng(options_.seed * 15485863u + uint32_t(t));
+    for (int op = 0; op < options_.ops; ++op) {
+      ++calls_;
+      const int port = kChurnPorts[Between(rng, 0, sizeof kChurnPorts / sizeof kChurnPorts[0] - 1)];
+      const bool graphic = kPorts[port].graphic;
+      int16_t h;
+      {
+        std::shared_lock<std::shared_mutex> hold(slots_);
+        h = graphic ? lib_->XQUIB_Open(uint16_t(port), kBaud, 0) : lib_->QUIB_Open(0, 0);
+      }
+      if (h < 0) {
+        failures_.Add("churner open on port %d returned %d", port, h);
+        continue;
+      }
+      if (graphic) {
+        Query(port, uint16_t(h), rng, "churner", false);
+      } else {
+        // Every chunk of area 1, whose bytes the panel never changes.
+        Bytes got(kShared);
+        const int16_t rc = lib_->QUIB_Read(uint16_t(h), 1, 0, got.data(), kShared);
+        Count(0, ClassicRequests(kShared, 64));
+        if (rc != 0 || got != shared_area1_) failures_.Add("churner read of area 1: rc %d", rc);
+      }
+      int16_t rc;
+      {
+        std::shared_lock<std::shared_mutex> hold(slots_);
+        rc = lib_->QUIB_Close(uint16_t(h));
+      }
+      if (rc != 0) failures_.Add("churner close of %d returned %d", h, rc);
+      ++churned_;
+    }
+  }
+
   const Options &options_;
   Library *lib_ = nullptr;
   Failures failures_;
   std::array<std::unique_ptr<quiblink::sim::SimProcess>, kPortCount> sims_;
   std::array<Channel, kChannelCount> channels_;
   std::array<std::atomic<long>, kPortCount> expected_{};
-  std::mutex open_close_;  // opens and closes one at a time, as the library asks
-  std::array<std::mutex, kPortCount> transfers_;  // one block transfer per terminal
+  // Held exclusively while a shared channel is closed and reopened; shared by
+  // every other open and close, which run at the same time.
+  std::shared_mutex slots_;
+  std::vector<int> classic_owned_, graphic_owned_;
   Bytes shared_area1_;
-  std::atomic<long> calls_{0}, busy_{0}, reopens_{0}, closed_seen_{0}, close_refused_{0};
+  std::atomic<long> calls_{0}, busy_{0}, reopens_{0}, closed_seen_{0}, close_refused_{0},
+      churned_{0};
   long requests_ = 0;
   double unload_seconds_ = 0;
 };
