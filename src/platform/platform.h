@@ -135,7 +135,7 @@ void SleepMs(uint32_t ms);    // Sleep
 uint32_t CurrentProcessId();  // GetCurrentProcessId
 uint32_t CurrentThread();     // GetCurrentThread (only ever traced)
 
-void DebugOutput(const char *text);                          // OutputDebugStringA
+void DebugOutput(const char *text);  // OutputDebugStringA
 // The value of an environment variable, copied and terminated; false when it
 // is not set or does not fit.
 bool EnvironmentValue(const char *name, char *buffer, size_t size);
