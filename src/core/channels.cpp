@@ -216,6 +216,11 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
     DropLock(ChannelLock, locked);
     return static_cast<int16_t>(slot);
   }
+  // Only an open that programs the line uses the rate: no line runs at 0 baud.
+  if (baud == 0) {
+    DropLock(ChannelLock, locked);
+    return RC_BAD_ARGUMENT;
+  }
   // The slot is kept for this open while the port opens, which may show a
   // message box: other ports' opens and closes do not wait for that.
   SlotKept[slot] = true;
@@ -266,7 +271,6 @@ int16_t Close(uint16_t handle, bool unloading) {
 
 int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
   if (port >= kPortCount) return RC_BAD_PORT;
-  if (baud == 0) return RC_BAD_ARGUMENT;  // no line runs at 0 baud
   // A close that is releasing the port finishes first.
   const bool port_locked = TakeLock(PortLock[port], false);
   const int16_t result = OpenOnPort(port, baud, data_bits, model);

@@ -27,6 +27,27 @@ TEST_F(ChannelsTest, ZeroBaudIsRefusedAndOpensNothing) {
   EXPECT_EQ(quib::State.Handles[0].Port, -1);
 }
 
+// The rate programs the line only at a port's first open: on an open port any
+// rate, 0 too, adds a channel as it is, and a full table is -32 as for others.
+TEST_F(ChannelsTest, ZeroBaudOnAnOpenPortAddsAChannel) {
+  ASSERT_EQ(XQUIB_Open(2, 38400, 1), 0);
+  EXPECT_EQ(XQUIB_Open(2, 0, 1), 1);
+  EXPECT_EQ(quib::State.Ports[2].OpenCount, 2);
+  EXPECT_EQ(quib::State.Ports[2].BaudRate, 38400u) << "the line keeps its rate";
+  EXPECT_EQ(fake::LineOfPort(2).OpenCalls(), 1);
+  for (int h = 2; h < 32; ++h) ASSERT_EQ(XQUIB_Open(2, 9600, 1), h);
+  EXPECT_EQ(XQUIB_Open(2, 0, 1), RC_SEQUENCE) << "no free slot";
+  EXPECT_EQ(QUIB_Close(1), RC_OK);
+  EXPECT_EQ(XQUIB_Open(3, 0, 1), RC_BAD_ARGUMENT) << "a closed port is still refused";
+  EXPECT_EQ(fake::LineOfPort(3).OpenCalls(), 0);
+  EXPECT_EQ(quib::State.Handles[1].Port, -1) << "the refused open keeps no slot";
+  for (int h = 0; h < 32; ++h) {
+    if (h == 1) continue;
+    EXPECT_EQ(QUIB_Close(static_cast<uint16_t>(h)), RC_OK);
+  }
+  EXPECT_EQ(quib::State.Ports[2].OpenCount, -1);
+}
+
 TEST_F(ChannelsTest, TwoOpensShareOneDeviceUntilTheLastClose) {
   const int live = SettledWorkers();
   EXPECT_EQ(QUIB_Open(0, 7), 0);
