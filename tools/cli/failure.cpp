@@ -39,7 +39,10 @@ ExitStatus ExitStatusFor(const Error &error) {
 std::string DescribeFailure(const Error &error) {
   std::string text = error.operation() + " failed: " + std::to_string(error.code()) + " " +
                      error.name() + ": " + error.message();
-  if (auto status = error.terminal_status()) {
+  // Only a refusal carries a status worth showing: after a time-out or a damaged reply the
+  // status left from an earlier block of the transfer says nothing about this failure.
+  auto status = error.terminal_status();
+  if (status && error.code() == RC_TERMINAL_ERROR) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", *status);
     text += "; terminal status " + std::to_string(*status) + " (" + hex + ")";

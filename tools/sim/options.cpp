@@ -1,10 +1,15 @@
 #include "sim/options.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "sim/faults.h"
 
 namespace quiblink::sim {
+
+namespace {
+constexpr double kMaxIdleSeconds = 86400;
+}  // namespace
 
 std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::string *error) {
   Options o;
@@ -89,8 +94,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::s
       if (!value(&text)) return std::nullopt;
       char *end = nullptr;
       o.exit_after_idle = std::strtod(text.c_str(), &end);
-      if (text.empty() || *end != '\0' || o.exit_after_idle <= 0) {
-        *error = "--exit-after-idle wants seconds above 0";
+      // Not a number, infinity or beyond a day would never end the simulator.
+      if (text.empty() || *end != '\0' || !std::isfinite(o.exit_after_idle) ||
+          o.exit_after_idle <= 0 || o.exit_after_idle > kMaxIdleSeconds) {
+        *error = "--exit-after-idle wants seconds above 0, at most 86400";
         return std::nullopt;
       }
     } else {
