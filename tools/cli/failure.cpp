@@ -8,7 +8,7 @@ const char *const kExitStatusHelp =
     "Exit status:\n"
     "  0  success\n"
     "  1  failure of the tool itself (file access, cancelled, a demo check did not hold, a\n"
-    "     transfer larger than --max-size: -40)\n"
+    "     transfer larger than --max-size: -40, a group the terminal does not have)\n"
     "  2  usage error: bad command line, or an argument the library refused (-2)\n"
     "  3  port error: the port or a channel cannot be opened (-1, -3, -4; open: -32, -33)\n"
     "  4  line error: no reply, incomplete reply or failed transmission (-7, -13, -18)\n"
