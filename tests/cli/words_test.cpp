@@ -45,7 +45,8 @@ TEST_F(CliWords, RefusalsNameTheArgumentAndItsValidValues) {
   const Case cases[] = {
       {{"read-area", "7"}, "area 7: readable areas are 3-6 and 240-242"},
       {{"read-area", "0x1FF"}, "area 511: readable areas are 3-6 and 240-242"},
-      {{"write-area", "2", "--hex", "00"}, "area 2: writable areas are 1 (grouped, with --group) and 3-6"},
+      {{"write-area", "2", "--hex", "00"},
+       "area 2: writable areas are 1 (grouped, with --group) and 3-6"},
       {{"upload", dir_.File("data.bin"), "--area", "240"}, "area 240: writable areas are"},
       {{"baud", "0x84"}, "baud code 0x84: use 0x81, 0x82 or 0x83"},
       {{"baud", "0x181"}, "baud code 0x181: use 0x81, 0x82 or 0x83"},
@@ -62,7 +63,8 @@ TEST_F(CliWords, RefusalsNameTheArgumentAndItsValidValues) {
     EXPECT_EQ(r.status, 2) << c.args[0] << ": " << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
-  EXPECT_EQ(sim_->Command("stats").rfind("requests=0 ", 0), 0u) << "a refused call reached the line";
+  EXPECT_EQ(sim_->Command("stats").rfind("requests=0 ", 0), 0u)
+      << "a refused call reached the line";
 }
 
 TEST_F(CliWords, OpenFailuresNameTheDeviceAndTheReason) {

@@ -99,10 +99,13 @@ Outcome RunSim(const std::vector<std::string> &args, int limit_ms = 10000) {
   }
   close(err[0]);
   int status = 0;
-  if (waitpid(pid, &status, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return out;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return out;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return out;
@@ -128,6 +131,7 @@ size_t Flood(int fd, const std::string &text, size_t times) {
   size_t offset = 0;
   while (sent < times * text.size()) {
     ssize_t n = send(fd, block.data() + offset, block.size() - offset, MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN) break;  // closed by the simulator
     if (n <= 0) {
       // Full: give the simulator a moment, and stop once it takes no more.
       pollfd p{fd, POLLOUT, 0};
@@ -214,9 +218,9 @@ TEST(SimHardening, OutOfRangeNumbersAreRefusedOverControl) {
         "fault drip=100000000", "fault pieces=0x100000000/1", "fault pieces=2/-1",
         "fault partial=-5"}},
       {"graphic",
-       {"fault status=256", "fault bad-length=0x10000000", "fault oversized=70000",
-        "set type 256", "set memdata 70000 0 0", "set projinfo 0x100000000 0",
-        "set osinfo 0x1FFFFFFFF 0", "group 0x10000 00", "area 0x103 00"}},
+       {"fault status=256", "fault bad-length=0x10000000", "fault oversized=70000", "set type 256",
+        "set memdata 70000 0 0", "set projinfo 0x100000000 0", "set osinfo 0x1FFFFFFFF 0",
+        "group 0x10000 00", "area 0x103 00"}},
   };
   for (const Case &c : cases) {
     auto sim = SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", c.family, "--no-pacing"});
@@ -244,9 +248,11 @@ TEST(SimHardening, OutOfRangeNumbersAreRefusedOnTheCommandLine) {
       {{"--exit-after-idle", "nan"}, "", "--exit-after-idle wants seconds above 0"},
       {{"--exit-after-idle", "inf"}, "", "--exit-after-idle wants seconds above 0"},
       {{"--exit-after-idle", "-1"}, "", "--exit-after-idle wants seconds above 0"},
-      {{"--fault", "garbage=0xFFFFFFFFFFFF"}, "", "garbage=0xFFFFFFFFFFFF: not a number from 1"},
+      {{"--fault", "garbage=0xFFFFFFFFFFFF"}, "", "--fault garbage=0xFFFFFFFFFFFF: garbage wants a number from 1 to 65535"},
       {{"--fault", "nak:next=4294967296"}, "", "bad trigger: next=4294967296"},
-      {{"--image", img}, "quiblink-sim image 1\nmeta.txt -1\n\nend\n", "damaged entry: meta.txt -1"},
+      {{"--image", img},
+       "quiblink-sim image 1\nmeta.txt -1\n\nend\n",
+       "damaged entry: meta.txt -1"},
       {{"--image", img},
        "quiblink-sim image 1\nmeta.txt 18446744073709551615\nx\nend\n",
        "damaged entry: meta.txt 18446744073709551615"},
@@ -257,7 +263,9 @@ TEST(SimHardening, OutOfRangeNumbersAreRefusedOnTheCommandLine) {
     Outcome out = RunSim(c.args);
     EXPECT_EQ(out.status, 2) << c.args[1] << ": " << out.err;
     EXPECT_NE(out.err.find(c.message), std::string::npos) << out.err;
-    if (!c.file.empty()) EXPECT_EQ(Read(img), c.file) << "the image was overwritten";
+    if (!c.file.empty()) {
+      EXPECT_EQ(Read(img), c.file) << "the image was overwritten";
+    }
   }
 }
 
@@ -307,9 +315,8 @@ TEST(SimHardening, OwnsAnEmptyImageFolderAndReplacesOnlyItsOwnLinksAndSockets) {
     close(fd);
   }
   mode_t saved = umask(0);  // the socket must be 0600 whatever the umask
-  auto sim = SimProcess::Start(QUIBLINK_SIM_PATH,
-                               {"--no-pacing", "--image", folder.File("image"), "--link",
-                                folder.File("link")});
+  auto sim = SimProcess::Start(QUIBLINK_SIM_PATH, {"--no-pacing", "--image", folder.File("image"),
+                                                   "--link", folder.File("link")});
   umask(saved);
   EXPECT_EQ(fs::read_symlink(folder.File("link")), sim->path());
   struct stat info {};
@@ -322,7 +329,8 @@ TEST(SimHardening, OwnsAnEmptyImageFolderAndReplacesOnlyItsOwnLinksAndSockets) {
   EXPECT_FALSE(fs::exists(folder.File("link"))) << "its own link is removed on exit";
 
   // Marked now: it loads what it saved.
-  auto again = SimProcess::Start(QUIBLINK_SIM_PATH, {"--no-pacing", "--image", folder.File("image")});
+  auto again =
+      SimProcess::Start(QUIBLINK_SIM_PATH, {"--no-pacing", "--image", folder.File("image")});
   EXPECT_EQ(again->Command("peek 0x100 2"), "CAFE");
   again->Stop();
 

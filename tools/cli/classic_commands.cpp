@@ -83,7 +83,8 @@ void AddClassicCommands(CLI::App &app, Connection &connection, Dispatch &dispatc
       for (size_t done = 0; done < data.size();) {
         long long at = read->address + static_cast<long long>(done);
         size_t piece = std::min(kReadPiece, data.size() - done);
-        if (connection.model == 3 && at < kModel3Gap && at + static_cast<long long>(piece) > kModel3Gap) {
+        if (connection.model == 3 && at < kModel3Gap &&
+            at + static_cast<long long>(piece) > kModel3Gap) {
           piece = static_cast<size_t>(kModel3Gap - at);
         }
         session.channel().read(static_cast<uint16_t>(read->area), static_cast<int32_t>(at),

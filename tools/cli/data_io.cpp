@@ -135,7 +135,8 @@ void CheckOutputPath(const std::string &path) {
   if (stat(folder.c_str(), &info) != 0) {
     throw ToolError("cannot write " + path + ": folder " + folder + ": " + std::strerror(errno));
   }
-  if (!S_ISDIR(info.st_mode)) throw ToolError("cannot write " + path + ": " + folder + " is no folder");
+  if (!S_ISDIR(info.st_mode))
+    throw ToolError("cannot write " + path + ": " + folder + " is no folder");
   if (access(folder.c_str(), W_OK | X_OK) != 0) {
     throw ToolError("cannot write " + path + ": folder " + folder + ": " + std::strerror(errno));
   }
@@ -191,8 +192,8 @@ ReadBuffer::ReadBuffer(size_t capacity) : capacity_(capacity) {
   void *pages = mmap(nullptr, std::max<size_t>(capacity, 1), PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (pages == MAP_FAILED) {
-    throw ToolError("cannot reserve room for " + ByteCount(capacity) + ": " +
-                    std::strerror(errno) + " (lower --max-size)");
+    throw ToolError("cannot reserve room for " + ByteCount(capacity) + ": " + std::strerror(errno) +
+                    " (lower --max-size)");
   }
   data_ = static_cast<uint8_t *>(pages);
 }

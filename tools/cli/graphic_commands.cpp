@@ -98,7 +98,7 @@ class EchoOff {
     return 0;
   }
   bool active_ = false;
-  struct sigaction previous_[std::size(kPromptSignals)] {};
+  struct sigaction previous_[std::size(kPromptSignals)]{};
 };
 
 // The first line of standard input; nullopt when it is at end of file before any line.

@@ -65,16 +65,17 @@ void PrintTable(const Connection &connection, const TerminalInfo &info) {
   row("memory value 1 (signed)", std::to_string(info.memory.value1));
   row("memory value 2 (signed)", std::to_string(info.memory.value2));
   row("memory value 3 (signed)", std::to_string(info.memory.value3));
-  row("project name", "\"" + Printable(info.project.name) + "\" (" +
-                          ByteCount(info.project.name.size()) + ")");
+  row("project name",
+      "\"" + Printable(info.project.name) + "\" (" + ByteCount(info.project.name.size()) + ")");
   row("project value 1", Unsigned32(info.project.value1));
   row("project value 2", Unsigned32(info.project.value2));
 }
 
 void PrintJson(const Connection &connection, const TerminalInfo &info) {
   std::cout << "{\"port\": " << JsonString(connection.port) << ", \"baud\": " << connection.baud
-            << ", \"terminal_type\": " << info.type << ", \"os_info\": {\"entry_00\": "
-            << info.os.first << ", \"entry_80\": " << info.os.second << "}"
+            << ", \"terminal_type\": " << info.type
+            << ", \"os_info\": {\"entry_00\": " << info.os.first
+            << ", \"entry_80\": " << info.os.second << "}"
             << ", \"mem_data\": {\"value1\": " << info.memory.value1
             << ", \"value2\": " << info.memory.value2 << ", \"value3\": " << info.memory.value3
             << "}"

@@ -38,8 +38,7 @@ bool SendAll(int fd, const std::string &text) {
 bool Listening(const sockaddr_un &address) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  bool listening =
-      connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+  bool listening = connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
   close(fd);
   return listening;
 }

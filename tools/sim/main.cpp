@@ -122,7 +122,8 @@ int main(int argc, char **argv) {
     struct stat existing {};
     if (lstat(o.link_path.c_str(), &existing) == 0) {
       if (!S_ISLNK(existing.st_mode)) {
-        return Fail("--link " + o.link_path + ": exists and is not a symbolic link; not replacing it");
+        return Fail("--link " + o.link_path +
+                    ": exists and is not a symbolic link; not replacing it");
       }
       unlink(o.link_path.c_str());
     }
