@@ -137,8 +137,8 @@ TEST_F(CliFiles, ALargeMaxSizeCostsOnlyWhatArrives) {
   RunResult r = Run({"read-area", "4", "--format", "raw", "--max-size", "0x7FFFFFFF"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, Pattern(100, 24));
-  // The whole 2 GiB zeroed would show here; the tool alone needs a few MiB.
-  EXPECT_LT(r.max_rss_kib, 64 * 1024);
+  // The whole 2 GiB zeroed would show here; the tool alone (sanitizers included) needs far less.
+  EXPECT_LT(r.max_rss_kib, 256 * 1024);
 }
 
 TEST_F(CliFiles, PasswordFromStandardInputNeedsALineOrEmpty) {
