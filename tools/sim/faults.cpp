@@ -58,8 +58,8 @@ bool ParseArgument(Fault *fault, std::string_view arg, std::string *error) {
   auto number = [&](long long low, long long high, long long *out) {
     auto v = ParseInRange(arg, low, high);
     if (!v) {
-      *error = std::string(Info(fault->kind).name) + " wants a number from " +
-               std::to_string(low) + " to " + std::to_string(high);
+      *error = std::string(Info(fault->kind).name) + " wants a number from " + std::to_string(low) +
+               " to " + std::to_string(high);
       return false;
     }
     *out = *v;
