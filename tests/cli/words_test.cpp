@@ -84,7 +84,7 @@ TEST_F(CliWords, OpenFailuresNameTheDeviceAndTheReason) {
        "; /nonexistent/tty: No such file or directory"},
       {{"--port", dir.File("plain-file"), "offline"},
        {},
-       dir.File("plain-file") + ": not a serial device"},
+       dir.File("plain-file") + ": not a serial device (Inappropriate ioctl for device)"},
   };
   for (const auto &c : cases) {
     RunOptions options;

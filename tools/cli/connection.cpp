@@ -29,6 +29,12 @@ std::string PortVariable(int number) {
   return "QUIBLINK_COM" + std::to_string(number);
 }
 
+std::string DevicePath(uint16_t port) {
+  // The library's own mapping: QUIBLINK_COM<n> when set, else /dev/ttyS<n-1>.
+  if (const char *mapped = std::getenv(PortVariable(port + 1).c_str())) return mapped;
+  return "/dev/ttyS" + std::to_string(port);
+}
+
 }  // namespace
 
 void AddConnectionOptions(CLI::App &app, Connection &connection) {
@@ -75,11 +81,6 @@ uint16_t ResolvePort(const std::string &port) {
   throw UsageError("--port: '" + port + "' is neither COM1..COM10 nor a device path");
 }
 
-std::string DevicePath(uint16_t port) {
-  // The library's own mapping: QUIBLINK_COM<n> when set, else /dev/ttyS<n-1>.
-  if (const char *mapped = std::getenv(PortVariable(port + 1).c_str())) return mapped;
-  return "/dev/ttyS" + std::to_string(port);
-}
 
 // Until the library reports its own reason for a failed open, the device is tried here once
 // more; this is the one place to ask the library instead.
@@ -90,7 +91,7 @@ std::string ExplainOpenFailure(uint16_t port) {
   // It opens for us: what failed is the set-up of the line, or another program holds it.
   termios settings{};
   bool serial = tcgetattr(fd, &settings) == 0;
-  std::string why = serial ? std::strerror(errno) : "";
+  std::string why = serial ? "" : std::strerror(errno);
   close(fd);
   if (!serial) return path + ": not a serial device (" + why + ")";
   return path + ": opens, but the library could not take it (held by another program?)";
