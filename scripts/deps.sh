@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those that
-# are missing, so a prepared machine needs no network. Uses sudo when not root.
+# Installs the Debian packages a task needs, only those that are missing, so a
+# prepared machine needs no network. Uses sudo when not root.
+#   scripts/deps.sh          everything: build, tests, benchmarks, fuzzing, format
+#   scripts/deps.sh demo     only what `scripts/demo.sh` needs to build the
+#                            library, the simulator and the command-line tool
 set -euo pipefail
-packages=(cmake g++ make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev clang clang-format)
+demo=(cmake g++ make pkg-config libcli11-dev)
+case "${1:-all}" in
+  demo) packages=("${demo[@]}") ;;
+  all | test) packages=("${demo[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev clang
+                        clang-format) ;;
+  *)
+    echo "usage: $0 [demo|test]" >&2
+    exit 2
+    ;;
+esac
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -4,9 +4,9 @@
 #   QUIBLINK_BUILD_DIR=build-asan ./scripts/test.sh -DQUIBLINK_SANITIZE=address,undefined
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ -n "${QUIBLINK_NO_DEPS:-}" ] || ./scripts/deps.sh
+[ -n "${QUIBLINK_NO_DEPS:-}" ] || ./scripts/deps.sh test
 build=${QUIBLINK_BUILD_DIR:-build}
-cmake -S . -B "$build" "$@"
+cmake -S . -B "$build" -DQUIBLINK_TESTS=ON "$@"
 cmake --build "$build" -j2
 # A test without a time limit of its own gets 300 s, so a hang cannot eat a
 # CI run; a build that registers no test at all is a failure.

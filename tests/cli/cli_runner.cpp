@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,10 +93,13 @@ bool Pump(int in, const std::string &input, std::vector<int> fds, std::vector<st
   return true;
 }
 
-int Reap(pid_t pid, bool in_time) {
+int Reap(pid_t pid, bool in_time, long *max_rss_kib = nullptr) {
   if (!in_time) kill(pid, SIGKILL);
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  if (max_rss_kib) *max_rss_kib = usage.ru_maxrss;
   return Decode(status);
 }
 
@@ -108,28 +111,36 @@ RunResult RunCli(const std::vector<std::string> &args, const RunOptions &options
     throw std::runtime_error("pipe failed");
   }
   signal(SIGPIPE, SIG_IGN);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  std::vector<std::string> words = {QUIBLINK_CLI_PATH};
+  std::vector<std::string> words = {options.binary.empty() ? QUIBLINK_CLI_PATH : options.binary};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<std::string> env = Environment(options);
   auto argv = Pointers(words);
   auto envp = Pointers(env);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, words[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  // fork rather than posix_spawn: the child's limits are set between the two.
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, options.ignore_sigxfsz ? SIG_IGN : SIG_DFL);
+    if (options.file_size_limit >= 0) {
+      rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                   static_cast<rlim_t>(options.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
   close(in[0]);
   close(out[1]);
   close(err[1]);
-  if (rc != 0) throw std::runtime_error(std::string("cannot start quiblink: ") + strerror(rc));
   RunResult result;
   bool in_time = Pump(in[1], options.input, {out[0], err[0]}, {&result.out, &result.err},
                       Clock::now() + options.limit);
   result.timed_out = !in_time;
-  result.status = Reap(pid, in_time);
+  result.status = Reap(pid, in_time, &result.max_rss_kib);
   return result;
 }
 

@@ -15,12 +15,16 @@ struct RunResult {
   std::string out;
   std::string err;
   bool timed_out = false;
+  long max_rss_kib = 0;  // the child's peak resident memory
 };
 
 struct RunOptions {
   std::string input;                       // standard input (closed after it)
   std::map<std::string, std::string> env;  // added to the environment
   std::chrono::seconds limit{60};          // killed after that
+  std::string binary;                      // the program to run; empty: the built quiblink
+  long long file_size_limit = -1;          // RLIMIT_FSIZE of the child in bytes; -1: none
+  bool ignore_sigxfsz = false;             // start the child with SIGXFSZ ignored
 };
 
 inline RunOptions WithInput(std::string input) {

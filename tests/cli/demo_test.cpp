@@ -1,6 +1,7 @@
 // `quiblink demo`, the README's main command: every step must be named and must hold.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "cli_runner.h"
@@ -39,6 +40,49 @@ TEST(CliDemo, RunsEveryStepAndExitsZero) {
   EXPECT_NE(r.out.find("PASS: "), std::string::npos) << r.out;
   // No progress bars into a pipe.
   EXPECT_EQ(r.err.find('\r'), std::string::npos);
+}
+
+// A stand-in simulator that fails at once: the demo names the binary it chose in its first
+// line, then its first step fails.
+void WriteFakeSimulator(const std::string &path) {
+  WriteFileText(path, "#!/bin/sh\nexit 3\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+}
+
+TEST(CliDemo, FindsTheSimulatorNextToItselfThenOnPathAndNowhereElse) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.File("bin"));
+  std::filesystem::create_directories(dir.File("elsewhere"));
+  std::filesystem::create_directories(dir.File("empty"));
+  // A moved copy of the tool: no build path may lead it back to the build's simulator.
+  const std::string tool = dir.File("bin/quiblink");
+  std::filesystem::copy_file(QUIBLINK_CLI_PATH, tool);
+  WriteFakeSimulator(dir.File("elsewhere/quiblink-sim"));
+  struct Case {
+    const char *name;
+    bool next_to_it;
+    std::string path;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"on PATH", false, dir.File("empty") + ":" + dir.File("elsewhere"), 1,
+       "simulator " + dir.File("elsewhere/quiblink-sim") + "\n"},
+      {"nowhere", false, dir.File("empty"), 2, "cannot find quiblink-sim next to"},
+      {"next to it", true, dir.File("elsewhere"), 1,
+       "simulator " + dir.File("bin/quiblink-sim") + "\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.next_to_it) WriteFakeSimulator(dir.File("bin/quiblink-sim"));
+    RunOptions options;
+    options.binary = tool;
+    options.env["PATH"] = c.path;
+    options.limit = std::chrono::seconds(30);
+    RunResult r = RunCli({"demo"}, options);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+  }
 }
 
 TEST(CliDemo, MissingSimulatorIsAUsageError) {

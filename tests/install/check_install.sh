@@ -51,4 +51,16 @@ if nm -D --defined-only "$libdir/libquiblink.so" | awk '{print $3}' | grep -v -E
   echo "symbols beyond the exports are visible"
   exit 1
 fi
+# The tools, installed with everything else, work from wherever the tree is moved: the tool
+# finds the library beside it and the demo finds the simulator next to the tool.
+if [[ -x $build/tools/cli/quiblink ]]; then
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  [[ -x $prefix/bin/quiblink-sim ]] || { echo "quiblink-sim is not installed"; exit 1; }
+  mv "$prefix" "$scratch/moved"
+  PATH=/usr/bin:/bin "$scratch/moved/bin/quiblink" --no-progress demo --project-size 2048 \
+    >"$scratch/demo.log" 2>&1 || { cat "$scratch/demo.log"; echo "the installed demo failed"; exit 1; }
+  grep -q "simulator $scratch/moved/bin/quiblink-sim" "$scratch/demo.log" ||
+    { cat "$scratch/demo.log"; echo "the installed demo used another simulator"; exit 1; }
+  echo "installed demo, moved: OK"
+fi
 echo "install: OK"

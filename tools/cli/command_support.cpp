@@ -45,15 +45,48 @@ void AddInputOptions(CLI::App *command, InputOptions &input) {
       ->type_name("HEX");
 }
 
-Bytes GatherInput(const InputOptions &input) {
+void CheckReadArea(long long area) {
+  bool readable = (area >= 3 && area <= 6) || (area >= 240 && area <= 242);
+  if (!readable) {
+    throw UsageError("area " + std::to_string(area) + ": readable areas are 3-6 and 240-242");
+  }
+}
+
+void CheckWriteArea(long long area) {
+  bool writable = area == 1 || (area >= 3 && area <= 6);
+  if (!writable) {
+    throw UsageError("area " + std::to_string(area) +
+                     ": writable areas are 1 (grouped, with --group) and 3-6");
+  }
+}
+
+CLI::Option *AddRawNumber(CLI::App *app, const std::string &name, long long &target,
+                          const std::string &help) {
+  auto *option = app->add_option_function<std::string>(
+      name,
+      [&target, name](const std::string &text) {
+        auto value = ParseNumber(text);
+        if (!value) throw CLI::ValidationError(name, "'" + text + "' is not a number");
+        target = *value;
+      },
+      help);
+  option->type_name("NUM");
+  return option;
+}
+
+Bytes GatherInput(const InputOptions &input, uint64_t limit) {
   if (!input.hex.empty()) {
     if (!input.file.empty()) throw UsageError("give either a file or --hex, not both");
     auto bytes = ParseHexString(input.hex);
     if (!bytes) throw UsageError("--hex: '" + input.hex + "' is not pairs of hex digits");
     if (bytes->empty()) throw UsageError("--hex: no bytes given");
+    if (bytes->size() > limit) {
+      throw UsageError("--hex: " + ByteCount(bytes->size()) + ", more than the " +
+                       ByteCount(limit) + " one transfer can carry");
+    }
     return *bytes;
   }
-  Bytes bytes = ReadInput(input.file.empty() ? "-" : input.file);
+  Bytes bytes = ReadInput(input.file.empty() ? "-" : input.file, limit);
   if (bytes.empty()) {
     throw UsageError("nothing to write: " +
                      (input.file.empty() || input.file == "-" ? "standard input" : input.file) +

@@ -61,7 +61,24 @@ struct InputOptions {
   std::string hex;
 };
 void AddInputOptions(CLI::App *command, InputOptions &input);
-Bytes GatherInput(const InputOptions &input);
+// The bytes to write, at most limit of them; throws before any port is opened.
+Bytes GatherInput(const InputOptions &input, uint64_t limit);
+
+// The largest transfers the protocols carry: a graphic write's length is 32 bits, a block
+// read's total a signed 32-bit value, a classic transfer's count 16 bits.
+constexpr uint64_t kMaxGraphicWrite = 0xFFFFFFFFu;
+constexpr uint32_t kMaxGraphicRead = 0x7FFFFFFF;
+constexpr uint64_t kMaxClassicTransfer = 0xFFFF;
+
+// The areas of a graphic terminal: block reads take 3-6 and 240-242, block writes 1 and 3-6.
+// Throw UsageError naming the area and the valid ones.
+void CheckReadArea(long long area);
+void CheckWriteArea(long long area);
+
+// A number option or positional checked by a function of its own, which throws UsageError in
+// words of the argument (parsed, not yet range-checked: the check runs when the command does).
+CLI::Option *AddRawNumber(CLI::App *app, const std::string &name, long long &target,
+                          const std::string &help);
 
 // Prints a summary line on standard output, or on standard error while the data itself goes
 // to standard output.

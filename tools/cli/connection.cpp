@@ -1,7 +1,13 @@
 #include "connection.h"
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "data_io.h"
@@ -21,6 +27,12 @@ std::string Upper(std::string_view text) {
 
 std::string PortVariable(int number) {
   return "QUIBLINK_COM" + std::to_string(number);
+}
+
+std::string DevicePath(uint16_t port) {
+  // The library's own mapping: QUIBLINK_COM<n> when set, else /dev/ttyS<n-1>.
+  if (const char *mapped = std::getenv(PortVariable(port + 1).c_str())) return mapped;
+  return "/dev/ttyS" + std::to_string(port);
 }
 
 }  // namespace
@@ -69,18 +81,43 @@ uint16_t ResolvePort(const std::string &port) {
   throw UsageError("--port: '" + port + "' is neither COM1..COM10 nor a device path");
 }
 
-Session Session::Graphic(const Connection &connection) {
+
+// Until the library reports its own reason for a failed open, the device is tried here once
+// more; this is the one place to ask the library instead.
+std::string ExplainOpenFailure(uint16_t port) {
+  std::string path = DevicePath(port);
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return path + ": " + std::strerror(errno);
+  // It opens for us: what failed is the set-up of the line, or another program holds it.
+  termios settings{};
+  bool serial = tcgetattr(fd, &settings) == 0;
+  std::string why = serial ? "" : std::strerror(errno);
+  close(fd);
+  if (!serial) return path + ": not a serial device (" + why + ")";
+  return path + ": opens, but the library could not take it (held by another program?)";
+}
+
+template <class Open>
+Session OpenSession(const Connection &connection, Open open) {
   uint16_t port = ResolvePort(connection.port);
   auto trace = connection.trace ? MakeTraceSink() : nullptr;
-  auto channel = Channel::open_graphic(port, connection.baud, connection.model);
-  return Session(connection, std::move(trace), std::move(channel));
+  try {
+    return Session(connection, std::move(trace), open(port));
+  } catch (const Error &error) {
+    if (error.code() != RC_PORT_OPEN_FAILED) throw;
+    throw PortError(DescribeFailure(error) + "; " + ExplainOpenFailure(port));
+  }
+}
+
+Session Session::Graphic(const Connection &connection) {
+  return OpenSession(connection, [&](uint16_t port) {
+    return Channel::open_graphic(port, connection.baud, connection.model);
+  });
 }
 
 Session Session::Classic(const Connection &connection) {
-  uint16_t port = ResolvePort(connection.port);
-  auto trace = connection.trace ? MakeTraceSink() : nullptr;
-  auto channel = Channel::open_classic(port, connection.model);
-  return Session(connection, std::move(trace), std::move(channel));
+  return OpenSession(connection,
+                     [&](uint16_t port) { return Channel::open_classic(port, connection.model); });
 }
 
 bool Session::progress() const {

@@ -25,7 +25,12 @@ void AddConnectionOptions(CLI::App &app, Connection &connection);
 // is free (or already names that path), and QUIBLINK_COM<n> is set to it. Throws UsageError.
 uint16_t ResolvePort(const std::string &port);
 
-// Opens the channel with the connection's settings. While the returned session lives, the
+// Why the device behind a port number cannot be opened, in words: "/dev/ttyS3: No such file or
+// directory". The device is found as the library finds it.
+std::string ExplainOpenFailure(uint16_t port);
+
+// Opens the channel with the connection's settings; a port that cannot be opened throws
+// PortError with the device path and the reason. While the returned session lives, the
 // library's trace goes to standard error when --trace was given.
 class Session {
  public:
@@ -36,6 +41,8 @@ class Session {
   bool progress() const;
 
  private:
+  template <class Open>
+  friend Session OpenSession(const Connection &connection, Open open);
   Session(const Connection &connection, std::unique_ptr<TraceSink> trace, Channel channel)
       : connection_(&connection), trace_(std::move(trace)), channel_(std::move(channel)) {}
 

@@ -1,11 +1,15 @@
 #include "data_io.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "failure.h"
 
@@ -23,6 +27,19 @@ std::string Format(const char *format, auto... args) {
   char text[64];
   std::snprintf(text, sizeof text, format, args...);
   return text;
+}
+
+// The folder a path's file lives in: "." for a bare name.
+std::string Folder(const std::string &path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+mode_t CurrentUmask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
 }
 
 }  // namespace
@@ -66,14 +83,63 @@ std::optional<Bytes> ParseHexString(std::string_view text) {
   return out;
 }
 
-Bytes ReadInput(const std::string &path) {
-  if (path == "-") {
-    std::cin >> std::noskipws;
-    return Bytes(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+Bytes ReadInput(const std::string &path, uint64_t limit) {
+  const std::string name = path == "-" ? "standard input" : path;
+  int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    int error = errno;
+    if (fd != STDIN_FILENO) close(fd);
+    throw ToolError("cannot read " + name + ": " + std::strerror(error));
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // A device or a pipe given as a file name would be read until memory runs out.
+  if (path != "-" && !S_ISREG(info.st_mode)) {
+    close(fd);
+    throw UsageError(path + " is not a regular file");
+  }
+  if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > limit) {
+    if (fd != STDIN_FILENO) close(fd);
+    throw UsageError(name + " holds " + ByteCount(static_cast<uint64_t>(info.st_size)) +
+                     ", more than the " + ByteCount(limit) + " one transfer can carry");
+  }
+  Bytes data;
+  uint8_t chunk[64 * 1024];
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      int error = errno;
+      if (fd != STDIN_FILENO) close(fd);
+      throw ToolError("cannot read " + name + ": " + std::strerror(error));
+    }
+    if (got == 0) break;
+    if (data.size() + static_cast<uint64_t>(got) > limit) {
+      if (fd != STDIN_FILENO) close(fd);
+      throw UsageError(name + " holds more than the " + ByteCount(limit) +
+                       " one transfer can carry");
+    }
+    data.insert(data.end(), chunk, chunk + got);
+  }
+  if (fd != STDIN_FILENO) close(fd);
+  return data;
+}
+
+void CheckOutputPath(const std::string &path) {
+  if (path == "-") return;
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    throw ToolError("cannot write " + path + ": it is a folder");
+  }
+  std::string folder = Folder(path);
+  if (stat(folder.c_str(), &info) != 0) {
+    throw ToolError("cannot write " + path + ": folder " + folder + ": " + std::strerror(errno));
+  }
+  if (!S_ISDIR(info.st_mode))
+    throw ToolError("cannot write " + path + ": " + folder + " is no folder");
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    throw ToolError("cannot write " + path + ": folder " + folder + ": " + std::strerror(errno));
+  }
 }
 
 void WriteOutput(const std::string &path, std::span<const uint8_t> data) {
@@ -84,13 +150,65 @@ void WriteOutput(const std::string &path, std::span<const uint8_t> data) {
     if (!std::cout) throw ToolError("cannot write to standard output");
     return;
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) {
-    out.write(reinterpret_cast<const char *>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-    out.close();
+  CheckOutputPath(path);
+  // The temporary lives in the target's folder, so that the rename stays on one file system.
+  std::string temp = Folder(path) + "/.quiblink-XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+  auto fail = [&](int error) {
+    close(fd);
+    unlink(temp.c_str());
+    throw ToolError("cannot write " + path + ": " + std::strerror(error) + "; " + path +
+                    " is unchanged");
+  };
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t put = write(fd, data.data() + done, data.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) fail(put < 0 ? errno : ENOSPC);
+    done += static_cast<size_t>(put);
   }
-  if (!out) throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+  // A new file gets the mode a plain create would have given it; a replaced one keeps its own.
+  struct stat old {};
+  mode_t mode = 0666 & ~CurrentUmask();
+  if (stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) fail(errno);
+  if (close(fd) != 0) {
+    int error = errno;
+    unlink(temp.c_str());
+    throw ToolError("cannot write " + path + ": " + std::strerror(error) + "; " + path +
+                    " is unchanged");
+  }
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    int error = errno;
+    unlink(temp.c_str());
+    throw ToolError("cannot write " + path + ": " + std::strerror(error) + "; " + path +
+                    " is unchanged");
+  }
+}
+
+ReadBuffer::ReadBuffer(size_t capacity) : capacity_(capacity) {
+  // Anonymous pages are zero and take memory only once written.
+  void *pages = mmap(nullptr, std::max<size_t>(capacity, 1), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (pages == MAP_FAILED) {
+    throw ToolError("cannot reserve room for " + ByteCount(capacity) + ": " + std::strerror(errno) +
+                    " (lower --max-size)");
+  }
+  data_ = static_cast<uint8_t *>(pages);
+}
+
+ReadBuffer::~ReadBuffer() {
+  munmap(data_, std::max<size_t>(capacity_, 1));
+}
+
+std::string HexCode(long long value) {
+  return Format(value < 0 ? "-0x%02llX" : "0x%02llX",
+                static_cast<unsigned long long>(value < 0 ? -value : value));
+}
+
+std::string CountOf(uint64_t count, const std::string &singular, const std::string &plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
 std::string HexDump(std::span<const uint8_t> data, long long base) {

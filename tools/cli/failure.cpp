@@ -8,7 +8,7 @@ const char *const kExitStatusHelp =
     "Exit status:\n"
     "  0  success\n"
     "  1  failure of the tool itself (file access, cancelled, a demo check did not hold, a\n"
-    "     transfer larger than --max-size: -40)\n"
+    "     transfer larger than --max-size: -40, a group the terminal does not have)\n"
     "  2  usage error: bad command line, or an argument the library refused (-2)\n"
     "  3  port error: the port or a channel cannot be opened (-1, -3, -4; open: -32, -33)\n"
     "  4  line error: no reply, incomplete reply or failed transmission (-7, -13, -18)\n"
@@ -39,7 +39,10 @@ ExitStatus ExitStatusFor(const Error &error) {
 std::string DescribeFailure(const Error &error) {
   std::string text = error.operation() + " failed: " + std::to_string(error.code()) + " " +
                      error.name() + ": " + error.message();
-  if (auto status = error.terminal_status()) {
+  // Only a refusal carries a status worth showing: after a time-out or a damaged reply the
+  // status left from an earlier block of the transfer says nothing about this failure.
+  auto status = error.terminal_status();
+  if (status && error.code() == RC_TERMINAL_ERROR) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", *status);
     text += "; terminal status " + std::to_string(*status) + " (" + hex + ")";

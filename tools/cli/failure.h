@@ -32,6 +32,12 @@ class ToolError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A port or channel that cannot be opened, with the reason in words: exit status 3.
+class PortError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 ExitStatus ExitStatusFor(const Error &error);
 
 // "XQUIB_Offline failed: -36 RC_TERMINAL_ERROR: the terminal refused the request; terminal

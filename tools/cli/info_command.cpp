@@ -45,31 +45,40 @@ std::string Printable(const std::string &name) {
   return out;
 }
 
+std::string Unsigned32(uint32_t value) {
+  return std::to_string(value) + " (" + Hex32(value) + ")";
+}
+
+// What the terminal reports, by the names of the replies' fields. The terminal alone defines
+// what the values measure; the memory values arrive as signed 16-bit numbers, the others as
+// unsigned ones.
 void PrintTable(const Connection &connection, const TerminalInfo &info) {
   auto row = [](const char *label, const std::string &value) {
-    std::printf("  %-22s %s\n", label, value.c_str());
+    std::printf("  %-28s %s\n", label, value.c_str());
   };
   char type[32];
   std::snprintf(type, sizeof type, "%u (0x%02X)", info.type, info.type);
   std::printf("Terminal on %s at %u baud\n", connection.port.c_str(), connection.baud);
   row("terminal type", type);
-  row("OS information 0x00", Hex32(info.os.first) + " (" + std::to_string(info.os.first) + ")");
-  row("OS information 0x80", Hex32(info.os.second) + " (" + std::to_string(info.os.second) + ")");
-  row("memory data", std::to_string(info.memory.value1) + ", " +
-                         std::to_string(info.memory.value2) + ", " +
-                         std::to_string(info.memory.value3));
-  row("project name", "\"" + Printable(info.project.name) + "\" (" +
-                          std::to_string(info.project.name.size()) + " bytes)");
-  row("project values", Hex32(info.project.value1) + ", " + Hex32(info.project.value2));
+  row("OS information, entry 0x00", Unsigned32(info.os.first));
+  row("OS information, entry 0x80", Unsigned32(info.os.second));
+  row("memory value 1 (signed)", std::to_string(info.memory.value1));
+  row("memory value 2 (signed)", std::to_string(info.memory.value2));
+  row("memory value 3 (signed)", std::to_string(info.memory.value3));
+  row("project name",
+      "\"" + Printable(info.project.name) + "\" (" + ByteCount(info.project.name.size()) + ")");
+  row("project value 1", Unsigned32(info.project.value1));
+  row("project value 2", Unsigned32(info.project.value2));
 }
 
 void PrintJson(const Connection &connection, const TerminalInfo &info) {
   std::cout << "{\"port\": " << JsonString(connection.port) << ", \"baud\": " << connection.baud
             << ", \"terminal_type\": " << info.type
-            << ", \"os_info\": {\"first\": " << info.os.first << ", \"second\": " << info.os.second
+            << ", \"os_info\": {\"entry_00\": " << info.os.first
+            << ", \"entry_80\": " << info.os.second << "}"
+            << ", \"mem_data\": {\"value1\": " << info.memory.value1
+            << ", \"value2\": " << info.memory.value2 << ", \"value3\": " << info.memory.value3
             << "}"
-            << ", \"mem_data\": [" << info.memory.value1 << ", " << info.memory.value2 << ", "
-            << info.memory.value3 << "]"
             << ", \"project\": {\"name\": " << JsonString(info.project.name)
             << ", \"value1\": " << info.project.value1 << ", \"value2\": " << info.project.value2
             << "}}" << std::endl;

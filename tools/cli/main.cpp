@@ -1,4 +1,6 @@
 // quiblink: move data to and from operator display terminals from the command line.
+#include <signal.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -54,7 +56,12 @@ int main(int argc, char **argv) {
   AddGraphicCommands(app, connection, dispatch);
   AddClassicCommands(app, connection, dispatch);
   AddDemoCommand(app, connection, dispatch, argv[0]);
-  for (CLI::App *command : app.get_subcommands({})) command->fallthrough();
+  for (CLI::App *command : app.get_subcommands({})) {
+    command->fallthrough();
+    // The exit statuses are told once, in `quiblink --help`.
+    command->footer("");
+    for (CLI::App *sub : command->get_subcommands({})) sub->footer("");
+  }
 
   try {
     app.parse(argc, argv);
@@ -63,11 +70,16 @@ int main(int argc, char **argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
 
+  // Past a file-size limit a write fails with EFBIG and the tool cleans up, instead of being
+  // killed half-way through a file.
+  signal(SIGXFSZ, SIG_IGN);
   std::string command = ChosenCommand(app);
   try {
     return dispatch.action ? dispatch.action() : kExitUsage;
   } catch (const quiblink::Error &error) {
     return Fail(command, DescribeFailure(error), ExitStatusFor(error));
+  } catch (const PortError &error) {
+    return Fail(command, error.what(), kExitPort);
   } catch (const UsageError &error) {
     return Fail(command, error.what(), kExitUsage);
   } catch (const ToolError &error) {

@@ -47,9 +47,8 @@ std::string ReadFile(const fs::path &path) {
 
 std::string FindSimulator(const std::string &given) {
   if (!given.empty()) return Executable(given) ? given : "";
-#ifdef QUIBLINK_BUILD_SIM
-  if (Executable(QUIBLINK_BUILD_SIM)) return QUIBLINK_BUILD_SIM;
-#endif
+  // No path of the build is compiled in: an installed or moved tool finds its simulator where
+  // it was installed with it.
   std::error_code error;
   fs::path self = fs::read_symlink("/proc/self/exe", error);
   if (!error && Executable(self.parent_path() / kSimName)) return self.parent_path() / kSimName;

@@ -8,8 +8,8 @@
 
 namespace quiblink::cli {
 
-// Where the simulator binary is: the given path, the one this build made, the folder of this
-// program, or PATH. Empty when none is found.
+// Where the simulator binary is: the given path, else quiblink-sim in the folder of this
+// program, else on PATH. Empty when none is found.
 std::string FindSimulator(const std::string &given);
 
 class SimProcess {

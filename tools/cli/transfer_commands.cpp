@@ -13,36 +13,37 @@ constexpr uint32_t kDefaultCapacity = 16 * 1024 * 1024;
 
 struct ReadOptions {
   uint16_t group = 0;
-  uint8_t area = 0;
+  long long area = 0;
   uint32_t capacity = kDefaultCapacity;
   OutputOptions output;
 };
 
 void AddCapacity(CLI::App *command, ReadOptions &options) {
   AddNumber(command, "--max-size", options.capacity,
-            "largest transfer accepted, bytes (default 16 MiB)", 1, 0x7FFFFFFF);
+            "largest transfer accepted, bytes (default 16 MiB); memory is taken only for what "
+            "arrives",
+            1, kMaxGraphicRead);
 }
 
 // Runs one block read with a progress bar and hands back the bytes.
 template <class Read>
 Bytes ReadBlocks(const Session &session, const std::string &label, uint32_t capacity, Read read) {
-  Bytes buffer(capacity);
+  ReadBuffer buffer(capacity);
   ProgressBar bar(label, 0, session.progress());
   size_t total = 0;
   try {
-    total = read(std::span(buffer), bar.Callback());
+    total = read(buffer.span(), bar.Callback());
   } catch (const Error &error) {
     if (error.code() != RC_BUFFER_TOO_SMALL) throw;
-    throw ToolError(DescribeFailure(error) + " (more than " + std::to_string(capacity) +
-                    " bytes: raise --max-size)");
+    throw ToolError(DescribeFailure(error) + " (more than " + ByteCount(capacity) +
+                    ": raise --max-size)");
   }
   bar.Finish();
-  buffer.resize(total);
-  return buffer;
+  return buffer.Take(total);
 }
 
 std::string Describe(const std::string &command, size_t bytes, const std::string &what) {
-  return command + ": " + std::to_string(bytes) + " bytes " + what;
+  return command + ": " + ByteCount(bytes) + " " + what;
 }
 
 void WriteBlocks(const Session &session, const std::string &label, uint8_t area, uint16_t group,
@@ -61,9 +62,14 @@ void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto backup = std::make_shared<ReadOptions>();
   auto *cmd = app.add_subcommand("backup", "read every group of the grouped area into a file")
                   ->group("Graphic terminal");
-  cmd->add_option("file", *backup_file, "file to write ('-': stdout)")->required();
+  cmd->add_option("file", *backup_file,
+                  "file to write ('-': stdout); replaced only once the whole backup is read "
+                  "and written")
+      ->required();
   AddCapacity(cmd, *backup);
   SetAction(cmd, dispatch, [&connection, backup_file, backup] {
+    // A folder that cannot take the file is found before minutes of reading, not after.
+    CheckOutputPath(*backup_file);
     auto session = Session::Graphic(connection);
     Bytes data = ReadBlocks(session, "backup", backup->capacity, [&](auto out, auto progress) {
       return session.channel().read_all(out, progress);
@@ -77,14 +83,20 @@ void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto group = std::make_shared<ReadOptions>();
   cmd = app.add_subcommand("read-group", "read one group of the grouped area (area 1)")
             ->group("Graphic terminal");
-  AddNumber(cmd, "group", group->group, "group number")->required();
+  AddNumber(cmd, "group", group->group, "group number, 1-65535", 1, 0xFFFF)->required();
   AddOutputOptions(cmd, group->output);
   AddCapacity(cmd, *group);
   SetAction(cmd, dispatch, [&connection, group] {
+    CheckOutputPath(group->output.file.empty() ? "-" : group->output.file);
     auto session = Session::Graphic(connection);
     Bytes data = ReadBlocks(session, "read-group", group->capacity, [&](auto out, auto progress) {
       return session.channel().read_group(group->group, out, progress);
     });
+    // The terminal answers a group it does not have with no data at all.
+    if (data.empty()) {
+      throw ToolError("group " + std::to_string(group->group) +
+                      ": the terminal has no such group (it sent no data)");
+    }
     EmitData(group->output, data, 0);
     Report(&group->output,
            Describe("read-group", data.size(), "read from group " + std::to_string(group->group)));
@@ -92,15 +104,17 @@ void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   });
 
   auto area = std::make_shared<ReadOptions>();
-  cmd = app.add_subcommand("read-area", "read a plain area (3, 4, 5, 6, 240, 241, 242)")
+  cmd = app.add_subcommand("read-area", "read a plain area (3-6, 240-242)")
             ->group("Graphic terminal");
-  AddNumber(cmd, "area", area->area, "area number")->required();
+  AddRawNumber(cmd, "area", area->area, "area number: 3-6 or 240-242")->required();
   AddOutputOptions(cmd, area->output);
   AddCapacity(cmd, *area);
   SetAction(cmd, dispatch, [&connection, area] {
+    CheckReadArea(area->area);
+    CheckOutputPath(area->output.file.empty() ? "-" : area->output.file);
     auto session = Session::Graphic(connection);
     Bytes data = ReadBlocks(session, "read-area", area->capacity, [&](auto out, auto progress) {
-      return session.channel().read_area(area->area, out, progress);
+      return session.channel().read_area(static_cast<uint8_t>(area->area), out, progress);
     });
     EmitData(area->output, data, 0);
     Report(&area->output,
@@ -110,54 +124,60 @@ void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
 }
 
 struct WriteOptions {
-  uint8_t area = 1;
+  long long area = 1;
   uint16_t group = 1;
   bool verify = false;
   InputOptions input;
   std::string part = "a";
-  uint8_t option = 0;
+  long long option = 0;
 };
 
 void AddWrites(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto write = std::make_shared<WriteOptions>();
-  auto *cmd = app.add_subcommand("write-area", "write bytes to an area (1, 3, 4, 5, 6)")
+  auto *cmd = app.add_subcommand("write-area", "write bytes to an area (1, 3-6)")
                   ->group("Graphic terminal");
-  AddNumber(cmd, "area", write->area, "area number")->required();
+  AddRawNumber(cmd, "area", write->area, "area number: 1 (grouped) or 3-6")->required();
   AddInputOptions(cmd, write->input);
   AddNumber(cmd, "-g,--group", write->group, "group number, with area 1 (default 1)");
   SetAction(cmd, dispatch, [&connection, write] {
-    Bytes data = GatherInput(write->input);
+    CheckWriteArea(write->area);
+    Bytes data = GatherInput(write->input, kMaxGraphicWrite);
+    auto area = static_cast<uint8_t>(write->area);
     auto session = Session::Graphic(connection);
-    WriteBlocks(session, "write-area", write->area, write->group, data);
-    Report(nullptr, Describe("write-area", data.size(),
-                             "written to " + AreaName(write->area, write->group)));
+    WriteBlocks(session, "write-area", area, write->group, data);
+    Report(nullptr,
+           Describe("write-area", data.size(), "written to " + AreaName(area, write->group)));
     return kExitOk;
   });
 
   auto upload = std::make_shared<WriteOptions>();
   cmd = app.add_subcommand("upload", "upload a project image file to area 1 (or a plain area)")
             ->group("Graphic terminal");
-  cmd->add_option("file", upload->input.file, "the project image")->required();
-  AddNumber(cmd, "-a,--area", upload->area, "area: 1 (grouped, default) or 3..6");
+  cmd->add_option("file", upload->input.file, "the project image (a regular file)")->required();
+  AddRawNumber(cmd, "-a,--area", upload->area, "area: 1 (grouped, default) or 3-6");
   AddNumber(cmd, "-g,--group", upload->group, "group number with area 1 (default 1)");
   cmd->add_flag("--verify", upload->verify, "read the data back and compare");
   SetAction(cmd, dispatch, [&connection, upload] {
-    Bytes data = GatherInput(upload->input);
+    CheckWriteArea(upload->area);
+    // Read back with room to spare, so that a terminal that kept more is caught too.
+    const uint64_t spare = 64 * 1024;
+    Bytes data =
+        GatherInput(upload->input, upload->verify ? kMaxGraphicRead - spare : kMaxGraphicWrite);
+    auto area = static_cast<uint8_t>(upload->area);
     auto session = Session::Graphic(connection);
-    WriteBlocks(session, "upload", upload->area, upload->group, data);
-    std::string where = AreaName(upload->area, upload->group);
+    WriteBlocks(session, "upload", area, upload->group, data);
+    std::string where = AreaName(area, upload->group);
     if (upload->verify) {
-      // Read back with room to spare, so that a terminal that kept more is caught too.
-      uint32_t capacity = static_cast<uint32_t>(data.size()) + 64 * 1024;
+      uint32_t capacity = static_cast<uint32_t>(data.size() + spare);
       Bytes back = ReadBlocks(session, "verify", capacity, [&](auto out, auto progress) {
         const Channel &channel = session.channel();
-        return upload->area == 1 ? channel.read_group(upload->group, out, progress)
-                                 : channel.read_area(upload->area, out, progress);
+        return area == 1 ? channel.read_group(upload->group, out, progress)
+                         : channel.read_area(area, out, progress);
       });
       if (back != data) {
         auto first = std::mismatch(back.begin(), back.end(), data.begin(), data.end());
-        throw ToolError("upload: verify failed: " + where + " holds " +
-                        std::to_string(back.size()) + " bytes, first difference at offset " +
+        throw ToolError("upload: verify failed: " + where + " holds " + ByteCount(back.size()) +
+                        ", first difference at offset " +
                         std::to_string(first.first - back.begin()));
       }
       where += ", verified";
@@ -173,13 +193,16 @@ void AddWrites(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   cmd->add_option("--part", os->part, "which part the data is: a or b")
       ->capture_default_str()
       ->check(CLI::IsMember({"a", "b"}));
-  AddNumber(cmd, "--option", os->option, "option byte: 0x00 or 0x80 (default 0x00)");
+  AddRawNumber(cmd, "--option", os->option, "option byte: 0x00 or 0x80 (default 0x00)");
   SetAction(cmd, dispatch, [&connection, os] {
-    Bytes data = GatherInput(os->input);
+    if (os->option != 0x00 && os->option != 0x80) {
+      throw UsageError("option byte " + HexCode(os->option) + ": use 0x00 or 0x80");
+    }
+    Bytes data = GatherInput(os->input, kMaxGraphicWrite);
     auto session = Session::Graphic(connection);
     ProgressBar bar("os-install", data.size(), session.progress());
-    session.channel().install_os(static_cast<uint8_t>(os->part[0]), os->option, data,
-                                 bar.Callback());
+    session.channel().install_os(static_cast<uint8_t>(os->part[0]),
+                                 static_cast<uint8_t>(os->option), data, bar.Callback());
     bar.Finish();
     Report(nullptr, Describe("os-install", data.size(), "of part " + os->part + " installed"));
     return kExitOk;

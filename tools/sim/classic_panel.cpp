@@ -12,6 +12,9 @@ constexpr uint8_t kEtx = 0x03;
 constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;
 constexpr unsigned kMaxCount = 64;
+// Wire addresses have at most six digits; the control socket moves at most 64 KiB at once.
+constexpr long long kMaxWireAddress = 0xFFFFFF;
+constexpr long long kMaxControlCount = 0x10000;
 constexpr char kDigits[] = "0123456789ABCDEF";
 
 // Fresh memory holds a pattern that differs from address to address, so a read at the wrong
@@ -88,12 +91,13 @@ ClassicPanel::ClassicPanel(int model) : model_(model) {
 }
 
 const ClassicPanel::Region *ClassicPanel::Find(uint32_t address, size_t count) const {
-  // Regions that touch form one run of memory; a request may cross from one to the next.
-  uint32_t at = address;
-  uint32_t end = address + static_cast<uint32_t>(count);
+  // Regions that touch form one run of memory; a request may cross from one to the next. The
+  // arithmetic is 64-bit: a run that would end beyond 32 bits must not wrap round.
+  uint64_t at = address;
+  const uint64_t end = static_cast<uint64_t>(address) + count;
   const Region *first = nullptr;
   for (const Region &r : regions_) {
-    uint32_t r_end = r.start + static_cast<uint32_t>(r.data.size());
+    uint64_t r_end = static_cast<uint64_t>(r.start) + r.data.size();
     if (at >= r.start && at < r_end) {
       if (!first) first = &r;
       at = r_end;
@@ -107,8 +111,9 @@ ClassicPanel::Region *ClassicPanel::Find(uint32_t address, size_t count, bool fo
   const Region *found = static_cast<const ClassicPanel *>(this)->Find(address, count);
   if (!found) return nullptr;
   if (for_write) {
+    const uint64_t end = static_cast<uint64_t>(address) + count;
     for (const Region &r : regions_) {
-      bool overlaps = r.start < address + count && address < r.start + r.data.size();
+      bool overlaps = r.start < end && address < static_cast<uint64_t>(r.start) + r.data.size();
       if (overlaps && !r.writable) return nullptr;
     }
   }
@@ -118,7 +123,7 @@ ClassicPanel::Region *ClassicPanel::Find(uint32_t address, size_t count, bool fo
 bool ClassicPanel::Peek(uint32_t address, size_t count, Bytes *out) const {
   if (!Find(address, count)) return false;
   out->clear();
-  for (uint32_t a = address; a < address + count; ++a) {
+  for (uint64_t a = address; a < static_cast<uint64_t>(address) + count; ++a) {
     for (const Region &r : regions_) {
       if (a >= r.start && a < r.start + r.data.size()) out->push_back(r.data[a - r.start]);
     }
@@ -129,7 +134,7 @@ bool ClassicPanel::Peek(uint32_t address, size_t count, Bytes *out) const {
 bool ClassicPanel::Poke(uint32_t address, const Bytes &data) {
   if (!Find(address, data.size())) return false;
   for (size_t i = 0; i < data.size(); ++i) {
-    uint32_t a = address + static_cast<uint32_t>(i);
+    uint64_t a = static_cast<uint64_t>(address) + i;
     for (Region &r : regions_) {
       if (a >= r.start && a < r.start + r.data.size()) r.data[a - r.start] = data[i];
     }
@@ -269,19 +274,21 @@ bool ClassicPanel::TakeDirty() {
 std::optional<std::string> ClassicPanel::Control(const std::vector<std::string> &words) {
   const std::string &command = words[0];
   if (command == "peek" && words.size() == 3) {
-    auto address = ParseNumber(words[1]);
-    auto count = ParseNumber(words[2]);
+    auto address = ParseInRange(words[1], 0, kMaxWireAddress);
+    auto count = ParseInRange(words[2], 0, kMaxControlCount);
+    if (!address || !count) return "error: usage: peek ADDR N (ADDR 0..0xFFFFFF, N 0..65536)";
     Bytes data;
-    if (!address || !count || *count < 0 ||
-        !Peek(static_cast<uint32_t>(*address), static_cast<size_t>(*count), &data)) {
+    if (!Peek(static_cast<uint32_t>(*address), static_cast<size_t>(*count), &data)) {
       return "error: outside memory";
     }
     return "ok " + HexCompact(data);
   }
   if (command == "poke" && words.size() == 3) {
-    auto address = ParseNumber(words[1]);
+    auto address = ParseInRange(words[1], 0, kMaxWireAddress);
     auto data = ParseHex(words[2]);
-    if (!address || !data) return "error: usage: poke ADDRESS HEX";
+    if (!address || !data || data->size() > kMaxControlCount) {
+      return "error: usage: poke ADDR HEX (ADDR 0..0xFFFFFF, at most 65536 bytes)";
+    }
     if (!Poke(static_cast<uint32_t>(*address), *data)) return "error: outside memory";
     return "ok";
   }

@@ -74,6 +74,12 @@ std::optional<long long> ParseNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::optional<long long> ParseInRange(std::string_view text, long long low, long long high) {
+  std::optional<long long> value = ParseNumber(text);
+  if (!value || *value < low || *value > high) return std::nullopt;
+  return value;
+}
+
 std::vector<std::string> SplitWords(std::string_view text) {
   std::vector<std::string> words;
   size_t i = 0;

@@ -32,8 +32,12 @@ std::string HexCompact(const Bytes &bytes);
 // Reads hex digits in pairs; spaces are skipped. nullopt on an odd digit count or a non-digit.
 std::optional<Bytes> ParseHex(std::string_view text);
 
-// Decimal, or hexadecimal with a 0x prefix.
+// Decimal, or hexadecimal with a 0x prefix. nullopt on anything else, or on a value that does
+// not fit in a long long.
 std::optional<long long> ParseNumber(std::string_view text);
+
+// ParseNumber, and nullopt unless the value lies in [low, high].
+std::optional<long long> ParseInRange(std::string_view text, long long low, long long high);
 
 std::vector<std::string> SplitWords(std::string_view text);
 

@@ -49,29 +49,42 @@ constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kClassicWrongStart = 0x07;
 constexpr uint8_t kNotEtx = 0x04;
 
+// The largest count of a trigger: fits the fault's int counters with room to spare.
+constexpr long long kMaxTriggerCount = 1000000000;
+constexpr long long kMaxFrameBytes = 65535;
+constexpr long long kMaxGapMs = 60000;
+
 bool ParseArgument(Fault *fault, std::string_view arg, std::string *error) {
-  auto number = [&](long long *out) {
-    auto v = ParseNumber(arg);
-    if (!v) *error = "not a number: " + std::string(arg);
-    if (v) *out = *v;
-    return v.has_value();
+  auto number = [&](long long low, long long high, long long *out) {
+    auto v = ParseInRange(arg, low, high);
+    if (!v) {
+      *error = std::string(Info(fault->kind).name) + " wants a number from " + std::to_string(low) +
+               " to " + std::to_string(high);
+      return false;
+    }
+    *out = *v;
+    return true;
   };
   switch (fault->kind) {
     case FaultKind::kStatus:
+      return number(0, 255, &fault->value);
     case FaultKind::kBadLength:
+      return number(-kMaxFrameBytes, kMaxFrameBytes, &fault->value);
     case FaultKind::kOversized:
     case FaultKind::kPartial:
+      return number(0, kMaxFrameBytes, &fault->value);
     case FaultKind::kGarbage:
-      return number(&fault->value);
+      return number(1, kMaxFrameBytes, &fault->value);
     case FaultKind::kDrip:
-      return number(&fault->gap_ms);
+      return number(0, kMaxGapMs, &fault->gap_ms);
     case FaultKind::kPieces: {
       size_t slash = arg.find('/');
-      auto count = ParseNumber(arg.substr(0, slash));
-      auto gap = slash == std::string_view::npos ? std::optional<long long>(fault->gap_ms)
-                                                 : ParseNumber(arg.substr(slash + 1));
-      if (!count || !gap || *count < 1 || *gap < 0) {
-        *error = "pieces wants COUNT[/GAP_MS]";
+      auto count = ParseInRange(arg.substr(0, slash), 1, kMaxFrameBytes);
+      auto gap = slash == std::string_view::npos
+                     ? std::optional<long long>(fault->gap_ms)
+                     : ParseInRange(arg.substr(slash + 1), 0, kMaxGapMs);
+      if (!count || !gap) {
+        *error = "pieces wants COUNT[/GAP_MS], COUNT 1 to 65535, GAP_MS 0 to 60000";
         return false;
       }
       fault->value = *count;
@@ -80,7 +93,7 @@ bool ParseArgument(Fault *fault, std::string_view arg, std::string *error) {
     }
     case FaultKind::kStray: {
       auto bytes = ParseHex(arg);
-      if (!bytes || bytes->empty()) {
+      if (!bytes || bytes->empty() || bytes->size() > kMaxFrameBytes) {
         *error = "stray wants hex bytes";
         return false;
       }
@@ -116,9 +129,11 @@ bool ParseTriggers(Fault *fault, std::string_view text, Family family, std::stri
     std::string_view name = item.substr(0, eq);
     std::string_view value = eq == std::string_view::npos ? "" : item.substr(eq + 1);
     if (name == "next" || name == "always" || name == "every") {
-      std::optional<long long> n = value.empty() ? std::optional<long long>(1) : ParseNumber(value);
-      if (!n || *n < 1 || (name == "always" && !value.empty())) {
-        *error = "bad trigger: " + std::string(item);
+      std::optional<long long> n =
+          value.empty() ? std::optional<long long>(1) : ParseInRange(value, 1, kMaxTriggerCount);
+      if (!n || (name == "always" && !value.empty())) {
+        *error = "bad trigger: " + std::string(item) + " (counts are 1 to " +
+                 std::to_string(kMaxTriggerCount) + ")";
         return false;
       }
       if (name == "next") {

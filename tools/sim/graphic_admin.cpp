@@ -155,9 +155,12 @@ std::optional<std::string> GraphicTerminal::Control(const std::vector<std::strin
 
 std::optional<std::string> GraphicTerminal::Set(const std::vector<std::string> &words) {
   const std::string &key = words[1];
+  // Every value must fit its field: a byte, 16 bits (either sign) or 32 bits (either sign).
+  const long long low = key == "type" ? 0 : key == "memdata" ? -0x8000 : -0x80000000LL;
+  const long long high = key == "type" ? 0xFF : key == "memdata" ? 0xFFFF : 0xFFFFFFFFLL;
   std::vector<long long> values;
   for (size_t i = 2; i < words.size(); ++i) {
-    auto v = ParseNumber(words[i]);
+    auto v = ParseInRange(words[i], low, high);
     if (v) values.push_back(*v);
   }
   bool all_numbers = values.size() == words.size() - 2;

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace quiblink::sim {
 
@@ -66,11 +65,17 @@ bool ParseSingleFile(const Bytes &raw, Image *image, std::string *error) {
     std::string entry;
     if (!line(&entry)) break;
     if (entry == "end") return true;
-    std::istringstream fields(entry);
-    std::string name;
+    // "<name> <size>": the size is plain decimal digits and must fit in what is left, so a
+    // negative or huge size cannot wrap the bounds check.
+    size_t space = entry.find(' ');
+    std::string name = entry.substr(0, space);
+    std::string digits = space == std::string::npos ? "" : entry.substr(space + 1);
+    size_t left = text.size() - at;
     size_t size = 0;
-    if (!(fields >> name >> size) || !SafeName(name) || at + size + 1 > text.size() ||
-        text[at + size] != '\n') {
+    bool sized = !digits.empty() && digits.size() <= 12 &&
+                 digits.find_first_not_of("0123456789") == std::string::npos;
+    if (sized) size = static_cast<size_t>(std::stoull(digits));
+    if (!sized || !SafeName(name) || size >= left || text[at + size] != '\n') {
       *error = "damaged entry: " + entry;
       return false;
     }
@@ -86,6 +91,21 @@ bool IsFolderImage(const std::string &path) {
   return (!path.empty() && path.back() == '/') || fs::is_directory(path);
 }
 
+bool CheckImageFolder(const std::string &path, std::string *error) {
+  std::error_code ec;
+  if (!fs::is_directory(path, ec)) return true;
+  if (fs::exists(fs::path(path) / kImageMarker, ec)) return true;
+  fs::directory_iterator entries(path, ec);
+  if (ec) {
+    *error = "--image " + path + ": " + ec.message();
+    return false;
+  }
+  if (entries == fs::directory_iterator()) return true;
+  *error = "--image " + path + ": the folder holds other files and no " + kImageMarker +
+           " marker; give an empty or new folder";
+  return false;
+}
+
 bool LoadImage(const std::string &path, Image *image, bool *exists, std::string *error) {
   image->clear();
   *exists = fs::exists(path);
@@ -95,6 +115,7 @@ bool LoadImage(const std::string &path, Image *image, bool *exists, std::string 
       if (!entry.is_regular_file()) continue;
       std::string name = entry.path().filename().string();
       if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) continue;
+      if (name == kImageMarker) continue;
       if (!ReadFile(entry.path(), &(*image)[name])) {
         *error = "cannot read " + entry.path().string();
         return false;
@@ -122,6 +143,11 @@ bool SaveImage(const std::string &path, const Image &image, std::string *error) 
     fs::create_directories(path, ec);
     if (ec) {
       *error = "cannot create " + path + ": " + ec.message();
+      return false;
+    }
+    if (!CheckImageFolder(path, error)) return false;
+    if (!fs::exists(fs::path(path) / kImageMarker, ec) &&
+        !WriteAtomically(fs::path(path) / kImageMarker, "quiblink-sim image folder\n", error)) {
       return false;
     }
     for (const auto &[name, data] : image) {

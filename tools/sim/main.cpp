@@ -1,9 +1,12 @@
 // quiblink-sim: one operator terminal on a serial line. See --help and README.md.
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 
@@ -33,6 +36,12 @@ int RunControlClient(const std::vector<std::string> &args) {
   return reply.rfind("ok", 0) == 0 ? 0 : 1;
 }
 
+std::string LinkTarget(const std::string &path) {
+  char target[4096];
+  ssize_t n = readlink(path.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -55,6 +64,7 @@ int main(int argc, char **argv) {
     terminal = std::make_unique<GraphicTerminal>(config);
   }
   if (!o.image_path.empty()) {
+    if (!CheckImageFolder(o.image_path, &error)) return Fail(error);
     Image image;
     bool exists = false;
     if (!LoadImage(o.image_path, &image, &exists, &error)) return Fail(error);
@@ -108,9 +118,17 @@ int main(int argc, char **argv) {
     if (!out) return Fail("cannot write " + o.path_file);
   }
   if (!o.link_path.empty()) {
-    unlink(o.link_path.c_str());
+    // Only a symbolic link may be replaced: a file at that path is the user's.
+    struct stat existing {};
+    if (lstat(o.link_path.c_str(), &existing) == 0) {
+      if (!S_ISLNK(existing.st_mode)) {
+        return Fail("--link " + o.link_path +
+                    ": exists and is not a symbolic link; not replacing it");
+      }
+      unlink(o.link_path.c_str());
+    }
     if (symlink(line->path().c_str(), o.link_path.c_str()) != 0) {
-      return Fail("cannot link " + o.link_path);
+      return Fail("cannot link " + o.link_path + ": " + std::strerror(errno));
     }
   }
   log.Note(origin, std::string("serving ") + line->path() + " as " + FamilyName(o.family) +
@@ -121,7 +139,7 @@ int main(int argc, char **argv) {
   std::fflush(stdout);
 
   int code = server.Run(signal_fd);
-  if (!o.link_path.empty()) unlink(o.link_path.c_str());
+  if (!o.link_path.empty() && LinkTarget(o.link_path) == line->path()) unlink(o.link_path.c_str());
   close(signal_fd);
   return code;
 }

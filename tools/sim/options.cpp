@@ -1,10 +1,15 @@
 #include "sim/options.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "sim/faults.h"
 
 namespace quiblink::sim {
+
+namespace {
+constexpr double kMaxIdleSeconds = 86400;
+}  // namespace
 
 std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::string *error) {
   Options o;
@@ -89,8 +94,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::s
       if (!value(&text)) return std::nullopt;
       char *end = nullptr;
       o.exit_after_idle = std::strtod(text.c_str(), &end);
-      if (text.empty() || *end != '\0' || o.exit_after_idle <= 0) {
-        *error = "--exit-after-idle wants seconds above 0";
+      // Not a number, infinity or beyond a day would never end the simulator.
+      if (text.empty() || *end != '\0' || !std::isfinite(o.exit_after_idle) ||
+          o.exit_after_idle <= 0 || o.exit_after_idle > kMaxIdleSeconds) {
+        *error = "--exit-after-idle wants seconds above 0, at most 86400";
         return std::nullopt;
       }
     } else {
@@ -125,7 +132,9 @@ Terminal:
   --project-name TEXT        graphic: project name, at most 240 bytes
   --image PATH               load content at start if present, save after
                              changes and on exit; a folder (existing, or PATH
-                             ending in '/') or one file, see README.md
+                             ending in '/') or one file, see README.md. A
+                             folder must be new, empty or marked as the
+                             simulator's own (.quiblink-sim-image)
 
 Line:
   --device PATH              serve a real serial device instead (raw, 7E1
@@ -139,19 +148,24 @@ Line:
   --follow-baud              graphic: after an accepted baud-rate change
                              (0x81 9600, 0x82 19200, 0x83 38400) pace at it
   --path-file FILE           also write the serial path to FILE
-  --link PATH                also make PATH a symbolic link to it
-  --exit-after-idle SECONDS  end after that long without a request
+  --link PATH                also make PATH a symbolic link to it; replaces
+                             only a symbolic link, never a file
+  --exit-after-idle SECONDS  end after that long without a request (above 0,
+                             at most 86400)
 
 Diagnostics and faults:
   --log FILE|-               log every frame both ways (- is stderr)
   --log-full                 log long frames whole, not head and tail
   --fault FAULT              arm a fault (repeatable), grammar below
-  --control SOCKET           control socket: one command a line, answered
-                             "ok ..." or "error: ..." once in effect
+  --control SOCKET           control socket (mode 0600): one command a line
+                             of at most 64 KiB, answered "ok ..." or
+                             "error: ..." once in effect; replaces only a
+                             socket nobody listens on
 
 FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
   TRIGGER   next (default) | next=K | every=N | always | cmd=C
             cmd=C alone and every=N fire until cleared; next=K limits to K.
+            K and N: 1 to 1000000000.
             C: graphic command code (0x21); classic E, F, 0, 1, read, write
   KIND (c = classic, g = graphic):
     nak                 cg  the single byte NAK (0x15) instead of the reply
@@ -161,20 +175,25 @@ FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
     wrong-echo          g   command code + 1
     wrong-seq           g   sequence number + 1
     wrong-flag          g   continuation flag 1 (or 2 where it was 1)
-    status[=N]          g   status byte N (default 0x05)
-    bad-length[=D]      g   length field + D (default 1), checksum kept valid
-    oversized[=L]       g   length field L (default 2048)
-    pieces[=N[/MS]]     cg  reply in N pieces (default 3), MS apart (200)
-    partial[=B]         cg  first B bytes (default half), then silence
+    status[=N]          g   status byte N, 0..255 (default 0x05)
+    bad-length[=D]      g   length field + D, -65535..65535 (default 1),
+                            checksum kept valid
+    oversized[=L]       g   length field L, 0..65535 (default 2048)
+    pieces[=N[/MS]]     cg  reply in N pieces, 1..65535 (default 3), MS
+                            apart, 0..60000 (200)
+    partial[=B]         cg  first B bytes, 0..65535 (default half), then
+                            silence
     silence             cg  no reply
-    drip[=MS]           cg  one byte every MS milliseconds (default 3000)
+    drip[=MS]           cg  one byte every MS ms, 0..60000 (default 3000)
     stray[=HEX]         cg  after the reply, these bytes (default 55AA55)
-    garbage[=B]         cg  B bytes of junk (default the reply's length)
+    garbage[=B]         cg  B bytes of junk, 1..65535 (default the reply's
+                            length)
     refuse-password     g   status 0x05 to the next password check
 
 Control commands:
   ping | fault FAULT | clear | faults | stats | save
   classic:  peek ADDR N | poke ADDR HEX | state
+            (ADDR 0..0xFFFFFF, N and HEX at most 65536 bytes)
   graphic:  group N [HEX|-] | area N [HEX|-] | os a|b 0|0x80 | groups | state
             set password TEXT | set name TEXT | set type N
             set memdata A B C | set projinfo A B | set osinfo A B [swapped]

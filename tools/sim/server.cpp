@@ -36,6 +36,9 @@ int Server::Run(int signal_fd) {
       if (config_.exit_after_idle > 0) earliest(last_activity_ + idle_limit);
     }
 
+    // Control lines left over from the last turn are answered after the line has had its turn.
+    if (control_ && control_->HasWork()) wake = now;
+
     std::vector<pollfd> fds;
     fds.push_back(
         pollfd{line_.fd(), static_cast<short>(POLLIN | (unwritten_.empty() ? 0 : POLLOUT)), 0});
