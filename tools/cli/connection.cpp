@@ -81,7 +81,6 @@ uint16_t ResolvePort(const std::string &port) {
   throw UsageError("--port: '" + port + "' is neither COM1..COM10 nor a device path");
 }
 
-
 // Until the library reports its own reason for a failed open, the device is tried here once
 // more; this is the one place to ask the library instead.
 std::string ExplainOpenFailure(uint16_t port) {
