@@ -53,9 +53,21 @@ Chunk NextChunk(uint16_t model, int64_t logical, uint16_t remaining, uint16_t li
       chunk.Count = static_cast<uint16_t>(kGapStart - logical);
     }
   }
-  // The wire keeps only the low digits of an address, so wrapping is harmless.
-  chunk.RequestAddress = static_cast<int32_t>(static_cast<uint32_t>(request));
+  // In range: the whole transfer fits the wire (AddressesFitTheWire).
+  chunk.RequestAddress = static_cast<int32_t>(request);
   return chunk;
+}
+
+// True when the wire address of every byte of the transfer fits the request's
+// address digits. Wire addresses grow with logical ones (the gap only adds),
+// so the first and the last byte decide. A negative address names no memory
+// of the panel; the digits would carry it as a high address.
+bool AddressesFitTheWire(uint16_t model, uint16_t area, int32_t address, uint16_t count,
+                         bool read) {
+  if (address < 0) return false;
+  const int64_t last = static_cast<int64_t>(address) + count - 1;
+  const int64_t request = model == kClassicModelWord && last >= kGapStart ? last + kGapSize : last;
+  return request + ClassicWireOffset(model, area, read) <= ClassicWireLimit(model);
 }
 
 // A model-3 panel moves whole words: an odd count, or an odd start below the
@@ -97,10 +109,12 @@ QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t add
   Trace("READ command\n");
   if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
   if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  if (!ChannelIsOfFamily(handle, kFamilyClassic)) return RC_BAD_ARGUMENT;
   if (count == 0 || buffer == nullptr) return RC_BAD_ARGUMENT;
   const uint16_t model = ModelOfChannel(handle);
   if (model != kClassicModelWord && area > kClassicMaxArea) return RC_BAD_ARGUMENT;
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
+  if (!AddressesFitTheWire(model, area, address, count, true)) return RC_BAD_ARGUMENT;
 
   uint16_t remaining = count;
   int64_t logical = address;
@@ -132,10 +146,12 @@ QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t ad
   Trace("WRITE command\n");
   if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
   if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  if (!ChannelIsOfFamily(handle, kFamilyClassic)) return RC_BAD_ARGUMENT;
   if (count == 0 || data == nullptr) return RC_BAD_ARGUMENT;
   if (area != 0) return RC_BAD_ARGUMENT;
   const uint16_t model = ModelOfChannel(handle);
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
+  if (!AddressesFitTheWire(model, area, address, count, false)) return RC_BAD_ARGUMENT;
 
   if (model == kClassicModelWord && address == 0) {
     const int16_t status = WritePreamble(handle);
