@@ -164,7 +164,8 @@ int16_t Close(uint16_t handle, bool unloading) {
 
 }  // namespace
 
-int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
+int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model,
+                    ChannelFamily family) {
   if (port >= kPortCount) return RC_BAD_PORT;
   if (baud == 0) return RC_BAD_ARGUMENT;  // no line runs at 0 baud
   int slot = 0;
@@ -194,6 +195,7 @@ int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t m
     p.OpenCount = 1;
   }
   State.Handles[slot].OwnerProcessId = plat::CurrentProcessId();
+  State.Handles[slot].Family.store(family);
   State.Handles[slot].Port.store(static_cast<int16_t>(port));
   return static_cast<int16_t>(slot);
 }

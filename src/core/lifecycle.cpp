@@ -29,6 +29,7 @@ void ProcessAttach() {
     entry.Busy = 0;
     entry.Port = -1;
     entry.OwnerProcessId = 0;
+    entry.Family = kFamilyClassic;
   }
   for (int port = 0; port < kPortCount; ++port) {
     PortRecord &record = State.Ports[port];
