@@ -11,6 +11,40 @@ namespace {
 
 enum { kProcessDetach = 0, kProcessAttach = 1, kThreadAttach = 2, kThreadDetach = 3 };
 
+// In the child of a fork(): the platform has closed the child's copies of the
+// devices and forgotten the parent's threads. The child holds no port and no
+// channel: its copies of the parent's handles name free slots (calls -3,
+// close -1), and it may open ports of its own once no other process holds
+// them. The locks and signals that a thread of the parent may have held at
+// the fork are made anew.
+void ForgetPortsInChild() {
+  for (HandleEntry &entry : State.Handles) {
+    entry.Port = -1;
+    entry.Busy = 0;
+    entry.OwnerProcessId = 0;
+  }
+  for (int port = 0; port < kPortCount; ++port) {
+    PortRecord &record = State.Ports[port];
+    if (PortSemaphore[port] != 0) plat::SemaphoreClose(PortSemaphore[port]);
+    if (ReplySemaphore[port] != 0) plat::SemaphoreClose(ReplySemaphore[port]);
+    PortSemaphore[port] = 0;
+    ReplySemaphore[port] = 0;
+    WorkerRun[port].store(0);
+    record.OpenCount = -1;
+    record.CommHandle = plat::kInvalid;
+    record.WorkerThread = 0;
+    record.CurrentHandle = -1;
+    record.OpenerThread = 0xFFFFFFFFu;
+    record.OpenerProcessId = 0;
+    State.Queues[port].Head = 0;
+    State.Queues[port].Tail = 0;
+  }
+  if (QueueLock != 0) plat::SemaphoreClose(QueueLock);
+  QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  CloseTurnSignals();
+  CreateTurnSignals();
+}
+
 void ProcessAttach() {
   Trace("DLL_PROCESS_ATTACH\n");
   QueueSemaphore = plat::SemaphoreCreate("QsemaI", 1, 1);
@@ -19,6 +53,7 @@ void ProcessAttach() {
   // other process holding "QsemaI" can stall this one.
   QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
   CreateTurnSignals();
+  plat::SetForkChildHook(ForgetPortsInChild);
   for (int port = 0; port < kPortCount; ++port) {
     ReplySemaphore[port] = 0;
     PortSemaphore[port] = 0;
