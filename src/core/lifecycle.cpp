@@ -46,7 +46,7 @@ void ForgetPortsInChild() {
 }
 
 void ProcessAttach() {
-  Trace("DLL_PROCESS_ATTACH\n");
+  TraceToDefault("DLL_PROCESS_ATTACH\n");
   QueueSemaphore = plat::SemaphoreCreate("QsemaI", 1, 1);
   ModelSemaphore = plat::SemaphoreCreate("PLCmodel", 1, 1);
   // The queues are this process's own: a private lock guards them, so that no
@@ -92,6 +92,7 @@ bool ChannelsRemain() {
 }
 
 void ProcessDetach() {
+  DropTraceHandler();
   CloseProcessChannels();
   plat::SemaphoreClose(QueueSemaphore);
   plat::SemaphoreClose(ModelSemaphore);
@@ -107,7 +108,7 @@ void ProcessDetach() {
   // A later attach in the same address space (a reload, or a test) starts
   // from a fresh state block, as a new process would.
   State.InitFlag = 0;
-  Trace("DLL_PROCESS_DETACH\n");
+  TraceToDefault("DLL_PROCESS_DETACH\n");
 }
 
 }  // namespace
@@ -121,17 +122,17 @@ void LibraryEntry(uintptr_t module, uint32_t reason) {
       ProcessDetach();
       break;
     case kThreadAttach:
-      Trace("DLL_THREAD_ATTACH\n");
+      TraceToDefault("DLL_THREAD_ATTACH\n");
       break;
     case kThreadDetach:
-      Trace("DLL_THREAD_DETACH\n");
+      TraceToDefault("DLL_THREAD_DETACH\n");
       break;
     default:
       break;
   }
-  TraceFormat("Handle = %08X\n", static_cast<unsigned>(module));
-  TraceFormat("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
-  TraceFormat("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
+  TraceFormatToDefault("Handle = %08X\n", static_cast<unsigned>(module));
+  TraceFormatToDefault("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
+  TraceFormatToDefault("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
 }
 
 }  // namespace quib
