@@ -79,13 +79,16 @@ def run(path, case):
 
 def main(path):
     failures = []
+    failed = 0
     cases = ["nothing", "open", "busy"]
     for case in cases:
-        failures += run(path, case)
+        found = run(path, case)
+        failures += found
+        failed += 1 if found else 0
     for failure in failures:
         print(failure)
-    print("%d passed, %d failed" % (len(cases) - len(failures), len(failures)))
-    return 1 if failures else 0
+    print("%d passed, %d failed" % (len(cases) - failed, failed))
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
