@@ -60,8 +60,8 @@ Chunk NextChunk(uint16_t model, int64_t logical, uint16_t remaining, uint16_t li
 
 // True when the wire address of every byte of the transfer fits the request's
 // address digits. Wire addresses grow with logical ones (the gap only adds),
-// so the first and the last byte decide. A negative address names no memory
-// of the panel; the digits would carry it as a high address.
+// so the last byte decides. A negative address names no memory of the panel:
+// the digits would carry it as a high address.
 bool AddressesFitTheWire(uint16_t model, uint16_t area, int32_t address, uint16_t count,
                          bool read) {
   if (address < 0) return false;
