@@ -67,11 +67,11 @@ QUIB_API int16_t QUIB_CALL XQUIB_Open(uint16_t port, uint16_t baud, uint16_t mod
 QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle);
 
 /* Classic panels: memory read and write. -2, with nothing sent, when the
- * address is negative or the wire address of some byte of the transfer does
- * not fit the request's address digits: above 0xFFFFFF with the read area's
- * offset added (writes: none), or with model 3 above 0xFFFF after 0x8080 (and
- * 8 more from logical 3960) is added, i.e. logical addresses above 0x7F77.
- * -2 too on a channel that XQUIB_Open opened. */
+ * wire address of some byte of the transfer does not fit the request's
+ * address digits: the address plus the read area's offset (writes: none)
+ * below 0 or above 0xFFFFFF; with model 3 the address plus 0x8080 (and 8
+ * more from logical 3960) below 0 or above 0xFFFF, i.e. logical addresses
+ * -0x8080 to 0x7F77. -2 too on a channel that XQUIB_Open opened. */
 QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t address,
                                      uint8_t *buffer, uint16_t count);
 QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,

@@ -59,15 +59,18 @@ Chunk NextChunk(uint16_t model, int64_t logical, uint16_t remaining, uint16_t li
 }
 
 // True when the wire address of every byte of the transfer fits the request's
-// address digits. Wire addresses grow with logical ones (the gap only adds),
-// so the last byte decides. A negative address names no memory of the panel:
-// the digits would carry it as a high address.
+// address digits: none below 0 (the digits would carry it as a high address)
+// and none above the limit. Wire addresses grow with logical ones (the gap
+// only adds), so the first and the last byte decide. A negative logical
+// address whose wire address is not (a read below an area's start, model 3
+// below 0x8080) reaches memory that is there.
 bool AddressesFitTheWire(uint16_t model, uint16_t area, int32_t address, uint16_t count,
                          bool read) {
-  if (address < 0) return false;
-  const int64_t last = static_cast<int64_t>(address) + count - 1;
-  const int64_t request = model == kClassicModelWord && last >= kGapStart ? last + kGapSize : last;
-  return request + ClassicWireOffset(model, area, read) <= ClassicWireLimit(model);
+  const int64_t offset = ClassicWireOffset(model, area, read);
+  const int64_t first = static_cast<int64_t>(address) + offset;
+  const int64_t last_logical = static_cast<int64_t>(address) + count - 1;
+  const int64_t gap = model == kClassicModelWord && last_logical >= kGapStart ? kGapSize : 0;
+  return first >= 0 && last_logical + gap + offset <= ClassicWireLimit(model);
 }
 
 // A model-3 panel moves whole words: an odd count, or an odd start below the

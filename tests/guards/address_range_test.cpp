@@ -1,8 +1,10 @@
 // QUIB_Read and QUIB_Write refuse, with -2 and before anything is sent, a
 // transfer in which some byte's wire address does not fit the request's
-// address digits (six, four with model 3) or whose address is negative: the
-// digits would keep only the low part and the call would reach other memory,
-// a write at 0x1000000 overwriting address 0.
+// address digits (six, four with model 3) or falls below 0: the digits would
+// keep only the low part and the call would reach other memory, a write at
+// 0x1000000 overwriting address 0. A negative logical address whose wire
+// address fits (below a read area's start, below 0x8080 with model 3) is
+// memory the panel has, and stays readable and writable.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -88,8 +90,15 @@ std::vector<Row> FarRows() {
       {"model 2 read at INT32_MIN", 2, false, 0, INT32_MIN, 8, false},
       {"model 0 read at INT32_MAX", 0, false, 0, INT32_MAX, 1, false},
       {"model 1 write at INT32_MAX - 1, two bytes", 1, true, 0, INT32_MAX - 1, 2, false},
-      {"model 3 write at -36 (only the preamble goes there)", 3, true, 0, -36, 36, false},
-      {"model 3 read at -2", 3, false, 0, -2, 2, false},
+      {"model 3 write at -36, the preamble's place, wire 805C", 3, true, 0, -36, 36, true},
+      {"model 3 read at -2, wire 807E", 3, false, 0, -2, 2, true},
+      {"model 3 read at -0x8080, wire 0000", 3, false, 0, -0x8080, 2, true},
+      {"model 3 read at -0x8082, wire -2", 3, false, 0, -0x8082, 4, false},
+      {"model 1 read area 1 at -0x10000, wire 000000", 1, false, 1, -0x10000, 4, true},
+      {"model 1 read area 1 at -0x10001, wire -1", 1, false, 1, -0x10001, 4, false},
+      {"model 0 read area 3 at -0x2232A, wire 000000", 0, false, 3, -0x2232A, 1, true},
+      {"model 0 read area 3 at -0x2232B, wire -1", 0, false, 3, -0x2232B, 1, false},
+      {"model 2 write at -2, four bytes: two below 0", 2, true, 0, -2, 4, false},
       {"model 3 read of 65534 from 0", 3, false, 0, 0, 65534, false},
       {"model 3 write at 0x8000", 3, true, 0, 0x8000, 2, false},
       {"model 3 read at 0x10000 (would wrap to 0x8080 + 8)", 3, false, 0, 0x10000, 2, false},
