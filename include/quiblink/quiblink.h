@@ -57,13 +57,25 @@ QUIB_API int16_t QUIB_CALL QUIB_Version(void);
 
 /* Channels. port: 0..9 for COM1..COM10. Opens and closes may come from any
  * threads at once. A port's last close returns once its device is released;
- * an open of that port meanwhile waits for it, opens of other ports do not. */
+ * an open of that port meanwhile waits for it, opens of other ports do not.
+ * A channel belongs to the family of the open that made it: QUIB_Open's
+ * channels serve only QUIB_Read and QUIB_Write, XQUIB_Open's only the XQUIB_
+ * calls; the other family's calls return -2 at once, sending nothing. A port
+ * is held by this process alone (another gets -1) and is released when its
+ * last channel closes or the process ends, killed or not. The child of a
+ * fork() holds no port: its copies of the parent's channels are not open
+ * there (calls -3, close -1). */
 QUIB_API int16_t QUIB_CALL QUIB_Open(uint16_t port, uint16_t model);
 QUIB_API int16_t QUIB_CALL XQUIB_Open(uint16_t port, uint16_t baud, uint16_t model);
 QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle);
 
 /* Classic panels: memory read and write. A run of several chunks holds its
- * port like the block transfers below. */
+ * port like the block transfers below. -2, with nothing sent, when the
+ * wire address of some byte of the transfer does not fit the request's
+ * address digits: the address plus the read area's offset (writes: none)
+ * below 0 or above 0xFFFFFF; with model 3 the address plus 0x8080 (and 8
+ * more from logical 3960) below 0 or above 0xFFFF, i.e. logical addresses
+ * -0x8080 to 0x7F77. -2 too on a channel that XQUIB_Open opened. */
 QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t address,
                                      uint8_t *buffer, uint16_t count);
 QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,
@@ -73,7 +85,8 @@ QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t ad
  * the terminal sends (see quiblink_ext.h for sized forms). A transfer holds its
  * port from its first frame to its last: other channels' calls on the port
  * wait and run after it, in arrival order; a call on the same channel meanwhile
- * gets RC_CHANNEL_BUSY, and its close RC_BAD_ARGUMENT. */
+ * gets RC_CHANNEL_BUSY, and its close RC_BAD_ARGUMENT. Every XQUIB_ call
+ * returns -2 at once on a channel that QUIB_Open opened. */
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAll(uint16_t handle, uint8_t *data, int32_t *total,
                                          uint16_t *status);
 QUIB_API int16_t QUIB_CALL XQUIB_Read1G(uint16_t handle, uint16_t group, uint8_t *data,
@@ -99,6 +112,7 @@ QUIB_API int16_t QUIB_CALL XQUIB_GetProjInfo(uint16_t handle, uint32_t *value1, 
                                              uint8_t *name, uint16_t *name_length,
                                              uint16_t *status);
 QUIB_API int16_t QUIB_CALL XQUIB_DelUserData(uint16_t handle, uint16_t *status);
+/* length 0..255 (one length byte on the wire); above 255: -2, nothing sent. */
 QUIB_API int16_t QUIB_CALL XQUIB_CheckPassword(uint16_t handle, const uint8_t *password,
                                                uint16_t length, uint16_t *status);
 QUIB_API int16_t QUIB_CALL XQUIB_GetKEWType(uint16_t handle, uint32_t *type, uint16_t *status);

@@ -17,7 +17,11 @@ extern "C" {
 /* Trace handler: called once per trace text the library writes, with exactly
  * that text (e.g. "READ command\n", or the frame dump's pieces "[", "A",
  * "<1F>", "]\n"). NULL removes it. Without a handler the text goes to the
- * debugger output (Windows) or, when QUIBLINK_TRACE is set, to stderr. */
+ * debugger output (Windows) or, when QUIBLINK_TRACE is set, to stderr.
+ * Never called from the library's load or unload, nor from its Windows entry
+ * point (thread attach and detach): those lines always go to the debugger
+ * output, so a handler written in a managed language is never called while
+ * its runtime ends. The unload removes the handler. */
 typedef void (*QUIB_TraceHandler)(const char *text, void *user);
 QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *user);
 

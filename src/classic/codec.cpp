@@ -78,6 +78,16 @@ int32_t GetHex(const uint8_t *text, int16_t digits) {
   return static_cast<int32_t>(value);
 }
 
+uint32_t ClassicWireOffset(uint16_t model, uint16_t area, bool read) {
+  if (model == kClassicModelWord) return kWordAddressBase;
+  if (!read || area > kClassicMaxArea) return 0;
+  return kAreaOffset[area][AreaColumn(model)];
+}
+
+uint32_t ClassicWireLimit(uint16_t model) {
+  return model == kClassicModelWord ? 0xFFFFu : 0xFFFFFFu;
+}
+
 uint16_t TerminateClassicFrame(uint8_t *frame, uint16_t position) {
   frame[position] = kEtx;
   PutHex16(Checksum(frame, 1, position), frame + position + 1, 2);
@@ -94,12 +104,12 @@ uint16_t BuildClassicRead(uint16_t handle, uint16_t area, int32_t address, uint1
   frame[0] = kStx;
   if (model == kClassicModelWord) {
     frame[1] = kWordReadCommand;
-    PutHex32(static_cast<uint32_t>(address) + kWordAddressBase, frame + 2, 4);
+    PutHex32(static_cast<uint32_t>(address) + ClassicWireOffset(model, area, true), frame + 2, 4);
     PutHex16(count, frame + 6, 2);
     return TerminateClassicFrame(frame, 8);
   }
   frame[1] = kReadCommand;
-  PutHex32(static_cast<uint32_t>(address) + kAreaOffset[area][AreaColumn(model)], frame + 2, 6);
+  PutHex32(static_cast<uint32_t>(address) + ClassicWireOffset(model, area, true), frame + 2, 6);
   PutHex16(count, frame + 8, 2);
   return TerminateClassicFrame(frame, 10);
 }

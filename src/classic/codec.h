@@ -23,6 +23,14 @@ void PutHex32(uint32_t value, uint8_t *destination, int16_t digits);
 // all others as code - 0x30; nothing is refused, so 'a' counts as 42.
 int32_t GetHex(const uint8_t *text, int16_t digits);
 
+// What a request's address field carries: the wire address is the address
+// the builder is given plus this offset (the area's place for a read, 0x8080
+// with model 3, nothing for a write otherwise), and it has room up to the
+// limit (four digits with model 3, six otherwise). Area above 3 on models
+// other than 3: 0.
+uint32_t ClassicWireOffset(uint16_t model, uint16_t area, bool read);
+uint32_t ClassicWireLimit(uint16_t model);
+
 // Stores ETX at position, the checksum of bytes 1..position behind it and a
 // zero byte after that. Returns the frame length, position + 3.
 uint16_t TerminateClassicFrame(uint8_t *frame, uint16_t position);

@@ -53,9 +53,24 @@ Chunk NextChunk(uint16_t model, int64_t logical, uint16_t remaining, uint16_t li
       chunk.Count = static_cast<uint16_t>(kGapStart - logical);
     }
   }
-  // The wire keeps only the low digits of an address, so wrapping is harmless.
-  chunk.RequestAddress = static_cast<int32_t>(static_cast<uint32_t>(request));
+  // In range: the whole transfer fits the wire (AddressesFitTheWire).
+  chunk.RequestAddress = static_cast<int32_t>(request);
   return chunk;
+}
+
+// True when the wire address of every byte of the transfer fits the request's
+// address digits: none below 0 (the digits would carry it as a high address)
+// and none above the limit. Wire addresses grow with logical ones (the gap
+// only adds), so the first and the last byte decide. A negative logical
+// address whose wire address is not (a read below an area's start, model 3
+// below 0x8080) reaches memory that is there.
+bool AddressesFitTheWire(uint16_t model, uint16_t area, int32_t address, uint16_t count,
+                         bool read) {
+  const int64_t offset = ClassicWireOffset(model, area, read);
+  const int64_t first = static_cast<int64_t>(address) + offset;
+  const int64_t last_logical = static_cast<int64_t>(address) + count - 1;
+  const int64_t gap = model == kClassicModelWord && last_logical >= kGapStart ? kGapSize : 0;
+  return first >= 0 && last_logical + gap + offset <= ClassicWireLimit(model);
 }
 
 // A model-3 panel moves whole words: an odd count, or an odd start below the
@@ -153,10 +168,12 @@ QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t add
   Trace("READ command\n");
   if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
   if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  if (!ChannelIsOfFamily(handle, kFamilyClassic)) return RC_BAD_ARGUMENT;
   if (count == 0 || buffer == nullptr) return RC_BAD_ARGUMENT;
   const uint16_t model = ModelOfChannel(handle);
   if (model != kClassicModelWord && area > kClassicMaxArea) return RC_BAD_ARGUMENT;
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
+  if (!AddressesFitTheWire(model, area, address, count, true)) return RC_BAD_ARGUMENT;
 
   Transfer transfer = BeginTransfer(handle);
   const int16_t status = ReadChunks(&transfer, model, area, address, buffer, count);
@@ -169,10 +186,12 @@ QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t ad
   Trace("WRITE command\n");
   if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
   if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  if (!ChannelIsOfFamily(handle, kFamilyClassic)) return RC_BAD_ARGUMENT;
   if (count == 0 || data == nullptr) return RC_BAD_ARGUMENT;
   if (area != 0) return RC_BAD_ARGUMENT;
   const uint16_t model = ModelOfChannel(handle);
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
+  if (!AddressesFitTheWire(model, area, address, count, false)) return RC_BAD_ARGUMENT;
 
   Transfer transfer = BeginTransfer(handle);
   const int16_t status = WriteChunks(&transfer, model, address, count, data);

@@ -172,8 +172,9 @@ int FreeSlot() {
 }
 
 // Under ChannelLock.
-void ClaimSlot(int slot, uint16_t port) {
+void ClaimSlot(int slot, uint16_t port, ChannelFamily family) {
   State.Handles[slot].OwnerProcessId = plat::CurrentProcessId();
+  State.Handles[slot].Family.store(family);
   State.Handles[slot].Port.store(static_cast<int16_t>(port));
 }
 
@@ -202,7 +203,8 @@ int16_t OpenPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mode
 }
 
 // Under the port's lock.
-int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
+int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model,
+                   ChannelFamily family) {
   bool locked = TakeLock(ChannelLock, false);
   const int slot = FreeSlot();
   if (slot < 0) {
@@ -212,7 +214,7 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
   PortRecord &p = State.Ports[port];
   if (p.OpenCount >= 0) {
     p.OpenCount = static_cast<int16_t>(p.OpenCount + 1);
-    ClaimSlot(slot, port);
+    ClaimSlot(slot, port, family);
     DropLock(ChannelLock, locked);
     return static_cast<int16_t>(slot);
   }
@@ -228,7 +230,7 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
   const int16_t rc = OpenPort(port, baud, data_bits, model);
   locked = TakeLock(ChannelLock, false);
   SlotKept[slot] = false;
-  if (rc == RC_OK) ClaimSlot(slot, port);
+  if (rc == RC_OK) ClaimSlot(slot, port, family);
   DropLock(ChannelLock, locked);
   return rc == RC_OK ? static_cast<int16_t>(slot) : rc;
 }
@@ -269,13 +271,24 @@ int16_t Close(uint16_t handle, bool unloading) {
 
 }  // namespace
 
-int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model) {
+int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model,
+                    ChannelFamily family) {
   if (port >= kPortCount) return RC_BAD_PORT;
   // A close that is releasing the port finishes first.
   const bool port_locked = TakeLock(PortLock[port], false);
-  const int16_t result = OpenOnPort(port, baud, data_bits, model);
+  const int16_t result = OpenOnPort(port, baud, data_bits, model, family);
   DropLock(PortLock[port], port_locked);
   return result;
+}
+
+void RenewChannelLocksInChild() {
+  if (ChannelLock != 0) plat::SemaphoreClose(ChannelLock);
+  ChannelLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  for (plat::Handle &lock : PortLock) {
+    if (lock != 0) plat::SemaphoreClose(lock);
+    lock = plat::SemaphoreCreate(nullptr, 1, 1);
+  }
+  for (bool &kept : SlotKept) kept = false;
 }
 
 int16_t CloseChannel(uint16_t handle) {

@@ -5,11 +5,15 @@
 
 #include <stdint.h>
 
+#include "core/state.h"
+
 namespace quib {
 
-// Opens a channel with the given line settings (used only when this open
-// opens the port). Returns the channel handle or a negative result code.
-int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model);
+// Opens a channel of a family with the given line settings (used only when
+// this open opens the port). Returns the channel handle or a negative result
+// code.
+int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model,
+                    ChannelFamily family);
 
 // Closes a channel of either family: 0, -1 (not open) or -2 (busy).
 int16_t CloseChannel(uint16_t handle);
@@ -17,5 +21,9 @@ int16_t CloseChannel(uint16_t handle);
 // Detach: closes every channel the current process still holds, without
 // waiting without end for a worker that cannot answer.
 void CloseProcessChannels();
+
+// In the child of a fork(): the open and close locks made anew, no slot kept,
+// since a thread of the parent may have held them at the fork.
+void RenewChannelLocksInChild();
 
 }  // namespace quib

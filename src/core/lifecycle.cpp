@@ -11,8 +11,43 @@ namespace {
 
 enum { kProcessDetach = 0, kProcessAttach = 1, kThreadAttach = 2, kThreadDetach = 3 };
 
+// In the child of a fork(): the platform has closed the child's copies of the
+// devices and forgotten the parent's threads. The child holds no port and no
+// channel: its copies of the parent's handles name free slots (calls -3,
+// close -1), and it may open ports of its own once no other process holds
+// them. The locks and signals that a thread of the parent may have held at
+// the fork are made anew.
+void ForgetPortsInChild() {
+  for (HandleEntry &entry : State.Handles) {
+    entry.Port = -1;
+    entry.Busy = 0;
+    entry.OwnerProcessId = 0;
+  }
+  for (int port = 0; port < kPortCount; ++port) {
+    PortRecord &record = State.Ports[port];
+    if (PortSemaphore[port] != 0) plat::SemaphoreClose(PortSemaphore[port]);
+    if (ReplySemaphore[port] != 0) plat::SemaphoreClose(ReplySemaphore[port]);
+    PortSemaphore[port] = 0;
+    ReplySemaphore[port] = 0;
+    WorkerRun[port].store(0);
+    record.OpenCount = -1;
+    record.CommHandle = plat::kInvalid;
+    record.WorkerThread = 0;
+    record.CurrentHandle = -1;
+    record.OpenerThread = 0xFFFFFFFFu;
+    record.OpenerProcessId = 0;
+    State.Queues[port].Head = 0;
+    State.Queues[port].Tail = 0;
+  }
+  if (QueueLock != 0) plat::SemaphoreClose(QueueLock);
+  QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
+  CloseTurnSignals();
+  CreateTurnSignals();
+  RenewChannelLocksInChild();
+}
+
 void ProcessAttach() {
-  Trace("DLL_PROCESS_ATTACH\n");
+  TraceToDefault("DLL_PROCESS_ATTACH\n");
   QueueSemaphore = plat::SemaphoreCreate("QsemaI", 1, 1);
   ModelSemaphore = plat::SemaphoreCreate("PLCmodel", 1, 1);
   // The queues are this process's own: a private lock guards them, so that no
@@ -22,6 +57,7 @@ void ProcessAttach() {
   for (plat::Handle &lock : PortLock) lock = plat::SemaphoreCreate(nullptr, 1, 1);
   CreateTurnSignals();
   LoadWaitStyleFromEnvironment();
+  plat::SetForkChildHook(ForgetPortsInChild);
   for (int port = 0; port < kPortCount; ++port) {
     ReplySemaphore[port] = 0;
     PortSemaphore[port] = 0;
@@ -32,6 +68,7 @@ void ProcessAttach() {
     entry.Busy = 0;
     entry.Port = -1;
     entry.OwnerProcessId = 0;
+    entry.Family = kFamilyClassic;
   }
   for (int port = 0; port < kPortCount; ++port) {
     PortRecord &record = State.Ports[port];
@@ -59,6 +96,7 @@ bool ChannelsRemain() {
 }
 
 void ProcessDetach() {
+  DropTraceHandler();
   CloseProcessChannels();
   plat::SemaphoreClose(QueueSemaphore);
   plat::SemaphoreClose(ModelSemaphore);
@@ -80,7 +118,7 @@ void ProcessDetach() {
   // A later attach in the same address space (a reload, or a test) starts
   // from a fresh state block, as a new process would.
   State.InitFlag = 0;
-  Trace("DLL_PROCESS_DETACH\n");
+  TraceToDefault("DLL_PROCESS_DETACH\n");
 }
 
 }  // namespace
@@ -94,17 +132,17 @@ void LibraryEntry(uintptr_t module, uint32_t reason) {
       ProcessDetach();
       break;
     case kThreadAttach:
-      Trace("DLL_THREAD_ATTACH\n");
+      TraceToDefault("DLL_THREAD_ATTACH\n");
       break;
     case kThreadDetach:
-      Trace("DLL_THREAD_DETACH\n");
+      TraceToDefault("DLL_THREAD_DETACH\n");
       break;
     default:
       break;
   }
-  TraceFormat("Handle = %08X\n", static_cast<unsigned>(module));
-  TraceFormat("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
-  TraceFormat("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
+  TraceFormatToDefault("Handle = %08X\n", static_cast<unsigned>(module));
+  TraceFormatToDefault("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
+  TraceFormatToDefault("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
 }
 
 }  // namespace quib

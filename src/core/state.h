@@ -26,10 +26,15 @@ typedef int16_t (*LengthProbe)(int16_t port, uint16_t received, const uint8_t *r
 typedef uint16_t (*ReplyDecoder)(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
                                  int16_t *status);
 
+// Which open function opened a channel: the exports of the other family
+// refuse it, since its terminal cannot understand their frames.
+enum ChannelFamily : int16_t { kFamilyClassic = 0, kFamilyGraphic = 1 };
+
 struct HandleEntry {
   std::atomic<int16_t> Busy;  // 1 while a transaction call of the channel runs
   std::atomic<int16_t> Port;  // port index 0..9; -1 = slot free
   uint32_t OwnerProcessId;
+  std::atomic<int16_t> Family;  // ChannelFamily; set before Port at open
 };
 
 struct PortRecord {
@@ -107,6 +112,12 @@ inline int16_t PortOfChannel(uint16_t handle) {
 // True when handle names an open channel (0..31 and its slot not free).
 inline bool ChannelIsOpen(uint16_t handle) {
   return handle < kChannelCount && State.Handles[handle].Port.load() != -1;
+}
+
+// True when handle names an open channel that an open function of family
+// opened.
+inline bool ChannelIsOfFamily(uint16_t handle, ChannelFamily family) {
+  return handle < kChannelCount && State.Handles[handle].Family.load() == family;
 }
 
 // The loader entry point's work: reason 1 process attach, 0 process detach,

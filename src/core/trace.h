@@ -6,8 +6,23 @@
 
 namespace quib {
 
-// Writes one trace text as it stands.
+// Writes one trace text as it stands: to the caller's trace handler when one
+// is set, else to the debugger output.
 void Trace(const char *text);
+
+// The loader's entry point writes to the debugger output only, never to the
+// caller's handler: it runs under the loader's lock, or while the process
+// ends and the runtime behind the handler (a managed language's) is gone.
+void TraceToDefault(const char *text);
+void TraceFormatToDefault(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// At unload, before anything else: the caller's handler is not called again,
+// by this thread or by a worker that serves the unload's last requests.
+void DropTraceHandler();
 
 // Formats into the process-wide 256-character trace buffer, then writes it.
 void TraceFormat(const char *format, ...)

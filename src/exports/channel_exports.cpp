@@ -7,11 +7,11 @@
 extern "C" {
 
 QUIB_API int16_t QUIB_CALL QUIB_Open(uint16_t port, uint16_t model) {
-  return quib::OpenChannel(port, 9600, 7, model);
+  return quib::OpenChannel(port, 9600, 7, model, quib::kFamilyClassic);
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_Open(uint16_t port, uint16_t baud, uint16_t model) {
-  return quib::OpenChannel(port, baud, 8, model);
+  return quib::OpenChannel(port, baud, 8, model, quib::kFamilyGraphic);
 }
 
 QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle) {

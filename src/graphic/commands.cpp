@@ -37,6 +37,8 @@ int16_t SendGraphicCommand(uint16_t handle, uint8_t command, uint8_t subcommand,
 
 namespace {
 
+constexpr uint16_t kMaxPasswordLength = 255;
+
 int16_t ControlCommand(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t payload_length = 0;
@@ -83,7 +85,10 @@ int16_t QUIB_CALL XQUIB_CheckPassword(uint16_t handle, const uint8_t *password, 
   Trace("PASSWORD command\n");
   int16_t rc = CheckGraphicChannel(handle);
   if (rc != RC_OK) return rc;
-  const uint8_t count = static_cast<uint8_t>(length & 0xFF);
+  // The frame has one byte for the length: a longer password cannot travel,
+  // and cutting it would check another one.
+  if (length > kMaxPasswordLength) return RC_BAD_ARGUMENT;
+  const uint8_t count = static_cast<uint8_t>(length);
   if (status == nullptr || (count > 0 && password == nullptr)) return RC_BAD_ARGUMENT;
 
   uint8_t frame[kGraphicFrameSize];

@@ -9,6 +9,9 @@ namespace quib {
 int16_t CheckGraphicChannel(uint16_t handle) {
   if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
   if (State.Handles[handle].Port.load() == -1) return RC_NOT_OPEN;
+  // A classic panel cannot understand a graphic frame: it would stay silent
+  // through every attempt.
+  if (!ChannelIsOfFamily(handle, kFamilyGraphic)) return RC_BAD_ARGUMENT;
   return RC_OK;
 }
 

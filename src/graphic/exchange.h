@@ -10,7 +10,8 @@
 
 namespace quib {
 
-// 0, or -2 for a handle above 31, or -3 for a free slot.
+// 0, or -2 for a handle above 31, -3 for a free slot, -2 for a channel that
+// QUIB_Open opened.
 int16_t CheckGraphicChannel(uint16_t handle);
 
 // One TransactionCall with the graphic reply decoder and the given probe. On

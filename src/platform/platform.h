@@ -128,6 +128,15 @@ bool SemaphoreRelease(Handle sem);                  // ReleaseSemaphore by one
 WaitResult SemaphoreWait(Handle sem, uint32_t ms);  // WaitForSingleObject
 void SemaphoreClose(Handle sem);                    // CloseHandle
 
+// ---- Fork ----------------------------------------------------------------
+
+// The child of a fork() holds no device and runs no thread of its parent:
+// there the backend closes its copies of every open device's descriptor (the
+// parent's stay open and locked) and forgets the parent's threads, then calls
+// hook on the child's only thread, so that the library forgets its ports and
+// channels too. Set at load; a backend without fork() only keeps it.
+void SetForkChildHook(void (*hook)());
+
 // ---- Time, identity, diagnostics ----------------------------------------
 
 uint32_t TickCount();         // GetTickCount: milliseconds, wraps every 49.7 days

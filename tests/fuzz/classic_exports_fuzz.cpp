@@ -166,6 +166,7 @@ int16_t Refusal(uint16_t model, uint16_t handle, bool read, uint16_t area, int32
   if (read && model != 3 && area > 3) return fuzz::kBadArgument;
   if (!read && area != 0) return fuzz::kBadArgument;
   if (cw::SplitsWord(model, address, count)) return fuzz::kBadArgument;
+  if (!cw::FitsTheWire(model, area, address, count, read)) return fuzz::kBadArgument;
   return fuzz::kOk;
 }
 

@@ -438,7 +438,9 @@ void Command(Input &in) {
     refusal = fuzz::kBadArgument;
   } else if (ChannelRefusal(handle) != 0) {
     refusal = ChannelRefusal(handle);
-  } else if (!outputs || (row.kind == kPassword && (pw_length & 0xFF) > 0 && !pw_pointer)) {
+  } else if (row.kind == kPassword && pw_length > 255) {
+    refusal = fuzz::kBadArgument;  // a length byte cannot carry it
+  } else if (!outputs || (row.kind == kPassword && pw_length > 0 && !pw_pointer)) {
     refusal = fuzz::kBadArgument;
   }
   const std::string name = "command " + std::to_string(row.command);

@@ -213,6 +213,20 @@ inline bool SplitsWord(uint16_t model, int32_t address, unsigned count) {
   return start < 3960 && start + count > 3960 && (3960 - start) % 2 != 0;
 }
 
+// True when the wire address of every byte of a transfer fits the request's
+// address digits (four with model 3, six otherwise), none of them below 0;
+// else the transfer is refused before anything is sent.
+inline bool FitsTheWire(uint16_t model, uint16_t area, int32_t address, unsigned count, bool read) {
+  const int64_t limit = model == 3 ? 0xFFFF : 0xFFFFFF;
+  const int64_t offset = model == 3 ? 0x8080 : read ? AreaOffset(model, area) : 0;
+  for (unsigned k = 0; k < count; ++k) {
+    const int64_t logical = int64_t(address) + k;
+    const int64_t request = model == 3 && logical >= 3960 ? logical + 8 : logical;
+    if (request + offset < 0 || request + offset > limit) return false;
+  }
+  return true;
+}
+
 inline Bytes Preamble() {
   const char text[] = "these are the screen data       ";
   Bytes b(text, text + 32);

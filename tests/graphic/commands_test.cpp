@@ -63,7 +63,11 @@ TEST_F(CommandTest, BaudRateCodeTravelsAsTheSubcommandFromItsLowByte) {
   EXPECT_EQ(fake::LineOfPort(0).Settings().BaudRate, 38400u) << "the library's line stays";
 }
 
-TEST_F(CommandTest, PasswordLengthUsesItsLowByteAndBytesTravelAsGiven) {
+TEST_F(CommandTest, PasswordBytesTravelAsGivenUpToTheLongestALengthByteCarries) {
+  uint8_t longest[255];
+  for (size_t i = 0; i < sizeof longest; ++i) longest[i] = static_cast<uint8_t>('a' + i % 26);
+  Bytes longest_data{255};
+  longest_data.insert(longest_data.end(), longest, longest + 255);
   const uint8_t password[] = {'s', 0x00, 'c', 'r', 't'};
   const struct {
     const char *name;
@@ -72,9 +76,8 @@ TEST_F(CommandTest, PasswordLengthUsesItsLowByteAndBytesTravelAsGiven) {
     Bytes data;
   } rows[] = {
       {"five bytes with a zero inside", password, 5, {5, 's', 0x00, 'c', 'r', 't'}},
-      {"length 0x103 sends three", password, 0x103, {3, 's', 0x00, 'c'}},
       {"no password, length 0", nullptr, 0, {0}},
-      {"no password, length 0x100", nullptr, 0x100, {0}},
+      {"255 bytes, the longest", longest, 255, longest_data},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -84,6 +87,22 @@ TEST_F(CommandTest, PasswordLengthUsesItsLowByteAndBytesTravelAsGiven) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Frames().back(), gt::Request(81, 0, 0, 0, row.data));
   }
+}
+
+// A length byte cannot carry these: cutting one to its low byte would check
+// another password (0x100 an empty one, which a terminal may accept).
+TEST_F(CommandTest, PasswordLongerThanALengthByteCarriesIsRefusedAndNothingIsSent) {
+  static uint8_t password[0x10000];
+  memset(password, 'p', sizeof password);
+  for (uint16_t length : {0x100, 0x103, 0x1FF, 0xFFFF}) {
+    SCOPED_TRACE(length);
+    Answer({gt::Reply(81, 0, 0, 0, 0)});
+    uint16_t status = kStatusSentinel;
+    EXPECT_EQ(XQUIB_CheckPassword(handle_, password, length, &status), RC_BAD_ARGUMENT);
+    EXPECT_EQ(XQUIB_CheckPassword(handle_, nullptr, length, &status), RC_BAD_ARGUMENT);
+    EXPECT_EQ(status, kStatusSentinel);
+  }
+  EXPECT_TRUE(Frames().empty());
 }
 
 TEST_F(CommandTest, WrongPasswordIsTheTerminalsRefusal) {

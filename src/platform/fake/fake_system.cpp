@@ -183,6 +183,9 @@ namespace plat {
 
 using fake::Lock;
 
+// The fake line has no processes to fork: the hook is only kept.
+void SetForkChildHook(void (*)()) {}
+
 Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   if (fake::g_fail_threads > 0) {
     --fake::g_fail_threads;

@@ -5,8 +5,12 @@
 //
 // Behaviour beside the Win32 calls this stands in for:
 //  - Open is exclusive: flock() refuses a second open from this or another
-//    process (root included), TIOCEXCL refuses other users' opens; TIOCEXCL is
-//    cleared again at close so that a pseudo-terminal can be reopened.
+//    process (root included). The kernel drops the lock with the last
+//    descriptor of the open, so a killed process leaves the port free. The
+//    tty's own exclusive mode (TIOCEXCL) is not used: it outlives a killed
+//    process on a line whose other side stays open, and locks every later
+//    opener out. Descriptors are close-on-exec, and the child of a fork()
+//    closes its copies at once (see ForgetDevicesInChild).
 //  - The device is put in raw mode at open, with VMIN 1 and O_NONBLOCK kept,
 //    so a read returns what is buffered at once; a read of 0 bytes on a device
 //    that polls readable or hung up means it went away, and every later call
@@ -30,6 +34,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/posix/fork_internal.h"
 #include "platform/posix/serial_speed.h"
 
 namespace plat {
@@ -163,7 +168,7 @@ Handle DeviceOpen(const char *name) {
 
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    // Held by another open; this descriptor must not touch its TIOCEXCL.
+    // Held by another open.
     close(fd);
     fd = -1;
   }
@@ -173,8 +178,6 @@ Handle DeviceOpen(const char *name) {
     pthread_mutex_unlock(&devices_lock);
     return kInvalid;
   }
-  (void)ioctl(fd, TIOCEXCL);
-
   d->fd = fd;
   d->kept.Binary = true;
   d->kept.RtsControl = kRtsEnable;
@@ -412,10 +415,32 @@ bool DeviceWaitInput(Handle dev, uint32_t ms) {
   return ready >= 0 || errno == EINTR;
 }
 
+namespace posix {
+
+void LockDevicesForFork() {
+  pthread_mutex_lock(&devices_lock);
+}
+
+void UnlockDevicesInParent() {
+  pthread_mutex_unlock(&devices_lock);
+}
+
+// The child's copies of the descriptors are closed; the open file
+// descriptions, and with them the locks, stay with the parent alone.
+void ForgetDevicesInChild() {
+  for (Device &d : devices) {
+    if (d.used && d.fd >= 0) close(d.fd);
+    d.used = false;
+    d.fd = -1;
+  }
+  pthread_mutex_init(&devices_lock, nullptr);
+}
+
+}  // namespace posix
+
 void DeviceClose(Handle dev) {
   Device *d = Find(dev);
   if (d == nullptr) return;
-  (void)ioctl(d->fd, TIOCNXCL);
   close(d->fd);  // drops the flock too
   pthread_mutex_lock(&devices_lock);
   d->used = false;

@@ -6,6 +6,7 @@
 // CreateSemaphoreA does. Nothing is shared with other processes, so no other
 // process can stall this one through a semaphore.
 #include "platform/platform.h"
+#include "platform/posix/fork_internal.h"
 
 #include <errno.h>
 #include <pthread.h>
@@ -155,6 +156,38 @@ bool SemaphoreAvailable(void *slot) {
 }
 
 }  // namespace
+
+namespace posix {
+
+void LockThreadsForFork() {
+  pthread_mutex_lock(&threads_lock);
+  pthread_mutex_lock(&semaphores_lock);
+}
+
+void UnlockThreadsInParent() {
+  pthread_mutex_unlock(&semaphores_lock);
+  pthread_mutex_unlock(&threads_lock);
+}
+
+// Only the forking thread lives on in the child: every other thread's slot is
+// free, and no thread waits on a semaphore. The semaphores keep their counts;
+// the library makes anew those that a thread of the parent may have held.
+void ForgetThreadsInChild() {
+  for (ThreadSlot &slot : threads) {
+    slot.used = false;
+    slot.handle_open = false;
+    InitMonotonicCond(&slot.changed);
+  }
+  for (SemaphoreSlot &slot : semaphores) {
+    slot.waiters = 0;
+    if (slot.used && slot.refs == 0) slot.used = false;
+    InitMonotonicCond(&slot.changed);
+  }
+  pthread_mutex_init(&threads_lock, nullptr);
+  pthread_mutex_init(&semaphores_lock, nullptr);
+}
+
+}  // namespace posix
 
 Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   if (body == nullptr) return 0;

@@ -119,4 +119,7 @@ uint32_t CurrentThread() {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetCurrentThread()));
 }
 
+// Windows has no fork(): a child process never inherits the library's state.
+void SetForkChildHook(void (*)()) {}
+
 }  // namespace plat
