@@ -31,26 +31,9 @@
 extern "C" {
 #endif
 
-/* Result codes. */
-#define RC_OK 0
-#define RC_PORT_OPEN_FAILED (-1)  /* open: device cannot be opened; close: channel not open */
-#define RC_BAD_ARGUMENT (-2)      /* argument out of range, or close of a busy channel */
-#define RC_NOT_OPEN (-3)          /* the channel handle names a free slot */
-#define RC_CHANNEL_BUSY (-4)      /* the channel already has a transaction in progress */
-#define RC_TX_FAILED (-7)         /* line held by flow control, or the write failed */
-#define RC_NO_RESPONSE (-13)      /* no reply within the time-out, or modem lines off */
-#define RC_CHECKSUM (-17)         /* reply checksum mismatch */
-#define RC_INCOMPLETE (-18)       /* part of a reply arrived, then silence */
-#define RC_NAK (-19)              /* classic panel refused the request */
-#define RC_BAD_START (-20)        /* first reply byte not allowed for the request */
-#define RC_NO_ETX (-21)           /* classic reply without ETX before its checksum */
-#define RC_BAD_LENGTH (-30)       /* graphic reply length field disagrees */
-#define RC_BAD_ECHO (-31)         /* graphic reply does not echo command/subcommand */
-#define RC_SEQUENCE (-32)         /* graphic continuation/sequence wrong; open: no free slot */
-#define RC_BAD_PORT (-33)         /* open: port above 9; graphic: malformed OS information */
-#define RC_BAD_PROJECT_INFO (-34) /* project information name length disagrees */
-#define RC_BAD_GROUP (-35)        /* block read returned another group */
-#define RC_TERMINAL_ERROR (-36)   /* terminal refused: see the terminal status */
+/* Result codes: RC_OK and the RC_ failure codes, generated from the table of
+ * quiblink_results.h. */
+#include "quiblink/quiblink_codes.h"
 
 /* Library. */
 QUIB_API int16_t QUIB_CALL QUIB_Version(void);

@@ -12,7 +12,7 @@ extern "C" {
 /* Extension result code: a sized block read stopped before writing past the
  * caller's buffer. The blocks before the one that did not fit are in the
  * buffer, nothing of that block is; the total is not stored. */
-#define RC_BUFFER_TOO_SMALL (-40)
+#include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL */
 
 /* Trace handler: called once per trace text the library writes, with exactly
  * that text (e.g. "READ command\n", or the frame dump's pieces "[", "A",

@@ -18,4 +18,8 @@ int16_t CloseChannel(uint16_t handle);
 // waiting without end for a worker that cannot answer.
 void CloseProcessChannels();
 
+// Why the calling thread's last failed open failed: the device and the
+// system's reason into text, the system's error number as the result.
+int32_t LastOpenFailure(char *text, uint16_t size);
+
 }  // namespace quib

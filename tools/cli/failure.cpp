@@ -39,6 +39,7 @@ ExitStatus ExitStatusFor(const Error &error) {
 std::string DescribeFailure(const Error &error) {
   std::string text = error.operation() + " failed: " + std::to_string(error.code()) + " " +
                      error.name() + ": " + error.message();
+  if (!error.reason().empty()) text += ": " + error.reason();
   if (auto status = error.terminal_status()) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", *status);
