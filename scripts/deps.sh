@@ -3,7 +3,11 @@
 # are missing, so a prepared machine needs no network. Uses sudo when not root.
 set -euo pipefail
 packages=(cmake g++ make pkg-config python3 libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev clang clang-format)
+          libcli11-dev clang clang-format
+          # the Python package's tests and its offline pip install
+          python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
+          # the reference, the manual pages and the Debian packages
+          doxygen help2man dpkg-dev file man-db)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -49,3 +49,14 @@ target_link_libraries(quiblink_import INTERFACE ${QUIB_IMPLIB})
 if(QUIBLINK_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
   include(${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
 endif()
+
+# What the Windows zip holds (cpack -G ZIP): the DLL, the MinGW import library, the module
+# definition file (for making an import library with other tools), the headers and the
+# documentation.
+install(TARGETS quiblink RUNTIME DESTINATION bin LIBRARY DESTINATION bin ARCHIVE EXCLUDE_FROM_ALL)
+install(FILES ${QUIB_IMPLIB} ${QUIB_DEF_FILE} DESTINATION lib)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quiblink ${QUIB_GENERATED_INCLUDE}/quiblink
+  DESTINATION include FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+              ${PROJECT_SOURCE_DIR}/docs/windows.md
+  DESTINATION doc)
