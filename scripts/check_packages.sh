@@ -27,7 +27,6 @@ command -v ccache >/dev/null &&
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 say "building the packages in $BUILD"
-rm -rf "$BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DQUIBLINK_TESTS=OFF -DQUIBLINK_BENCH=OFF -DQUIBLINK_DOCS=ON "${launcher[@]}" >"$LOG" 2>&1 ||
   { cat "$LOG"; die "configure"; }

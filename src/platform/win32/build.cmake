@@ -53,7 +53,7 @@ endif()
 # What the Windows zip holds (cpack -G ZIP): the DLL, the MinGW import library, the module
 # definition file (for making an import library with other tools), the headers and the
 # documentation.
-install(TARGETS quiblink RUNTIME DESTINATION bin LIBRARY DESTINATION bin ARCHIVE EXCLUDE_FROM_ALL)
+install(FILES $<TARGET_FILE:quiblink> DESTINATION bin)
 install(FILES ${QUIB_IMPLIB} ${QUIB_DEF_FILE} DESTINATION lib)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quiblink ${QUIB_GENERATED_INCLUDE}/quiblink
   DESTINATION include FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
