@@ -25,6 +25,10 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # quiblink links the library of this build, which no installed package provides yet; the
+  # dependency on it comes from the component dependencies below.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquiblink${PROJECT_VERSION_MAJOR})
