@@ -36,7 +36,7 @@ cmake --build "$BUILD" -j"$JOBS" >>"$LOG" 2>&1 ||
   { tail -40 "$LOG"; die "cpack"; }
 
 cleanup() {
-  "${run[@]}" dpkg -r "${packages[@]}" >/dev/null 2>&1 || true
+  "${run[@]}" dpkg --purge "${packages[@]}" >/dev/null 2>&1 || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
