@@ -85,7 +85,8 @@ _XQUIB_OSInstl@24 _XQUIB_Start@4 _XQUIB_Offline@8 _XQUIB_SWReset@8 _XQUIB_Reset@
 _XQUIB_Break@8 _XQUIB_GetMemData@20 _XQUIB_GetOsInfo@16 _XQUIB_GetProjInfo@24
 _XQUIB_DelUserData@8 _XQUIB_CheckPassword@16 _XQUIB_GetKEWType@12 _XQUIB_BrateChange@12
 _QUIB_SetTraceHandler@8 _XQUIB_ReadAllEx@28 _XQUIB_Read1GEx@32 _XQUIB_ReadEx@32
-_XQUIB_WriteEx@32 _XQUIB_OSInstlEx@32 _QUIB_SetEngineStyle@4 _QUIB_GetEngineStyle@0"
+_XQUIB_WriteEx@32 _XQUIB_OSInstlEx@32 _QUIB_SetEngineStyle@4 _QUIB_GetEngineStyle@0
+_QUIB_ResultText@4 _QUIB_LastOpenError@8"
 
 # Names in the export directory: the lines of the name pointer table.
 exported=$(i686-w64-mingw32-objdump -p "$DLL" |

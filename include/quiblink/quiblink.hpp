@@ -19,131 +19,54 @@
 #include <utility>
 
 #include "quiblink.h"
+#include "quiblink_errors.h"
 #include "quiblink_ext.h"
+#include "quiblink_results.h"
+#include "quiblink/quiblink_version.h"
 
 namespace quiblink {
 
 // Symbolic name of a result code ("RC_NO_RESPONSE"), or "RC_UNKNOWN".
 inline const char *result_name(int code) {
-  switch (code) {
-    case RC_OK:
-      return "RC_OK";
-    case RC_PORT_OPEN_FAILED:
-      return "RC_PORT_OPEN_FAILED";
-    case RC_BAD_ARGUMENT:
-      return "RC_BAD_ARGUMENT";
-    case RC_NOT_OPEN:
-      return "RC_NOT_OPEN";
-    case RC_CHANNEL_BUSY:
-      return "RC_CHANNEL_BUSY";
-    case RC_TX_FAILED:
-      return "RC_TX_FAILED";
-    case RC_NO_RESPONSE:
-      return "RC_NO_RESPONSE";
-    case RC_CHECKSUM:
-      return "RC_CHECKSUM";
-    case RC_INCOMPLETE:
-      return "RC_INCOMPLETE";
-    case RC_NAK:
-      return "RC_NAK";
-    case RC_BAD_START:
-      return "RC_BAD_START";
-    case RC_NO_ETX:
-      return "RC_NO_ETX";
-    case RC_BAD_LENGTH:
-      return "RC_BAD_LENGTH";
-    case RC_BAD_ECHO:
-      return "RC_BAD_ECHO";
-    case RC_SEQUENCE:
-      return "RC_SEQUENCE";
-    case RC_BAD_PORT:
-      return "RC_BAD_PORT";
-    case RC_BAD_PROJECT_INFO:
-      return "RC_BAD_PROJECT_INFO";
-    case RC_BAD_GROUP:
-      return "RC_BAD_GROUP";
-    case RC_TERMINAL_ERROR:
-      return "RC_TERMINAL_ERROR";
-    case RC_BUFFER_TOO_SMALL:
-      return "RC_BUFFER_TOO_SMALL";
-    default:
-      return "RC_UNKNOWN";
-  }
+#define QUIB_HPP_NAME(name, value, meaning) \
+  if (code == (value)) return #name;
+  QUIB_RESULTS(QUIB_HPP_NAME)
+  QUIB_EXT_RESULTS(QUIB_HPP_NAME)
+#undef QUIB_HPP_NAME
+  return "RC_UNKNOWN";
 }
 
 // What a result code means to the person at the terminal. Codes that mean something else when
-// an open returns them (-1, -32, -33) are described here as the other calls return them; see
-// open_result_message for the open calls.
+// an open returns them (-1, -32, -33) name that meaning in brackets; open_result_message gives
+// it alone.
 inline const char *result_message(int code) {
-  switch (code) {
-    case RC_OK:
-      return "success";
-    case RC_PORT_OPEN_FAILED:
-      return "the channel is not open";
-    case RC_BAD_ARGUMENT:
-      return "an argument is out of range, or the channel is still busy with a transfer";
-    case RC_NOT_OPEN:
-      return "the channel handle is not open";
-    case RC_CHANNEL_BUSY:
-      return "the channel already has a transfer in progress";
-    case RC_TX_FAILED:
-      return "the request could not be sent: the line is held by flow control or the write "
-             "failed";
-    case RC_NO_RESPONSE:
-      return "the terminal did not answer: check the cable, the port, the baud rate and that the "
-             "terminal is on";
-    case RC_CHECKSUM:
-      return "the reply was damaged on the line (checksum mismatch)";
-    case RC_INCOMPLETE:
-      return "the terminal stopped answering in the middle of a reply";
-    case RC_NAK:
-      return "the panel refused the request (NAK)";
-    case RC_BAD_START:
-      return "the reply did not start the way the request allows";
-    case RC_NO_ETX:
-      return "the panel's reply has no ETX before its checksum";
-    case RC_BAD_LENGTH:
-      return "the reply's length field disagrees with its contents";
-    case RC_BAD_ECHO:
-      return "the reply answers another command than the one sent";
-    case RC_SEQUENCE:
-      return "a block of the transfer arrived out of sequence";
-    case RC_BAD_PORT:
-      return "the terminal's operating-system information is malformed";
-    case RC_BAD_PROJECT_INFO:
-      return "the terminal's project information is malformed (name length disagrees)";
-    case RC_BAD_GROUP:
-      return "the terminal sent another group than the one requested";
-    case RC_TERMINAL_ERROR:
-      return "the terminal refused the request (see its status byte)";
-    case RC_BUFFER_TOO_SMALL:
-      return "the terminal sent more data than the buffer holds";
-    default:
-      return "unknown result code";
-  }
+#define QUIB_HPP_MEANING(name, value, meaning) \
+  if (code == (value)) return meaning;
+  QUIB_RESULTS(QUIB_HPP_MEANING)
+  QUIB_EXT_RESULTS(QUIB_HPP_MEANING)
+#undef QUIB_HPP_MEANING
+  return "unknown result code";
 }
 
 // The meaning of a code returned by QUIB_Open or XQUIB_Open.
 inline const char *open_result_message(int code) {
-  switch (code) {
-    case RC_PORT_OPEN_FAILED:
-      return "the serial port cannot be opened: it does not exist or another program holds it";
-    case RC_SEQUENCE:
-      return "no free channel: all 32 channels are open";
-    case RC_BAD_PORT:
-      return "the port number is above COM10";
-    default:
-      return result_message(code);
-  }
+#define QUIB_HPP_OPEN_MEANING(name, meaning) \
+  if (code == (name)) return meaning;
+  QUIB_OPEN_RESULTS(QUIB_HPP_OPEN_MEANING)
+#undef QUIB_HPP_OPEN_MEANING
+  return result_message(code);
 }
 
-// A failed call: the result code, the export that returned it and, when the terminal answered
-// with a non-zero status byte, that byte.
+// A failed call: the result code, the export that returned it, when the terminal answered with
+// a non-zero status byte, that byte, and for a port that cannot be opened, the system's reason
+// ("/dev/ttyUSB0: Permission denied (errno 13; ...)").
 class Error : public std::exception {
  public:
-  Error(int code, std::string operation, std::optional<uint8_t> status = std::nullopt)
-      : code_(code), operation_(std::move(operation)), status_(status) {
+  Error(int code, std::string operation, std::optional<uint8_t> status = std::nullopt,
+        std::string reason = {})
+      : code_(code), operation_(std::move(operation)), status_(status), reason_(std::move(reason)) {
     what_ = operation_ + ": " + std::to_string(code_) + " " + name() + ": " + message();
+    if (!reason_.empty()) what_ += ": " + reason_;
     if (status_) what_ += " (terminal status " + std::to_string(*status_) + ")";
   }
 
@@ -155,12 +78,15 @@ class Error : public std::exception {
     return during_open() ? open_result_message(code_) : result_message(code_);
   }
   std::optional<uint8_t> terminal_status() const { return status_; }
+  // The system's reason for a failed open, naming the device; empty for other failures.
+  const std::string &reason() const { return reason_; }
   const char *what() const noexcept override { return what_.c_str(); }
 
  private:
   int code_;
   std::string operation_;
   std::optional<uint8_t> status_;
+  std::string reason_;
   std::string what_;
 };
 
@@ -222,6 +148,18 @@ struct ProgressRelay {
   }
 };
 
+// An open's failure, with the system's reason when the device could not be opened.
+inline void check_open(int16_t rc, const char *operation) {
+  if (rc >= 0) return;
+  std::string reason;
+  if (rc == RC_PORT_OPEN_FAILED) {
+    char text[320] = {};
+    QUIB_LastOpenError(text, sizeof text);
+    reason = text;
+  }
+  throw Error(rc, operation, std::nullopt, std::move(reason));
+}
+
 inline uint16_t narrow16(size_t size, const char *operation) {
   if (size == 0 || size > 0xFFFF) throw Error(RC_BAD_ARGUMENT, operation);
   return static_cast<uint16_t>(size);
@@ -261,12 +199,12 @@ class Channel {
   // port: 0..9 for COM1..COM10.
   static Channel open_graphic(uint16_t port, uint16_t baud, uint16_t model = 0) {
     int16_t rc = XQUIB_Open(port, baud, model);
-    detail::check(rc, "XQUIB_Open");
+    detail::check_open(rc, "XQUIB_Open");
     return Channel(static_cast<uint16_t>(rc));
   }
   static Channel open_classic(uint16_t port, uint16_t model) {
     int16_t rc = QUIB_Open(port, model);
-    detail::check(rc, "QUIB_Open");
+    detail::check_open(rc, "QUIB_Open");
     return Channel(static_cast<uint16_t>(rc));
   }
 

@@ -1,5 +1,11 @@
-/* QUIBLINK extensions: additions to the classic export set. They never change
- * a function of quiblink.h, its arguments or its result codes. */
+/**
+ * @file quiblink_ext.h
+ * @brief Extensions: a trace handler, and block transfers with a buffer size and progress.
+ *
+ * Additions to the export set of quiblink.h. They never change a function of quiblink.h, its
+ * arguments or its result codes. On 32-bit Windows they are exported under their decorated
+ * stdcall names like the rest (_XQUIB_ReadAllEx\@28, ...).
+ */
 #ifndef QUIBLINK_QUIBLINK_EXT_H
 #define QUIBLINK_QUIBLINK_EXT_H
 
@@ -12,60 +18,182 @@ extern "C" {
 /* Extension result code: a sized block read stopped before writing past the
  * caller's buffer. The blocks before the one that did not fit are in the
  * buffer, nothing of that block is; the total is not stored. */
-#define RC_BUFFER_TOO_SMALL (-40)
+#include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL */
 
-/* Trace handler: called once per trace text the library writes, with exactly
- * that text (e.g. "READ command\n", or the frame dump's pieces "[", "A",
- * "<1F>", "]\n"). NULL removes it. Without a handler the text goes to the
- * debugger output (Windows) or, when QUIBLINK_TRACE is set, to stderr.
- * Never called from the library's load or unload, nor from its Windows entry
- * point (thread attach and detach): those lines always go to the debugger
- * output, so a handler written in a managed language is never called while
- * its runtime ends. The unload removes the handler. */
+/**
+ * @brief A function that receives the library's trace text.
+ * @param text one trace text exactly as the library writes it, e.g. "READ command\n", or
+ *        one piece of a frame dump ("[", "A", "<1F>", "]\n"); valid only during the call.
+ * @param user the pointer given to QUIB_SetTraceHandler.
+ */
 typedef void (*QUIB_TraceHandler)(const char *text, void *user);
+
+/**
+ * @brief Routes the library's trace text to a function of the caller.
+ *
+ * Called once per trace text, on the thread that writes it (the caller's, or a port's worker
+ * thread). Without a handler the text goes to the debugger output (Windows) or, when the
+ * environment variable QUIBLINK_TRACE is set, to standard error.
+ *
+ * Never called from the library's load or unload, nor from its Windows entry point (thread
+ * attach and detach): those lines always go to the debugger output, so a handler written in a
+ * managed language is never called while its runtime ends. The unload removes the handler.
+ *
+ * @param handler the function to call, or NULL to remove the handler.
+ * @param user handed to every call of @p handler unchanged; may be NULL.
+ * @since 2.1.1
+ */
 QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *user);
 
-/* Progress callback of the transfer forms below: called after each block
- * with the bytes done so far and, for writes, the total (0 for reads). It runs
- * while the transfer holds its port: a call it makes on that port gets
- * RC_CHANNEL_BUSY. */
+/**
+ * @brief Progress callback of the sized transfers.
+ *
+ * Called on the caller's thread after each block the terminal accepted or sent. It runs
+ * while the transfer holds its port: a call it makes on that port gets RC_CHANNEL_BUSY.
+ * @param done bytes moved so far, counting this block.
+ * @param total for writes, the length of the whole transfer; 0 for reads, whose length is
+ *        not known in advance.
+ * @param user the pointer given to the transfer call.
+ */
 typedef void (*QUIB_Progress)(uint32_t done, uint32_t total, void *user);
 
-/* Sized block reads: as XQUIB_ReadAll, XQUIB_Read1G and XQUIB_Read, but never
- * write more than capacity bytes; RC_BUFFER_TOO_SMALL otherwise. progress may
- * be NULL. */
+/**
+ * @brief XQUIB_ReadAll with the size of the caller's buffer and a progress callback.
+ *
+ * Reads every group of the grouped area, as XQUIB_ReadAll, but never writes more than
+ * @p capacity bytes into @p data.
+ *
+ * @param handle channel handle from XQUIB_Open, 0..31.
+ * @param[out] data receives the data of every block, in the order the terminal sends them.
+ *        Must not be NULL.
+ * @param capacity size of @p data in bytes.
+ * @param[out] total on RC_OK, the number of bytes stored in @p data; not written otherwise.
+ *        Must not be NULL.
+ * @param[out] status each reply's status byte (0..255), written when a reply is checked; keeps
+ *        its value when the call fails before that. Must not be NULL.
+ * @param progress called after each block with the bytes read so far and 0; may be NULL.
+ * @param user handed to @p progress unchanged.
+ * @retval RC_OK the terminal sent its last block; @p total holds the length.
+ * @retval RC_BUFFER_TOO_SMALL a block did not fit: the blocks before it are in @p data, nothing
+ *         of that block is, @p total is not written. The terminal has not been told; the next
+ *         transfer starts afresh.
+ * @retval RC_BAD_ARGUMENT handle above 31, or a NULL @p data, @p total or @p status.
+ * @retval RC_NOT_OPEN the channel is not open.
+ * @retval RC_CHANNEL_BUSY another call on this channel is in progress.
+ * @retval RC_TX_FAILED, RC_NO_RESPONSE, RC_INCOMPLETE, RC_CHECKSUM, RC_BAD_START the exchange
+ *         of a block failed on the line (after the port worker's repeats).
+ * @retval RC_BAD_ECHO, RC_SEQUENCE, RC_BAD_LENGTH a reply out of step or malformed.
+ * @retval RC_TERMINAL_ERROR the terminal refused; its status byte is in @p status.
+ * @since 2.1.1
+ */
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity,
                                            int32_t *total, uint16_t *status, QUIB_Progress progress,
                                            void *user);
+
+/**
+ * @brief XQUIB_Read1G with the size of the caller's buffer and a progress callback.
+ *
+ * @param handle channel handle from XQUIB_Open, 0..31.
+ * @param group group number of the grouped area, 0..65535.
+ * @param[out] data receives the group's data. Must not be NULL.
+ * @param capacity size of @p data in bytes.
+ * @param[out] total on RC_OK, the number of bytes stored; not written otherwise. Must not be
+ *        NULL.
+ * @param[out] status each reply's status byte, as for XQUIB_ReadAllEx. Must not be NULL.
+ * @param progress called after each block with the bytes read so far and 0; may be NULL.
+ * @param user handed to @p progress unchanged.
+ * @return as XQUIB_ReadAllEx, and RC_BAD_GROUP when a reply names another group.
+ * @since 2.1.1
+ */
 QUIB_API int16_t QUIB_CALL XQUIB_Read1GEx(uint16_t handle, uint16_t group, uint8_t *data,
                                           uint32_t capacity, int32_t *total, uint16_t *status,
                                           QUIB_Progress progress, void *user);
+
+/**
+ * @brief XQUIB_Read with the size of the caller's buffer and a progress callback.
+ *
+ * @param handle channel handle from XQUIB_Open, 0..31.
+ * @param area plain area: 3, 4, 5, 6, 240, 241 or 242; any other gives RC_BAD_ARGUMENT.
+ * @param[out] data receives the area's data. Must not be NULL.
+ * @param capacity size of @p data in bytes.
+ * @param[out] total on RC_OK, the number of bytes stored; not written otherwise. Must not be
+ *        NULL.
+ * @param[out] status each reply's status byte, as for XQUIB_ReadAllEx. Must not be NULL.
+ * @param progress called after each block with the bytes read so far and 0; may be NULL.
+ * @param user handed to @p progress unchanged.
+ * @return as XQUIB_ReadAllEx.
+ * @since 2.1.1
+ */
 QUIB_API int16_t QUIB_CALL XQUIB_ReadEx(uint16_t handle, uint8_t area, uint8_t *data,
                                         uint32_t capacity, int32_t *total, uint16_t *status,
                                         QUIB_Progress progress, void *user);
 
-/* Block writes with progress: as XQUIB_Write and XQUIB_OSInstl. */
+/**
+ * @brief XQUIB_Write with a progress callback.
+ *
+ * @param handle channel handle from XQUIB_Open, 0..31.
+ * @param area 1 (the grouped area) or a plain area 3..6; any other gives RC_BAD_ARGUMENT.
+ * @param group group number, used with area 1 only.
+ * @param length bytes to write, 1..4294967295; sent in chunks of at most 1024 bytes.
+ * @param data the bytes to write. Must not be NULL.
+ * @param[out] status each reply's status byte, as for XQUIB_Write. Must not be NULL.
+ * @param progress called after each accepted chunk with the bytes written so far and
+ *        @p length; may be NULL.
+ * @param user handed to @p progress unchanged.
+ * @return as XQUIB_Write.
+ * @since 2.1.1
+ */
 QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t group,
                                          uint32_t length, const uint8_t *data, uint16_t *status,
                                          QUIB_Progress progress, void *user);
+
+/**
+ * @brief XQUIB_OSInstl with a progress callback.
+ *
+ * @param handle channel handle from XQUIB_Open, 0..31.
+ * @param subcommand 0x61 ('a') or 0x62 ('b'); any other gives RC_BAD_ARGUMENT.
+ * @param option 0x00 or 0x80; any other gives RC_BAD_ARGUMENT.
+ * @param length bytes to send, 1..4294967295; sent in chunks of at most 1024 bytes.
+ * @param data the operating-system data. Must not be NULL.
+ * @param[out] status each reply's status byte, as for XQUIB_OSInstl. Must not be NULL.
+ * @param progress called after each accepted chunk with the bytes sent so far and @p length;
+ *        may be NULL.
+ * @param user handed to @p progress unchanged.
+ * @return as XQUIB_OSInstl.
+ * @since 2.1.1
+ */
 QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, uint8_t option,
                                            uint32_t length, const uint8_t *data, uint16_t *status,
                                            QUIB_Progress progress, void *user);
 
-/* Engine style: how a port's worker waits for reply bytes and a caller for
- * its turn on the port. QUIB_ENGINE_WAKE (the default) returns as soon as
- * reply bytes arrive or the caller ahead leaves the port; QUIB_ENGINE_POLL
- * pauses a full 10 ms between looks at the line and at the queue, for
- * comparing traces and timings with an implementation that polls (a reply
- * split across a poll shows its own "Before Decoding" lines). Both keep every
- * timing rule. QUIBLINK_ENGINE=poll or =wake in the environment sets it as the
- * library loads. A change applies from the next pause on, also to exchanges
- * under way. QUIB_SetEngineStyle returns 0, or RC_BAD_ARGUMENT for another
- * value (the style is then unchanged). */
+/** @name Engine style
+ * How a port's worker waits for reply bytes and a caller for its turn on the port.
+ * QUIB_ENGINE_WAKE (the default) returns as soon as reply bytes arrive or the caller ahead
+ * leaves the port; QUIB_ENGINE_POLL pauses a full 10 ms between looks at the line and at the
+ * queue, for comparing traces and timings with an implementation that polls (a reply split
+ * across a poll shows its own "Before Decoding" lines). Both keep every timing rule.
+ * QUIBLINK_ENGINE=poll or =wake in the environment sets it as the library loads.
+ * @{ */
+/** Wake on reply bytes and on the port's turn (the default). */
 #define QUIB_ENGINE_WAKE 0
+/** Poll the line and the queue every 10 ms. */
 #define QUIB_ENGINE_POLL 1
+
+/**
+ * @brief Chooses the engine style; a change applies from the next pause on, also to exchanges
+ *        under way.
+ * @param style QUIB_ENGINE_WAKE or QUIB_ENGINE_POLL.
+ * @retval RC_OK the style is set.
+ * @retval RC_BAD_ARGUMENT another value; the style is unchanged.
+ */
 QUIB_API int16_t QUIB_CALL QUIB_SetEngineStyle(int32_t style);
+
+/**
+ * @brief The engine style in force.
+ * @return QUIB_ENGINE_WAKE or QUIB_ENGINE_POLL.
+ */
 QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void);
+/** @} */
 
 #ifdef __cplusplus
 }

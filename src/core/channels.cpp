@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 #include "platform/platform.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_results.h"
 
 namespace quib {
 
@@ -29,6 +30,15 @@ uint32_t UnloadLockLimitMs = kUnloadLockLimitMs;
 
 // Slots kept for first opens under way (under ChannelLock).
 bool SlotKept[kChannelCount];
+
+// What an open's own failure means, from the table of result codes.
+const char *OpenResultMeaning(int16_t code) {
+#define QUIB_OPEN_MEANING(name, meaning) \
+  if (code == name) return meaning;
+  QUIB_OPEN_RESULTS(QUIB_OPEN_MEANING)
+#undef QUIB_OPEN_MEANING
+  return "the open failed";
+}
 
 plat::Handle OpenSerialPort(uint16_t port) {
   PortRecord &p = State.Ports[port];
@@ -189,12 +199,14 @@ int16_t OpenPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mode
   }
   Trace("COM open OK!\n");
   if (!CreateSemaphores(port)) {
+    plat::NoteOpenFailure(PortNames[port], "the port's semaphores cannot be created");
     ReleasePort(device, port, true);
     return RC_SEQUENCE;
   }
   // The line settings are in place before the worker can read them.
   StoreLineSettings(p, baud, data_bits, model);
   if (!StartPortWorker(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+    plat::NoteOpenFailure(PortNames[port], "the port's worker thread cannot be started");
     ReleasePort(device, port, true);
     return RC_PORT_OPEN_FAILED;
   }
@@ -209,6 +221,7 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
   const int slot = FreeSlot();
   if (slot < 0) {
     DropLock(ChannelLock, locked);
+    plat::NoteOpenFailure(PortNames[port], OpenResultMeaning(RC_SEQUENCE));
     return RC_SEQUENCE;
   }
   PortRecord &p = State.Ports[port];
@@ -221,6 +234,7 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
   // Only an open that programs the line uses the rate: no line runs at 0 baud.
   if (baud == 0) {
     DropLock(ChannelLock, locked);
+    plat::NoteOpenFailure(PortNames[port], "a baud rate of 0");
     return RC_BAD_ARGUMENT;
   }
   // The slot is kept for this open while the port opens, which may show a
@@ -273,7 +287,12 @@ int16_t Close(uint16_t handle, bool unloading) {
 
 int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model,
                     ChannelFamily family) {
-  if (port >= kPortCount) return RC_BAD_PORT;
+  if (port >= kPortCount) {
+    char name[16];
+    plat::FormatText(name, sizeof name, "port %u", static_cast<unsigned>(port));
+    plat::NoteOpenFailure(name, OpenResultMeaning(RC_BAD_PORT));
+    return RC_BAD_PORT;
+  }
   // A close that is releasing the port finishes first.
   const bool port_locked = TakeLock(PortLock[port], false);
   const int16_t result = OpenOnPort(port, baud, data_bits, model, family);
@@ -289,6 +308,10 @@ void RenewChannelLocksInChild() {
     lock = plat::SemaphoreCreate(nullptr, 1, 1);
   }
   for (bool &kept : SlotKept) kept = false;
+}
+
+int32_t LastOpenFailure(char *text, uint16_t size) {
+  return plat::LastOpenFailure(text, size);
 }
 
 int16_t CloseChannel(uint16_t handle) {

@@ -26,4 +26,8 @@ void CloseProcessChannels();
 // since a thread of the parent may have held them at the fork.
 void RenewChannelLocksInChild();
 
+// Why the calling thread's last failed open failed: the device and the
+// system's reason into text, the system's error number as the result.
+int32_t LastOpenFailure(char *text, uint16_t size);
+
 }  // namespace quib

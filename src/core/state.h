@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "platform/platform.h"
+#include "quiblink/quiblink_version.h"
 
 namespace quib {
 
@@ -14,7 +15,11 @@ constexpr int kChannelCount = 32;
 constexpr int kPortCount = 10;
 constexpr int kBufferSize = 1100;
 constexpr int kRingSize = 64;
-constexpr int16_t kVersion = 211;
+// QUIB_Version's number: the digits of major, minor and patch (2.1.1 is 211).
+constexpr int16_t kVersion =
+    QUIBLINK_VERSION_MAJOR * 100 + QUIBLINK_VERSION_MINOR * 10 + QUIBLINK_VERSION_PATCH;
+static_assert(QUIBLINK_VERSION_MINOR < 10 && QUIBLINK_VERSION_PATCH < 10,
+              "QUIB_Version has one digit each for minor and patch");
 
 // Length probe: called by the port worker after every read that brought
 // bytes, with everything received so far. May change *expected. 0 goes on;

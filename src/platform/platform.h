@@ -106,6 +106,17 @@ bool DeviceWaitInput(Handle dev, uint32_t ms);
 
 void DeviceClose(Handle dev);  // CloseHandle
 
+// Why the calling thread's last failed open failed. DeviceOpen and
+// DeviceSetupBuffers record it when they fail: the device's name and the
+// system's error ("/dev/ttyUSB0: Permission denied (errno 13; ...)",
+// "COM17: The system cannot find the file specified. (error 2)").
+// NoteOpenFailure records a reason of the library's own, with error 0.
+// LastOpenFailure copies the text (cut to fit, always terminated when size is
+// not 0) and returns the system's error number; a thread without a failed
+// open gets "no failed open on this thread" and 0.
+void NoteOpenFailure(const char *device, const char *reason);
+int32_t LastOpenFailure(char *text, size_t size);
+
 // ---- Threads -------------------------------------------------------------
 
 typedef uint32_t (*ThreadBody)(void *arg);

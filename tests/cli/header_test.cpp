@@ -59,6 +59,8 @@ TEST_F(Header, OpenFailuresSpeakOfThePort) {
     EXPECT_EQ(error.code(), RC_PORT_OPEN_FAILED);
     EXPECT_TRUE(error.during_open());
     EXPECT_STREQ(error.message(), open_result_message(RC_PORT_OPEN_FAILED));
+    EXPECT_EQ(error.reason(), "/dev/quiblink-no-such-device: No such file or directory (errno 2)");
+    EXPECT_NE(std::string(error.what()).find(error.reason()), std::string::npos);
   }
 }
 

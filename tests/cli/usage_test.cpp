@@ -73,6 +73,9 @@ TEST(CliUsage, PortsThatCannotBeOpenedArePortErrors) {
        "opened"},
       {{"--port", "/dev/quiblink-no-such-device", "classic", "read", "0", "2"},
        "quiblink classic read: QUIB_Open failed: -1 RC_PORT_OPEN_FAILED"},
+      // The system's reason, naming the device.
+      {{"--port", "/dev/quiblink-no-such-device", "info"},
+       "or access is denied: /dev/quiblink-no-such-device: No such file or directory (errno 2)\n"},
       {{"--port", "COM12", "offline"},
        "XQUIB_Open failed: -33 RC_BAD_PORT: the port number is above COM10"},
   };

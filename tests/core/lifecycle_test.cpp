@@ -1,5 +1,7 @@
 // Load and unload of the library: the state block, the named semaphores and
 // the version query.
+#include <string>
+
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 
@@ -42,6 +44,33 @@ TEST_F(LifecycleTest, AttachStillSucceedsWhenTheNamedSemaphoresCannotBeCreated) 
   EXPECT_EQ(quib::State.InitFlag, 1);
   EXPECT_EQ(QUIB_Version(), 211);
   EXPECT_EQ(QUIB_Close(0), RC_PORT_OPEN_FAILED);
+}
+
+}  // namespace
+
+#include "quiblink/quiblink_version.h"
+
+namespace {
+
+TEST(VersionMacros, AgreeWithEachOtherAndWithQuibVersion) {
+  EXPECT_EQ(QUIB_Version(),
+            QUIBLINK_VERSION_MAJOR * 100 + QUIBLINK_VERSION_MINOR * 10 + QUIBLINK_VERSION_PATCH);
+  EXPECT_EQ(std::string(QUIBLINK_VERSION_STRING), std::to_string(QUIBLINK_VERSION_MAJOR) + "." +
+                                                      std::to_string(QUIBLINK_VERSION_MINOR) + "." +
+                                                      std::to_string(QUIBLINK_VERSION_PATCH));
+  struct Case {
+    int major, minor, patch;
+    bool met;
+  };
+  const int M = QUIBLINK_VERSION_MAJOR, m = QUIBLINK_VERSION_MINOR, p = QUIBLINK_VERSION_PATCH;
+  const Case cases[] = {
+      {M, m, p, true},       {M, m, p + 1, false}, {M, m + 1, 0, false}, {M + 1, 0, 0, false},
+      {M - 1, 99, 99, true}, {M, m - 1, 99, true}, {0, 0, 0, true},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(static_cast<bool>(QUIBLINK_VERSION_CHECK(c.major, c.minor, c.patch)), c.met)
+        << c.major << "." << c.minor << "." << c.patch;
+  }
 }
 
 }  // namespace

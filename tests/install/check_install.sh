@@ -13,7 +13,8 @@ prefix=$scratch/prefix
 
 cmake --install "$build" --prefix "$prefix" --component Runtime >/dev/null
 cmake --install "$build" --prefix "$prefix" --component Development >/dev/null
-for header in quiblink.h quiblink_ext.h; do
+for header in quiblink.h quiblink_ext.h quiblink_errors.h quiblink_results.h quiblink_codes.h \
+  quiblink_ext_codes.h quiblink_version.h; do
   [[ -f $prefix/include/quiblink/$header ]] || { echo "missing include/quiblink/$header"; exit 1; }
 done
 
@@ -47,6 +48,9 @@ fi
 # The installed library carries its SONAME and exports only the API.
 soname=$(objdump -p "$libdir/libquiblink.so" | awk '/SONAME/ {print $2}')
 [[ $soname == libquiblink.so.2 ]] || { echo "SONAME is '$soname'"; exit 1; }
+# One source for both: the installed version header names the SONAME's major.
+major=$(awk '$2 == "QUIBLINK_VERSION_MAJOR" {print $3}' "$prefix/include/quiblink/quiblink_version.h")
+[[ $soname == "libquiblink.so.$major" ]] || { echo "SONAME $soname, header major $major"; exit 1; }
 if nm -D --defined-only "$libdir/libquiblink.so" | awk '{print $3}' | grep -v -E '^X?QUIB_'; then
   echo "symbols beyond the exports are visible"
   exit 1

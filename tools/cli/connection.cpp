@@ -81,8 +81,7 @@ uint16_t ResolvePort(const std::string &port) {
   throw UsageError("--port: '" + port + "' is neither COM1..COM10 nor a device path");
 }
 
-// Until the library reports its own reason for a failed open, the device is tried here once
-// more; this is the one place to ask the library instead.
+// When the library gives no reason for a failed open, the device is tried here once more.
 std::string ExplainOpenFailure(uint16_t port) {
   std::string path = DevicePath(port);
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -104,6 +103,9 @@ Session OpenSession(const Connection &connection, Open open) {
     return Session(connection, std::move(trace), open(port));
   } catch (const Error &error) {
     if (error.code() != RC_PORT_OPEN_FAILED) throw;
+    // The library names the device and the system's reason; a library that
+    // could not say is asked here instead.
+    if (!error.reason().empty()) throw PortError(DescribeFailure(error));
     throw PortError(DescribeFailure(error) + "; " + ExplainOpenFailure(port));
   }
 }

@@ -39,6 +39,7 @@ ExitStatus ExitStatusFor(const Error &error) {
 std::string DescribeFailure(const Error &error) {
   std::string text = error.operation() + " failed: " + std::to_string(error.code()) + " " +
                      error.name() + ": " + error.message();
+  if (!error.reason().empty()) text += ": " + error.reason();
   // Only a refusal carries a status worth showing: after a time-out or a damaged reply the
   // status left from an earlier block of the transfer says nothing about this failure.
   auto status = error.terminal_status();

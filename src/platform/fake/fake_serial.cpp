@@ -1,4 +1,6 @@
 // Fake backend: in-memory serial lines whose far end a test scripts.
+#include <stdio.h>
+
 #include <deque>
 #include <map>
 #include <memory>
@@ -241,6 +243,37 @@ void Line::FailLineStatus(int count) {
 
 namespace plat {
 
+namespace {
+
+// The calling thread's last open failure.
+struct OpenFailure {
+  bool noted;
+  int32_t error;
+  char text[320];
+};
+thread_local OpenFailure t_failure;
+
+void NoteFakeOpenFailure(const char *device, const char *reason, int32_t error) {
+  t_failure.noted = true;
+  t_failure.error = error;
+  snprintf(t_failure.text, sizeof t_failure.text, "%s: %s (error %d)", device, reason,
+           static_cast<int>(error));
+}
+
+}  // namespace
+
+void NoteOpenFailure(const char *device, const char *reason) {
+  t_failure.noted = true;
+  t_failure.error = 0;
+  snprintf(t_failure.text, sizeof t_failure.text, "%s: %s", device, reason);
+}
+
+int32_t LastOpenFailure(char *text, size_t size) {
+  const char *source = t_failure.noted ? t_failure.text : "no failed open on this thread";
+  if (text != nullptr && size != 0) snprintf(text, size, "%s", source);
+  return t_failure.noted ? t_failure.error : 0;
+}
+
 using fake::Lock;
 using fake::StateOf;
 
@@ -248,7 +281,11 @@ Handle DeviceOpen(const char *name) {
   fake::Line &line = fake::LineNamed(name);
   std::lock_guard<std::mutex> lock(Lock());
   fake::Line::State *s = line.state_;
-  if (fake::Fails(s->fail_open) || s->open) return kInvalid;
+  if (fake::Fails(s->fail_open) || s->open) {
+    // The fake's own error number: ERROR_ACCESS_DENIED, as a held port gives.
+    NoteFakeOpenFailure(name, s->open ? "the port is held by another open" : "open refused", 5);
+    return kInvalid;
+  }
   s->open = true;
   ++s->open_calls;
   s->input.clear();
@@ -259,7 +296,10 @@ Handle DeviceOpen(const char *name) {
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
   std::lock_guard<std::mutex> lock(Lock());
   fake::Line::State *s = StateOf(dev);
-  if (fake::Fails(s->fail_setup)) return false;
+  if (fake::Fails(s->fail_setup)) {
+    NoteFakeOpenFailure(s->name.c_str(), "buffer sizes refused", 87);
+    return false;
+  }
   s->in_size = in_size;
   s->out_size = out_size;
   return true;

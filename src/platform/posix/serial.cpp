@@ -35,6 +35,7 @@
 #include <unistd.h>
 
 #include "platform/posix/fork_internal.h"
+#include "platform/posix/open_failure.h"
 #include "platform/posix/serial_speed.h"
 
 namespace plat {
@@ -49,6 +50,7 @@ struct Device {
   bool used;
   int fd;
   bool gone;  // the device hung up or vanished
+  char path[256];
   uint32_t in_size;
   uint32_t out_size;
   Timeouts timeouts;
@@ -108,17 +110,24 @@ int PortNumber(const char *name) {
   return 0;
 }
 
-bool ResolvePath(const char *name, char *path, size_t size) {
+// variable receives the name of the environment variable that would map a
+// port name when it is unset and the port falls back to /dev/ttyS*, else "".
+bool ResolvePath(const char *name, char *path, size_t size, char (&variable)[32]) {
+  variable[0] = '\0';
   int port = PortNumber(name);
   if (port == 0) {
     int n = snprintf(path, size, "%s", name);
     return n > 0 && static_cast<size_t>(n) < size;
   }
-  char variable[32];
   snprintf(variable, sizeof variable, "QUIBLINK_COM%d", port);
   const char *mapped = getenv(variable);
-  int n = (mapped != nullptr && mapped[0] != '\0') ? snprintf(path, size, "%s", mapped)
-                                                   : snprintf(path, size, "/dev/ttyS%d", port - 1);
+  int n = 0;
+  if (mapped != nullptr && mapped[0] != '\0') {
+    n = snprintf(path, size, "%s", mapped);
+    variable[0] = '\0';
+  } else {
+    n = snprintf(path, size, "/dev/ttyS%d", port - 1);
+  }
   return n > 0 && static_cast<size_t>(n) < size;
 }
 
@@ -152,7 +161,11 @@ uint32_t WriteStallLimit(const Device *d) {
 
 Handle DeviceOpen(const char *name) {
   char path[256];
-  if (name == nullptr || !ResolvePath(name, path, sizeof path)) return kInvalid;
+  char variable[32];
+  if (name == nullptr || !ResolvePath(name, path, sizeof path, variable)) {
+    NoteOpenFailure(name != nullptr ? name : "(no name)", "the device name is too long");
+    return kInvalid;
+  }
 
   pthread_mutex_lock(&devices_lock);
   int slot = 0;
@@ -163,22 +176,29 @@ Handle DeviceOpen(const char *name) {
     devices[slot].fd = -1;
   }
   pthread_mutex_unlock(&devices_lock);
-  if (slot == kDeviceSlots) return kInvalid;
+  if (slot == kDeviceSlots) {
+    NoteOpenFailure(path, "too many serial devices open in this process");
+    return kInvalid;
+  }
   Device *d = &devices[slot];
 
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int error = errno;
   if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
     // Held by another open.
+    error = errno;
     close(fd);
     fd = -1;
   }
   if (fd < 0) {
+    NoteOsOpenFailure(path, variable[0] != '\0' ? variable : nullptr, error);
     pthread_mutex_lock(&devices_lock);
     d->used = false;
     pthread_mutex_unlock(&devices_lock);
     return kInvalid;
   }
   d->fd = fd;
+  snprintf(d->path, sizeof d->path, "%s", path);
   d->kept.Binary = true;
   d->kept.RtsControl = kRtsEnable;
   d->kept.DtrControl = 1;
@@ -202,7 +222,11 @@ bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
   termios tio;
   // The kernel's buffers have fixed sizes; the call only checks that this
   // is a terminal device at all.
-  if (d == nullptr || tcgetattr(d->fd, &tio) != 0) return false;
+  if (d == nullptr) return false;
+  if (tcgetattr(d->fd, &tio) != 0) {
+    NoteOsOpenFailure(d->path, nullptr, errno);
+    return false;
+  }
   d->in_size = in_size;
   d->out_size = out_size;
   return true;

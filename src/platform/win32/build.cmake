@@ -8,7 +8,7 @@ set(QUIB_DEF_FILE ${CMAKE_CURRENT_SOURCE_DIR}/exports/quiblink.def)
 add_library(quiblink SHARED ${QUIB_LOGIC_SOURCES} ${QUIB_WIN32_SOURCES} ${QUIB_DEF_FILE})
 target_include_directories(quiblink
   PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}
-  PUBLIC ${PROJECT_SOURCE_DIR}/include)
+  PUBLIC ${PROJECT_SOURCE_DIR}/include ${QUIB_GENERATED_INCLUDE})
 # The linker's own import library goes aside; the one to use is made below.
 set_target_properties(quiblink PROPERTIES PREFIX "" OUTPUT_NAME quiblink
                       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/linker-implib)
@@ -41,10 +41,22 @@ add_custom_target(quiblink_implib ALL DEPENDS ${QUIB_IMPLIB})
 # What a C program links with: the DLL through that import library.
 add_library(quiblink_import INTERFACE)
 add_dependencies(quiblink_import quiblink_implib quiblink)
-target_include_directories(quiblink_import INTERFACE ${PROJECT_SOURCE_DIR}/include)
+target_include_directories(quiblink_import INTERFACE ${PROJECT_SOURCE_DIR}/include
+                                                     ${QUIB_GENERATED_INCLUDE})
 target_link_libraries(quiblink_import INTERFACE ${QUIB_IMPLIB})
 
 # The Windows test programs, run under wine by scripts/check_dll.sh.
 if(QUIBLINK_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
   include(${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
 endif()
+
+# What the Windows zip holds (cpack -G ZIP): the DLL, the MinGW import library, the module
+# definition file (for making an import library with other tools), the headers and the
+# documentation.
+install(FILES $<TARGET_FILE:quiblink> DESTINATION bin)
+install(FILES ${QUIB_IMPLIB} ${QUIB_DEF_FILE} DESTINATION lib)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quiblink ${QUIB_GENERATED_INCLUDE}/quiblink
+  DESTINATION include FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+              ${PROJECT_SOURCE_DIR}/docs/windows.md
+  DESTINATION doc)

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/win32/open_failure.h"
 
 namespace plat {
 
@@ -19,12 +20,17 @@ HANDLE Native(Handle dev) {
 Handle DeviceOpen(const char *name) {
   HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return kInvalid;
+  if (h == INVALID_HANDLE_VALUE) {
+    NoteSystemOpenFailure(name, GetLastError());
+    return kInvalid;
+  }
   return reinterpret_cast<Handle>(h);
 }
 
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
-  return SetupComm(Native(dev), in_size, out_size) != 0;
+  if (SetupComm(Native(dev), in_size, out_size) != 0) return true;
+  NoteSystemOpenFailure("the serial device (buffer sizes)", GetLastError());
+  return false;
 }
 
 bool DeviceGetLine(Handle dev, LineSettings *settings) {

@@ -1,0 +1,64 @@
+"""QUIBLINK from Python: operator display terminals over a serial line.
+
+A pure-Python layer over the QUIBLINK shared library (``libquiblink.so.2``, ``quiblink.dll``)
+through ctypes. Back up a graphic terminal::
+
+    import quiblink
+    with quiblink.GraphicTerminal("/dev/ttyUSB0", baud=38400) as terminal:
+        data = terminal.read_all()
+    open("backup.bin", "wb").write(data)
+
+Failures raise ``QuiblinkError`` (``PortError``, ``LineError``, ``ProtocolError``,
+``TerminalRefused``, ...) carrying the result code, its name and meaning, the terminal's status
+byte and, for a port that cannot be opened, the system's reason.
+"""
+
+from __future__ import annotations
+
+from ._library import library
+from .errors import (
+    ArgumentError,
+    BufferTooSmall,
+    LineError,
+    PortError,
+    ProtocolError,
+    QuiblinkError,
+    TerminalRefused,
+    result_codes,
+    result_name,
+    result_text,
+)
+from .terminals import ClassicPanel, GraphicTerminal, MemoryData, OsInfo, ProjectInfo
+
+__version__ = "2.1.1"
+
+__all__ = [
+    "ArgumentError",
+    "BufferTooSmall",
+    "ClassicPanel",
+    "GraphicTerminal",
+    "LineError",
+    "MemoryData",
+    "OsInfo",
+    "PortError",
+    "ProjectInfo",
+    "ProtocolError",
+    "QuiblinkError",
+    "TerminalRefused",
+    "library_version",
+    "result_codes",
+    "result_name",
+    "result_text",
+    "version",
+]
+
+
+def library_version() -> int:
+    """The library's own version number, ``QUIB_Version()`` (211 for 2.1.1)."""
+    return int(library().QUIB_Version())
+
+
+def version() -> str:
+    """The loaded library's version as text, "2.1.1" (from the digits of ``QUIB_Version``)."""
+    number = library_version()
+    return "%d.%d.%d" % (number // 100, number // 10 % 10, number % 10)
