@@ -5,7 +5,7 @@
 namespace wintest {
 
 Quib Lib;
-const char *DllPath = "quiblink.dll";
+const char *DllPath = kDllName;
 int ClassicPort = -1;
 int GraphicPort = -1;
 int FaultPort = -1;
