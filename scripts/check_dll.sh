@@ -108,8 +108,8 @@ if [ ! -x "$SIM" ]; then
 fi
 [ -x "$SIM" ] || die "no quiblink-sim"
 
-WIN_TARGETS=(quiblink quiblink_implib quiblink-dll-test quiblink-platform-test
-  quiblink-link-check)
+WIN_TARGETS=(quiblink quiblink_implib quiblink_msvc_lib quiblink-dll-test
+  quiblink-platform-test quiblink-link-check)
 cross_build() {  # folder, toolchain file, DLL name
   local dir=$BUILD/$1
   say "cross-building $3 and the Windows tests"
@@ -160,6 +160,38 @@ check_tables() {  # objdump, DLL, expected names, kind
 }
 check_tables i686-w64-mingw32-objdump "$BIN32/quiblink.dll" "$DECORATED" decorated
 check_tables x86_64-w64-mingw32-objdump "$BIN64/quiblink64.dll" "$PLAIN" plain
+
+# ---- Import libraries for Microsoft's linker ---------------------------------
+
+# A C program compiled for the MSVC ABI (clang, no MSVC headers needed) and
+# linked by lld-link against quiblink.lib with /SAFESEH, and against
+# quiblink64.lib: the link must succeed, and the program's import table must
+# name every export, under its exported spelling, from the right DLL. The
+# programs run under wine with the rest.
+printf '%s\n' $PLAIN | sed 's/.*/QUIB_EXPORT(&)/' >"$BUILD/msvc_exports.inc"
+msvc_link_check() {  # clang target, machine, folder, library, DLL, expected names, extra options
+  local target=$1 machine=$2 bin=$3 lib=$4 dll=$5 expected=$6
+  shift 6
+  [ -f "$bin/$lib" ] || die "no $bin/$lib"
+  clang --target="$target" -ffreestanding -O1 -Wall -Wextra -Werror -I"$ROOT/include" \
+    -I"$BUILD" -c "$ROOT/tests/win32/msvc_link_check.c" -o "$bin/msvc-link-check.obj" ||
+    die "compiling the MSVC link check ($target)"
+  lld-link /nologo /entry:Start /subsystem:console /nodefaultlib /machine:"$machine" "$@" \
+    /out:"$bin/msvc-link-check.exe" "$bin/msvc-link-check.obj" "$bin/$lib" ||
+    die "lld-link $* against $lib"
+  local imports names dlls
+  imports=$(llvm-readobj --coff-imports "$bin/msvc-link-check.exe")
+  dlls=$(sed -n 's/^[[:space:]]*Name: //p' <<<"$imports")
+  names=$(sed -n 's/^[[:space:]]*Symbol: \([^ ]*\).*$/\1/p' <<<"$imports" | sort)
+  [ "$dlls" = "$dll" ] || die "the program linked with $lib imports from: $dlls"
+  if [ "$names" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$names") | sed 's/^/  /' || true
+    die "the program linked with $lib imports other names (< expected, > imported)"
+  fi
+  say "$lib: lld-link ${*:-(defaults)} links, $(wc -l <<<"$names") names imported from $dll"
+}
+msvc_link_check i686-pc-windows-msvc x86 "$BIN32" quiblink.lib quiblink.dll "$DECORATED" /safeseh
+msvc_link_check x86_64-pc-windows-msvc x64 "$BIN64" quiblink64.lib quiblink64.dll "$PLAIN"
 
 # ---- Wine -------------------------------------------------------------------
 
@@ -268,6 +300,8 @@ run_suite() {  # bits, loader, folder of the programs, DLL name
   cd "$bin"
   run_test "$bits-bit backend test" 300 ./quiblink-platform-test.exe --port COM2 --missing COM5
   run_test "$bits-bit C program linked through the import library" 60 ./quiblink-link-check.exe
+  run_test "$bits-bit C program linked by lld-link through $(basename "$dll" .dll).lib" 60 \
+    ./msvc-link-check.exe
   run_test "$bits-bit DLL test" 900 ./quiblink-dll-test.exe --dll "$dll" --classic 0 --graphic 9 \
     --fault 2 --missing 4
 

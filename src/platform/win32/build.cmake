@@ -71,6 +71,39 @@ add_custom_command(
   COMMENT "Import library lib${QUIB_DLL_BASE}.dll.a")
 add_custom_target(quiblink_implib ALL DEPENDS ${QUIB_IMPLIB})
 
+# The import library of Microsoft's linker, made with LLVM's (packages lld and
+# llvm): quiblink.lib for quiblink.dll, quiblink64.lib for quiblink64.dll.
+# Without object files lld-link writes only the import library of the .def.
+# Its members are short import objects, which a /SAFESEH link accepts, and a
+# 32-bit member's symbol is the decorated name that an MSVC caller of the
+# header references (_QUIB_Open@8), imported under that very name.
+find_program(QUIB_LLD_LINK NAMES lld-link lld-link-14 lld-link-15 lld-link-16)
+if(QUIB_LLD_LINK)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(quib_msvc_machine x64)
+    set(QUIB_MSVC_DEF ${QUIB_DEF_FILE})
+  else()
+    set(quib_msvc_machine x86)
+    set(QUIB_MSVC_DEF ${CMAKE_CURRENT_BINARY_DIR}/quiblink-msvc.def)
+    set(quib_def "LIBRARY quiblink.dll\nEXPORTS\n")
+    foreach(name ${QUIB_DECORATED_NAMES})
+      string(APPEND quib_def "  ${name}\n")
+    endforeach()
+    quib_write_file(${QUIB_MSVC_DEF} "${quib_def}")
+  endif()
+  set(QUIB_MSVC_LIB ${CMAKE_CURRENT_BINARY_DIR}/${QUIB_DLL_BASE}.lib)
+  add_custom_command(
+    OUTPUT ${QUIB_MSVC_LIB}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/msvc-implib
+    COMMAND ${QUIB_LLD_LINK} /nologo /def:${QUIB_MSVC_DEF} /machine:${quib_msvc_machine}
+            /out:${CMAKE_CURRENT_BINARY_DIR}/msvc-implib/${QUIB_DLL_BASE}.dll
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_CURRENT_BINARY_DIR}/msvc-implib/${QUIB_DLL_BASE}.lib
+            ${QUIB_MSVC_LIB}
+    DEPENDS ${QUIB_MSVC_DEF}
+    COMMENT "Import library ${QUIB_DLL_BASE}.lib for Microsoft's linker")
+  add_custom_target(quiblink_msvc_lib ALL DEPENDS ${QUIB_MSVC_LIB})
+endif()
+
 # What a C program links with: the DLL through that import library.
 add_library(quiblink_import INTERFACE)
 add_dependencies(quiblink_import quiblink_implib quiblink)
