@@ -109,7 +109,7 @@ fi
 [ -x "$SIM" ] || die "no quiblink-sim"
 
 WIN_TARGETS=(quiblink quiblink_implib quiblink_msvc_lib quiblink-dll-test
-  quiblink-platform-test quiblink-link-check)
+  quiblink-platform-test quiblink-link-check quiblink-cpp-test)
 cross_build() {  # folder, toolchain file, DLL name
   local dir=$BUILD/$1
   say "cross-building $3 and the Windows tests"
@@ -160,6 +160,27 @@ check_tables() {  # objdump, DLL, expected names, kind
 }
 check_tables i686-w64-mingw32-objdump "$BIN32/quiblink.dll" "$DECORATED" decorated
 check_tables x86_64-w64-mingw32-objdump "$BIN64/quiblink64.dll" "$PLAIN" plain
+
+# ---- Public headers ------------------------------------------------------------
+
+# Every public header on its own, as C and as C++, for both widths, with the
+# warnings a careful user turns on.
+check_headers() {  # MinGW prefix
+  local cc=$1-gcc-win32 cxx=$1-g++-win32 header
+  for header in "$ROOT"/include/quiblink/*.h; do
+    printf '#include "quiblink/%s"\n' "$(basename "$header")" |
+      "$cc" -x c -std=c99 -fsyntax-only -Wall -Wextra -Werror -Wpedantic -I"$ROOT/include" - ||
+      die "$(basename "$header") as C for $1"
+  done
+  for header in "$ROOT"/include/quiblink/*.h "$ROOT"/include/quiblink/*.hpp; do
+    printf '#include "quiblink/%s"\n' "$(basename "$header")" |
+      "$cxx" -x c++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -Wpedantic -I"$ROOT/include" - ||
+      die "$(basename "$header") as C++ for $1"
+  done
+  say "public headers compile as C and C++ for $1 with -Wall -Wextra -Werror -Wpedantic"
+}
+check_headers i686-w64-mingw32
+check_headers x86_64-w64-mingw32
 
 # ---- Import libraries for Microsoft's linker ---------------------------------
 
@@ -302,6 +323,7 @@ run_suite() {  # bits, loader, folder of the programs, DLL name
   run_test "$bits-bit C program linked through the import library" 60 ./quiblink-link-check.exe
   run_test "$bits-bit C program linked by lld-link through $(basename "$dll" .dll).lib" 60 \
     ./msvc-link-check.exe
+  run_test "$bits-bit C++ layer test" 300 ./quiblink-cpp-test.exe --graphic 9
   run_test "$bits-bit DLL test" 900 ./quiblink-dll-test.exe --dll "$dll" --classic 0 --graphic 9 \
     --fault 2 --missing 4
 

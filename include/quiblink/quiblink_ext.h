@@ -17,13 +17,15 @@ extern "C" {
 /* Trace handler: called once per trace text the library writes, with exactly
  * that text (e.g. "READ command\n", or the frame dump's pieces "[", "A",
  * "<1F>", "]\n"). NULL removes it. Without a handler the text goes to the
- * debugger output (Windows) or, when QUIBLINK_TRACE is set, to stderr. */
-typedef void (*QUIB_TraceHandler)(const char *text, void *user);
+ * debugger output (Windows) or, when QUIBLINK_TRACE is set, to stderr.
+ * Callbacks use the exports' calling convention (QUIB_CALL: stdcall on 32-bit
+ * Windows), the default of .NET delegates and of VB's AddressOf. */
+typedef void(QUIB_CALL *QUIB_TraceHandler)(const char *text, void *user);
 QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *user);
 
 /* Progress callback of the transfer forms below: called after each block
  * with the bytes done so far and, for writes, the total (0 for reads). */
-typedef void (*QUIB_Progress)(uint32_t done, uint32_t total, void *user);
+typedef void(QUIB_CALL *QUIB_Progress)(uint32_t done, uint32_t total, void *user);
 
 /* Sized block reads: as XQUIB_ReadAll, XQUIB_Read1G and XQUIB_Read, but never
  * write more than capacity bytes; RC_BUFFER_TOO_SMALL otherwise. progress may

@@ -27,3 +27,10 @@ add_dependencies(quiblink-dll-test quiblink)
 add_executable(quiblink-link-check ${QUIB_WINTEST_DIR}/link_check.c)
 target_link_libraries(quiblink-link-check PRIVATE quiblink_import)
 target_link_options(quiblink-link-check PRIVATE -static-libgcc)
+
+# The C++ layer through the import library, with the headers held to the
+# warnings of the library itself.
+add_executable(quiblink-cpp-test ${QUIB_WINTEST_DIR}/cpp_layer_test.cpp ${QUIB_WINTEST_DIR}/check.cpp)
+target_link_libraries(quiblink-cpp-test PRIVATE quiblink_import)
+target_compile_options(quiblink-cpp-test PRIVATE -Wall -Wextra -Werror -Wpedantic)
+target_link_options(quiblink-cpp-test PRIVATE ${QUIB_WINTEST_LINK})
