@@ -335,11 +335,16 @@ run_suite() {  # bits, loader, folder of the programs, DLL name
     failed=1
   fi
 
-  # Without a trace handler the library writes to the debugger output.
+  # Without a trace handler the library writes to the debugger output, and
+  # the entry point does so even with one (the DLL test's entry point case
+  # installs one, then starts a thread).
   say "$bits-bit debugger output"
   WINEDEBUG=+debugstr wine_run 60 ./quiblink-link-check.exe >/dev/null 2>"$WORK/debugstr.log" || true
+  WINEDEBUG=+debugstr wine_run 60 ./quiblink-dll-test.exe --dll "$dll" "entry point" \
+    >/dev/null 2>>"$WORK/debugstr.log" || true
   local text
-  for text in 'DLL_PROCESS_ATTACH\n' 'DLL_PROCESS_DETACH\n'; do
+  for text in 'DLL_PROCESS_ATTACH\n' 'DLL_PROCESS_DETACH\n' 'DLL_THREAD_ATTACH\n' \
+    'DLL_THREAD_DETACH\n'; do
     if ! grep -qF "OutputDebugStringA \"$text\"" "$WORK/debugstr.log"; then
       say "$bits-bit: no \"$text\" on the debugger output"
       failed=1

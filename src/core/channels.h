@@ -18,4 +18,10 @@ int16_t CloseChannel(uint16_t handle);
 // waiting without end for a worker that cannot answer.
 void CloseProcessChannels();
 
+// Detach of an ending process: its other threads are gone, perhaps in the
+// middle of a call, holding a lock or the port's turn. Frees every channel of
+// the process and closes the devices, worker and semaphore handles behind
+// them; asks nothing of a worker and waits for nothing.
+void ReleaseProcessChannels();
+
 }  // namespace quib

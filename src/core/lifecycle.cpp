@@ -56,15 +56,20 @@ bool ChannelsRemain() {
   return false;
 }
 
-void ProcessDetach() {
-  CloseProcessChannels();
+void ProcessDetach(bool process_ending) {
+  if (process_ending) {
+    ReleaseProcessChannels();
+  } else {
+    CloseProcessChannels();
+  }
   plat::SemaphoreClose(QueueSemaphore);
   plat::SemaphoreClose(ModelSemaphore);
   QueueSemaphore = 0;
   ModelSemaphore = 0;
   // A call still under way goes on taking the queue lock and waiting on its
-  // turn signal: they stay for it and end with the process.
-  if (!ChannelsRemain()) {
+  // turn signal: they stay for it and end with the process. In an ending
+  // process no thread is left to take them.
+  if (process_ending || !ChannelsRemain()) {
     plat::SemaphoreClose(QueueLock);
     CloseTurnSignals();
     QueueLock = 0;
@@ -77,13 +82,16 @@ void ProcessDetach() {
 
 }  // namespace
 
-void LibraryEntry(uintptr_t module, uint32_t reason) {
+void LibraryEntry(uintptr_t module, uint32_t reason, bool process_ending) {
+  // Under the loader the caller's handler may belong to a runtime that is
+  // not (or no longer) there: these lines go to the default sink.
+  EntryPointTraceScope scope;
   switch (reason) {
     case kProcessAttach:
       ProcessAttach();
       break;
     case kProcessDetach:
-      ProcessDetach();
+      ProcessDetach(process_ending);
       break;
     case kThreadAttach:
       Trace("DLL_THREAD_ATTACH\n");

@@ -17,8 +17,18 @@ char TraceBuffer[256];
 
 std::atomic<TraceHandlerFn> Handler{nullptr};
 std::atomic<void *> HandlerUser{nullptr};
+// Entry point calls under way: while any runs, the handler is not called.
+std::atomic<int> EntryPointCalls{0};
 
 }  // namespace
+
+EntryPointTraceScope::EntryPointTraceScope() {
+  EntryPointCalls.fetch_add(1);
+}
+
+EntryPointTraceScope::~EntryPointTraceScope() {
+  EntryPointCalls.fetch_sub(1);
+}
 
 void SetTraceHandler(TraceHandlerFn handler, void *user) {
   HandlerUser.store(user);
@@ -27,7 +37,7 @@ void SetTraceHandler(TraceHandlerFn handler, void *user) {
 
 void Trace(const char *text) {
   TraceHandlerFn handler = Handler.load();
-  if (handler != nullptr) {
+  if (handler != nullptr && EntryPointCalls.load() == 0) {
     handler(text, HandlerUser.load());
   } else {
     plat::DebugOutput(text);

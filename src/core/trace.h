@@ -22,4 +22,15 @@ void DumpFrame(const uint8_t *frame);
 
 void MessageBox(const char *text, const char *caption);
 
+// While one lives, trace texts go to the default sink (the debugger output),
+// never to the caller's handler: the entry point runs under the loader, where
+// the runtime behind a handler may be gone or may not be entered.
+class EntryPointTraceScope {
+ public:
+  EntryPointTraceScope();
+  ~EntryPointTraceScope();
+  EntryPointTraceScope(const EntryPointTraceScope &) = delete;
+  EntryPointTraceScope &operator=(const EntryPointTraceScope &) = delete;
+};
+
 }  // namespace quib

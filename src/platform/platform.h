@@ -118,6 +118,9 @@ enum WaitResult { kWaitSignaled, kWaitTimeout, kWaitFailed };
 // WaitForSingleObject on a thread: signalled when it has ended.
 WaitResult ThreadWait(Handle thread, uint32_t ms);
 void ThreadClose(Handle thread);  // CloseHandle; the thread itself goes on
+// True where a thread's end takes a lock that the library's unload holds
+// (Win32: the loader lock), so that the unload must never wait for one.
+bool ThreadEndNeedsLoader();
 
 // ---- Semaphores ----------------------------------------------------------
 

@@ -190,18 +190,29 @@ TEST_P(SetUpFailureTest, LeavesNothingBehindAndTheNextOpenWorks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SetUpFailureTest,
-    ::testing::Values(SetUpFailureRow{"RequestSemaphore",
-                                      [] { fake::FailSemaphoreCreate("PortSema"); },
-                                      RC_SEQUENCE,
-                                      {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
-                      SetUpFailureRow{"ReplySemaphore",
-                                      [] { fake::FailSemaphoreCreate("RxSema"); },
-                                      RC_SEQUENCE,
-                                      {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
-                      SetUpFailureRow{"WorkerThread",
-                                      [] { fake::FailThreadCreate(1); },
-                                      RC_PORT_OPEN_FAILED,
-                                      {{"Error creating READ thread", ""}}}),
+    ::testing::Values(
+        SetUpFailureRow{"RequestSemaphore",
+                        [] { fake::FailSemaphoreCreate("PortSema"); },
+                        RC_SEQUENCE,
+                        {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
+        SetUpFailureRow{"ReplySemaphore",
+                        [] { fake::FailSemaphoreCreate("RxSema"); },
+                        RC_SEQUENCE,
+                        {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
+        SetUpFailureRow{"WorkerThread",
+                        [] { fake::FailThreadCreate(1); },
+                        RC_PORT_OPEN_FAILED,
+                        {{"Error creating READ thread", ""}}},
+        // A driver that refuses the line settings or the
+        // time-outs: the line would keep its old rate.
+        SetUpFailureRow{
+            "GetCommState", [] { fake::LineOfPort(6).FailGetLine(1); }, RC_PORT_OPEN_FAILED, {}},
+        SetUpFailureRow{
+            "SetCommState", [] { fake::LineOfPort(6).FailSetLine(1); }, RC_PORT_OPEN_FAILED, {}},
+        SetUpFailureRow{"SetCommTimeouts",
+                        [] { fake::LineOfPort(6).FailSetTimeouts(1); },
+                        RC_PORT_OPEN_FAILED,
+                        {}}),
     [](const ::testing::TestParamInfo<SetUpFailureRow> &info) {
       return std::string(info.param.name);
     });

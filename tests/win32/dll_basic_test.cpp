@@ -140,7 +140,8 @@ DWORD WINAPI QuietThread(LPVOID) {
 }
 
 // Every thread that starts and ends in the process passes through the
-// library's entry point.
+// library's entry point, under the loader lock: its lines go to the debugger
+// output (scripts/check_dll.sh looks there), never to the caller's handler.
 void ThreadsPassThroughTheEntryPoint() {
   Log.Start();
   HANDLE t = CreateThread(nullptr, 0, QuietThread, nullptr, 0, nullptr);
@@ -148,14 +149,11 @@ void ThreadsPassThroughTheEntryPoint() {
   CHECK_EQ(WaitForSingleObject(t, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
   CloseHandle(t);
   Log.Stop();
-  CHECK_EQ(Log.Count("DLL_THREAD_ATTACH\n"), 1);
-  CHECK_EQ(Log.Count("DLL_THREAD_DETACH\n"), 1);
+  CHECK_EQ(Log.Count("DLL_THREAD_ATTACH\n"), 0);
+  CHECK_EQ(Log.Count("DLL_THREAD_DETACH\n"), 0);
   char line[64];
   wsprintfA(line, "GetHandle=%08X\n", static_cast<unsigned>(GetCurrentProcessId()));
-  CHECK_EQ(Log.Count(line), 2);
-  wsprintfA(line, "Handle = %08X\n",
-            static_cast<unsigned>(reinterpret_cast<uintptr_t>(Lib.Module)));
-  CHECK_EQ(Log.Count(line), 2);
+  CHECK_EQ(Log.Count(line), 0);
 }
 
 }  // namespace
@@ -168,7 +166,8 @@ std::vector<Case> BasicCases() {
       {"open: ports above 9 give -33", OpenRefusesPortsAboveNine},
       {"operations: handle 32 gives -2, a free handle -3", OperationsRefuseBadAndFreeHandles},
       {"open: a device that does not open gives -1", MissingDeviceFailsOpen},
-      {"entry point: thread attach and detach are traced", ThreadsPassThroughTheEntryPoint},
+      {"entry point: thread attach and detach bypass the trace handler",
+       ThreadsPassThroughTheEntryPoint},
   };
 }
 

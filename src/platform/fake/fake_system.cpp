@@ -230,6 +230,10 @@ void ThreadClose(Handle) {
   // The record stays until the process ends: the thread may still be running.
 }
 
+bool ThreadEndNeedsLoader() {
+  return false;
+}
+
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   std::lock_guard<std::mutex> lock(fake::g_sem_mu);
   if (name != nullptr) {

@@ -87,6 +87,12 @@ void ThreadClose(Handle thread) {
   if (thread != 0) CloseHandle(Native(thread));
 }
 
+// A thread's end calls every DLL's entry point under the loader lock, which
+// the process detach holds.
+bool ThreadEndNeedsLoader() {
+  return true;
+}
+
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   return reinterpret_cast<Handle>(CreateSemaphoreA(nullptr, initial, maximum, name));
 }
