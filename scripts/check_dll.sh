@@ -136,7 +136,7 @@ PLAIN=$(sed 's/^_\(.*\)@[0-9]*$/\1/' <<<"$DECORATED" | sort)
 [ "$(wc -l <<<"$DECORATED")" -ge 23 ] || die "quiblink.def lists fewer than 23 exports"
 
 # DLLs a library may import: the system's own, nothing of a compiler runtime.
-ALLOWED_IMPORTS="kernel32.dll user32.dll msvcrt.dll ucrtbase.dll"
+ALLOWED_IMPORTS="kernel32.dll user32.dll winmm.dll msvcrt.dll ucrtbase.dll"
 
 check_tables() {  # objdump, DLL, expected names, kind
   local objdump=$1 dll=$2 expected=$3 kind=$4 exported imports name
@@ -247,8 +247,9 @@ wine_run() {
 }
 
 # A prefix of the given width with COM1, COM10 and COM3 on the simulators of
-# the DLL test, COM2 on the simulator of the backend test and COM5 on a
-# folder, which no open takes for a serial device.
+# the DLL test (COM17 on the same one as COM10, for the port mapping), COM2
+# on the simulator of the backend test and COM5 on a folder, which no open
+# takes for a serial device.
 make_prefix() {  # bits
   local bits=$1
   export WINEPREFIX=$WORK/prefix$bits WINEARCH=win$bits WINELOADER=$LOADER
@@ -258,7 +259,8 @@ make_prefix() {  # bits
     { cat "$WORK/wineboot$bits.log"; die "wineboot ($bits-bit)"; }
   mkdir -p "$LINKS" "$WORK/not-a-device"
   local port
-  for port in COM1="$LINKS/classic" COM10="$LINKS/graphic" COM3="$LINKS/fault" \
+  for port in COM1="$LINKS/classic" COM10="$LINKS/graphic" COM17="$LINKS/graphic" \
+    COM3="$LINKS/fault" \
     COM2="$LINKS/device" COM5="$WORK/not-a-device"; do
     "$LOADER" reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
       </dev/null >>"$WORK/reg.log" 2>&1 || { cat "$WORK/reg.log"; die "wine reg add"; }

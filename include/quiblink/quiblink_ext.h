@@ -63,6 +63,22 @@ QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, 
 QUIB_API int16_t QUIB_CALL QUIB_SetEngineStyle(int32_t style);
 QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void);
 
+/* Message boxes: the library shows a modal box on a few set-up failures (a
+ * port that does not open, a thread or semaphore that cannot be made). With
+ * enabled 0 their texts go to the trace instead, one text "caption: text\n"
+ * (or "text\n"), for services and unattended machines. Until this is called
+ * boxes are shown unless the environment variable QUIBLINK_NO_MESSAGEBOX is
+ * set to anything but "0". */
+QUIB_API void QUIB_CALL QUIB_SetMessageBoxes(int enabled);
+
+/* The device a port index opens, for this process: COM17, \\.\COM17 (any
+ * COM port, also above COM10), /dev/ttyUSB0, /dev/serial/by-id/... NULL
+ * restores the default (COM1 ... \\.\COM10; on Linux QUIBLINK_COM1 ... or
+ * /dev/ttyS0 ...), which a name set here overrides. Takes effect at the
+ * port's next open. 0, RC_BAD_PORT for a port above 9, RC_BAD_ARGUMENT for an
+ * empty name or one of 256 characters or more. */
+QUIB_API int16_t QUIB_CALL QUIB_SetPortDevice(uint16_t port, const char *device);
+
 #ifdef __cplusplus
 }
 #endif

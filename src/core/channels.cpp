@@ -3,6 +3,7 @@
 // only take a channel slot. The last close stops the worker and releases all.
 #include "core/channels.h"
 
+#include "core/port_devices.h"
 #include "core/state.h"
 #include "core/trace.h"
 #include "engine/engine.h"
@@ -27,7 +28,9 @@ plat::Handle OpenSerialPort(uint16_t port) {
   p.OpenerThread = plat::CurrentThread();
   p.OpenerProcessId = plat::CurrentProcessId();
   TraceFormat("OpenThreadHandle = %d\n", static_cast<int>(p.OpenerThread));
-  p.CommHandle = plat::DeviceOpen(PortNames[port]);
+  char device[kDeviceNameSize];
+  PortDeviceName(port, device);
+  p.CommHandle = plat::DeviceOpen(device);
   if (p.CommHandle == plat::kInvalid) {
     MessageBox("Error opening COM port hComm", "");
     return plat::kInvalid;
@@ -152,6 +155,7 @@ void ShutDownPort(uint16_t handle, uint16_t port, bool unloading) {
   p.WorkerThread = 0;
   ReleasePort(p.CommHandle, port, answered || ended);
   p.OpenCount = -1;
+  plat::FineTimerRelease();
 }
 
 int16_t Close(uint16_t handle, bool unloading) {
@@ -208,6 +212,8 @@ int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t m
       return RC_PORT_OPEN_FAILED;
     }
     p.OpenCount = 1;
+    // The quiet times and polls of an open port want a 1 ms timer.
+    plat::FineTimerAcquire();
   }
   State.Handles[slot].OwnerProcessId = plat::CurrentProcessId();
   State.Handles[slot].Port.store(static_cast<int16_t>(port));

@@ -1,6 +1,7 @@
 // What the library does when a process loads and unloads it, and when threads
 // start and end in that process.
 #include "core/channels.h"
+#include "core/port_devices.h"
 #include "core/state.h"
 #include "core/trace.h"
 #include "engine/waiting.h"
@@ -24,6 +25,10 @@ void ProcessAttach() {
     ReplySemaphore[port] = 0;
     PortSemaphore[port] = 0;
   }
+  // A load starts with the default devices and message boxes, as a new
+  // process does.
+  ForgetPortDevices();
+  FollowMessageBoxEnvironment();
   if (State.InitFlag != 0) return;
   State.InitFlag = 1;
   for (HandleEntry &entry : State.Handles) {

@@ -138,7 +138,14 @@ void SleepMs(uint32_t ms);    // Sleep
 uint32_t CurrentProcessId();  // GetCurrentProcessId
 uint32_t CurrentThread();     // GetCurrentThread (only ever traced)
 
-void DebugOutput(const char *text);                          // OutputDebugStringA
+// The system timer at 1 ms while at least one holder wants it: the first
+// acquire calls timeBeginPeriod(1), the last release timeEndPeriod(1), so
+// that Sleep(1) and the worker's polls take about 1 ms instead of a 15.6 ms
+// tick. A no-op where the timer is fine anyway (POSIX).
+void FineTimerAcquire();
+void FineTimerRelease();
+
+void DebugOutput(const char *text);  // OutputDebugStringA
 // The value of an environment variable, copied and terminated; false when it
 // is not set or does not fit.
 bool EnvironmentValue(const char *name, char *buffer, size_t size);

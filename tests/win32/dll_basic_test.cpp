@@ -135,6 +135,19 @@ void MissingDeviceFailsOpen() {
   CHECK_EQ(Lib.QUIB_Close(0), -1);  // no slot was taken
 }
 
+// With message boxes off, a device that does not open shows no box: its
+// text is one trace line.
+void MessageBoxTextsGoToTheTrace() {
+  if (MissingPort < 0) return Skip("no --missing port given");
+  Lib.QUIB_SetMessageBoxes(0);
+  Log.Start();
+  CHECK_EQ(Lib.QUIB_Open(static_cast<uint16_t>(MissingPort), 0), -1);
+  Log.Stop();
+  Lib.QUIB_SetMessageBoxes(1);
+  CHECK_EQ(Log.Count("Error opening COM port hComm\n"), 1);
+  CHECK_EQ(Log.Count("COM open NG!\n"), 1);
+}
+
 DWORD WINAPI QuietThread(LPVOID) {
   return 0;
 }
@@ -166,6 +179,7 @@ std::vector<Case> BasicCases() {
       {"open: ports above 9 give -33", OpenRefusesPortsAboveNine},
       {"operations: handle 32 gives -2, a free handle -3", OperationsRefuseBadAndFreeHandles},
       {"open: a device that does not open gives -1", MissingDeviceFailsOpen},
+      {"message boxes off: their texts go to the trace", MessageBoxTextsGoToTheTrace},
       {"entry point: thread attach and detach bypass the trace handler",
        ThreadsPassThroughTheEntryPoint},
   };

@@ -43,7 +43,11 @@
   X(XQUIB_Read1GEx) \
   X(XQUIB_ReadEx) \
   X(XQUIB_WriteEx) \
-  X(XQUIB_OSInstlEx)
+  X(XQUIB_OSInstlEx) \
+  X(QUIB_SetEngineStyle) \
+  X(QUIB_GetEngineStyle) \
+  X(QUIB_SetMessageBoxes) \
+  X(QUIB_SetPortDevice)
 // clang-format on
 
 namespace wintest {

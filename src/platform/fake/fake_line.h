@@ -103,6 +103,9 @@ std::string DebugJoined();              // the same, concatenated
 void ClearDebug();
 std::vector<std::pair<std::string, std::string>> MessageBoxes();  // (text, caption)
 
+// Holders of the fine system timer (FineTimerAcquire less FineTimerRelease).
+int FineTimerHolders();
+
 // Named semaphores that currently exist (created and not yet closed).
 bool SemaphoreExists(const std::string &name);
 // The next creation of a semaphore whose name starts with prefix fails.

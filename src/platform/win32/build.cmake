@@ -59,7 +59,7 @@ target_include_directories(quiblink
 # The linker's own import library goes aside; the one to use is made below.
 set_target_properties(quiblink PROPERTIES PREFIX "" OUTPUT_NAME ${QUIB_DLL_BASE}
                       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/linker-implib)
-target_link_libraries(quiblink PRIVATE kernel32 user32)
+target_link_libraries(quiblink PRIVATE kernel32 user32 winmm)
 target_link_options(quiblink PRIVATE -static-libgcc -static-libstdc++ -static -Wl,--no-undefined
                     -Wl,--disable-auto-import)
 

@@ -4,6 +4,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <string.h>
+
 #include "platform/platform.h"
 
 namespace plat {
@@ -23,9 +25,26 @@ bool UnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// "COM10" and above exist only in the device namespace: such a name is
+// opened as "\\.\COMn". Every other name is opened as it is.
+bool NeedsDevicePrefix(const char *name) {
+  if (strncmp(name, "COM", 3) != 0 || name[3] == '\0') return false;
+  for (const char *p = name + 3; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return strlen(name) > 4;  // two digits or more
+}
+
 }  // namespace
 
 Handle DeviceOpen(const char *name) {
+  char prefixed[300];
+  if (name == nullptr) return kInvalid;
+  if (NeedsDevicePrefix(name) && strlen(name) < sizeof prefixed - 4) {
+    memcpy(prefixed, "\\\\.\\", 4);
+    memcpy(prefixed + 4, name, strlen(name) + 1);
+    name = prefixed;
+  }
   HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kInvalid;
