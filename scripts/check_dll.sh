@@ -190,6 +190,9 @@ check_headers x86_64-w64-mingw32
 # name every export, under its exported spelling, from the right DLL. The
 # programs run under wine with the rest.
 printf '%s\n' $PLAIN | sed 's/.*/QUIB_EXPORT(&)/' >"$BUILD/msvc_exports.inc"
+for header in "$ROOT"/include/quiblink/*.h; do
+  printf '#include "quiblink/%s"\n' "$(basename "$header")"
+done >"$BUILD/msvc_headers.inc"
 msvc_link_check() {  # clang target, machine, folder, library, DLL, expected names, extra options
   local target=$1 machine=$2 bin=$3 lib=$4 dll=$5 expected=$6
   shift 6

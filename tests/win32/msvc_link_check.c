@@ -5,10 +5,10 @@
  * the compiler makes from the public headers' declarations have to be the
  * ones the import library offers. Exit code 0 when the DLL answers.
  *
- * msvc_exports.inc is written by scripts/check_dll.sh from the export list:
- * QUIB_EXPORT(QUIB_Open) and so on, one line per export. */
-#include "quiblink/quiblink.h"
-#include "quiblink/quiblink_ext.h"
+ * scripts/check_dll.sh writes msvc_headers.inc, which includes every public C
+ * header, and msvc_exports.inc from the export list: QUIB_EXPORT(QUIB_Open)
+ * and so on, one line per export. */
+#include "msvc_headers.inc"
 
 /* Writable and visible to the linker, so that no compiler folds the table
  * away: each entry keeps its import. */
