@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Cross-builds quiblink.dll and its Windows test programs, checks the DLL's
-# export and import tables, and runs the test programs under headless wine
-# against terminal simulators on pseudo-terminals that wine sees as COM ports.
+# Cross-builds quiblink.dll (32-bit) and quiblink64.dll (64-bit) with their
+# import libraries and Windows test programs, checks both DLLs' export and
+# import tables, and runs the test programs under headless wine against
+# terminal simulators on pseudo-terminals that wine sees as COM ports: the
+# 64-bit set in a 64-bit prefix on every machine, the 32-bit set in a 32-bit
+# prefix where the machine can run 32-bit programs.
 #
 #   scripts/check_dll.sh            install what is missing, build, check
 #
@@ -10,11 +13,12 @@
 #   QUIB_SIM          a quiblink-sim binary to use instead of building one
 #   QUIB_NO_INSTALL=1 do not install packages
 #   QUIB_FORCE_32BIT_SKIP=1  behave as on a machine that cannot run 32-bit code
+#   JOBS              parallel build jobs (default 2)
 #
 # On a machine whose kernel runs 64-bit user code only, wine's 32-bit loader
-# cannot start: the script still builds the DLL and the Windows tests and
-# checks the tables, then says that it skipped the wine runs and exits 0.
-#   JOBS              parallel build jobs (default 2)
+# cannot start: the script still builds the 32-bit DLL and its tests and
+# checks its tables, says that it skipped the 32-bit wine runs, and runs the
+# 64-bit ones.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,87 +31,6 @@ die() {
   say "FAILED: $*"
   exit 1
 }
-
-# ---- Packages ---------------------------------------------------------------
-
-install_packages() {
-  local need=()
-  command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686)
-  dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
-  command -v wine >/dev/null || need+=(wine)
-  command -v cmake >/dev/null || need+=(cmake)
-  [ ${#need[@]} -eq 0 ] && return
-  [ "${QUIB_NO_INSTALL:-0}" = 1 ] && die "missing packages: ${need[*]}"
-  say "installing ${need[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" \
-    >"$BUILD/apt.log" 2>&1 || {
-    tail -20 "$BUILD/apt.log"
-    die "apt-get install"
-  }
-}
-
-mkdir -p "$BUILD"
-install_packages
-
-# ---- Builds -----------------------------------------------------------------
-
-SIM=${QUIB_SIM:-}
-if [ ! -x "$SIM" ]; then
-  say "building quiblink-sim (native)"
-  cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIBLINK_TESTS=OFF \
-    -DQUIBLINK_BENCH=OFF >"$BUILD/native-configure.log" 2>&1 ||
-    { cat "$BUILD/native-configure.log"; die "native configure"; }
-  cmake --build "$BUILD/native" --target quiblink-sim -j"$JOBS" >"$BUILD/native-build.log" 2>&1 ||
-    { tail -40 "$BUILD/native-build.log"; die "native build"; }
-  SIM=$(find "$BUILD/native" -name quiblink-sim -type f -perm -u+x | head -1)
-fi
-[ -x "$SIM" ] || die "no quiblink-sim"
-
-say "cross-building quiblink.dll and the Windows tests"
-cmake -S "$ROOT" -B "$BUILD/mingw" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >"$BUILD/mingw-configure.log" 2>&1 ||
-  { cat "$BUILD/mingw-configure.log"; die "cross configure"; }
-cmake --build "$BUILD/mingw" -j"$JOBS" --target quiblink quiblink_implib quiblink-dll-test \
-  quiblink-platform-test quiblink-link-check >"$BUILD/mingw-build.log" 2>&1 ||
-  { tail -40 "$BUILD/mingw-build.log"; die "cross build"; }
-BIN=$BUILD/mingw/src
-DLL=$BIN/quiblink.dll
-[ -f "$DLL" ] || die "no $DLL"
-
-# ---- Export and import tables ----------------------------------------------
-
-# The decorated names applications bind to, and the extension exports.
-EXPECTED_EXPORTS="_QUIB_Version@0 _QUIB_Open@8 _XQUIB_Open@12 _QUIB_Close@4 _QUIB_Read@20
-_QUIB_Write@20 _XQUIB_ReadAll@16 _XQUIB_Read1G@20 _XQUIB_Read@20 _XQUIB_Write@24
-_XQUIB_OSInstl@24 _XQUIB_Start@4 _XQUIB_Offline@8 _XQUIB_SWReset@8 _XQUIB_Reset@8
-_XQUIB_Break@8 _XQUIB_GetMemData@20 _XQUIB_GetOsInfo@16 _XQUIB_GetProjInfo@24
-_XQUIB_DelUserData@8 _XQUIB_CheckPassword@16 _XQUIB_GetKEWType@12 _XQUIB_BrateChange@12
-_QUIB_SetTraceHandler@8 _XQUIB_ReadAllEx@28 _XQUIB_Read1GEx@32 _XQUIB_ReadEx@32
-_XQUIB_WriteEx@32 _XQUIB_OSInstlEx@32 _QUIB_SetEngineStyle@4 _QUIB_GetEngineStyle@0
-_QUIB_ResultText@4 _QUIB_LastOpenError@8"
-
-# Names in the export directory: the lines of the name pointer table.
-exported=$(i686-w64-mingw32-objdump -p "$DLL" |
-  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-  sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p' | sort)
-expected=$(tr ' ' '\n' <<<"$EXPECTED_EXPORTS" | sed '/^$/d' | sort)
-if [ "$exported" != "$expected" ]; then
-  diff <(echo "$expected") <(echo "$exported") | sed 's/^/  /' || true
-  die "export table differs (< expected, > exported)"
-fi
-say "export table: $(wc -l <<<"$exported") decorated names, nothing else"
-
-# Only system DLLs: no MinGW runtime may come along.
-imports=$(i686-w64-mingw32-objdump -p "$DLL" | sed -n 's/^[[:space:]]*DLL Name: //p')
-for name in $imports; do
-  case "${name,,}" in
-  kernel32.dll | user32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll) ;;
-  *) die "quiblink.dll imports $name" ;;
-  esac
-done
-say "imports: $(echo $imports)"
 
 # ---- Can this machine run 32-bit x86 code? -----------------------------------
 
@@ -135,74 +58,251 @@ can_run_32bit() {
   esac
 }
 
-if [ "${QUIB_FORCE_32BIT_SKIP:-0}" = 1 ] || ! can_run_32bit; then
-  say "SKIPPED the 32-bit wine runs: this machine cannot execute 32-bit x86 programs"
-  say "tables checked, builds done ($(($(date +%s) - START))s)"
-  exit 0
+RUN32=1
+if [ "${QUIB_FORCE_32BIT_SKIP:-0}" = 1 ] || ! can_run_32bit; then RUN32=0; fi
+
+# ---- Packages ---------------------------------------------------------------
+
+install_packages() {
+  local need=()
+  command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686)
+  command -v x86_64-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-x86-64)
+  [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+  command -v wineserver >/dev/null || need+=(wine)
+  if [ "$RUN32" = 1 ]; then
+    dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+  fi
+  # The MSVC import libraries and their link check.
+  command -v llvm-dlltool >/dev/null && command -v llvm-readobj >/dev/null || need+=(llvm)
+  command -v lld-link >/dev/null || need+=(lld)
+  command -v clang >/dev/null || need+=(clang)
+  command -v cmake >/dev/null || need+=(cmake)
+  [ ${#need[@]} -eq 0 ] && return
+  [ "${QUIB_NO_INSTALL:-0}" = 1 ] && die "missing packages: ${need[*]}"
+  say "installing ${need[*]}"
+  if [ "$RUN32" = 1 ]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" \
+    >"$BUILD/apt.log" 2>&1 || {
+    tail -20 "$BUILD/apt.log"
+    die "apt-get install"
+  }
+}
+
+mkdir -p "$BUILD"
+install_packages
+
+# ---- Builds -----------------------------------------------------------------
+
+SIM=${QUIB_SIM:-}
+if [ ! -x "$SIM" ]; then
+  say "building quiblink-sim (native)"
+  cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIBLINK_TESTS=OFF \
+    -DQUIBLINK_BENCH=OFF >"$BUILD/native-configure.log" 2>&1 ||
+    { cat "$BUILD/native-configure.log"; die "native configure"; }
+  cmake --build "$BUILD/native" --target quiblink-sim -j"$JOBS" >"$BUILD/native-build.log" 2>&1 ||
+    { tail -40 "$BUILD/native-build.log"; die "native build"; }
+  SIM=$(find "$BUILD/native" -name quiblink-sim -type f -perm -u+x | head -1)
 fi
+[ -x "$SIM" ] || die "no quiblink-sim"
+
+WIN_TARGETS=(quiblink quiblink_implib quiblink_msvc_lib quiblink-dll-test
+  quiblink-platform-test quiblink-link-check quiblink-cpp-test)
+cross_build() {  # folder, toolchain file, DLL name
+  local dir=$BUILD/$1
+  say "cross-building $3 and the Windows tests"
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$2" \
+    -DCMAKE_BUILD_TYPE=Release >"$dir-configure.log" 2>&1 ||
+    { cat "$dir-configure.log"; die "cross configure ($1)"; }
+  cmake --build "$dir" -j"$JOBS" --target "${WIN_TARGETS[@]}" >"$dir-build.log" 2>&1 ||
+    { tail -40 "$dir-build.log"; die "cross build ($1)"; }
+  [ -f "$dir/src/$3" ] || die "no $dir/src/$3"
+}
+cross_build mingw mingw-i686.cmake quiblink.dll
+cross_build mingw64 mingw-x86_64.cmake quiblink64.dll
+BIN32=$BUILD/mingw/src
+BIN64=$BUILD/mingw64/src
+
+# ---- Export and import tables ----------------------------------------------
+
+# The one list of exports: the decorated names of src/exports/quiblink.def
+# (_QUIB_Open@8, ...), which the 32-bit DLL exports as they are; the 64-bit
+# DLL exports the same functions under their plain names (QUIB_Open, ...).
+DECORATED=$(sed -n 's/^[[:space:]]*\(_[A-Za-z0-9_]*@[0-9]*\)[[:space:]]*=.*$/\1/p' \
+  "$ROOT/src/exports/quiblink.def" | sort)
+PLAIN=$(sed 's/^_\(.*\)@[0-9]*$/\1/' <<<"$DECORATED" | sort)
+[ "$(wc -l <<<"$DECORATED")" -ge 23 ] || die "quiblink.def lists fewer than 23 exports"
+
+# DLLs a library may import: the system's own, nothing of a compiler runtime.
+ALLOWED_IMPORTS="kernel32.dll user32.dll winmm.dll msvcrt.dll ucrtbase.dll"
+
+check_tables() {  # objdump, DLL, expected names, kind
+  local objdump=$1 dll=$2 expected=$3 kind=$4 exported imports name
+  # Names in the export directory: the lines of the name pointer table.
+  exported=$("$objdump" -p "$dll" |
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p' | sort)
+  if [ "$exported" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$exported") | sed 's/^/  /' || true
+    die "$(basename "$dll"): export table differs (< expected, > exported)"
+  fi
+  say "$(basename "$dll") export table: $(wc -l <<<"$exported") $kind names, nothing else"
+  imports=$("$objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
+  for name in $imports; do
+    case " $ALLOWED_IMPORTS " in
+    *" ${name,,} "*) ;;
+    *) case "${name,,}" in api-ms-win-*.dll) ;; *) die "$(basename "$dll") imports $name" ;; esac ;;
+    esac
+  done
+  say "$(basename "$dll") imports: $(echo $imports)"
+}
+check_tables i686-w64-mingw32-objdump "$BIN32/quiblink.dll" "$DECORATED" decorated
+check_tables x86_64-w64-mingw32-objdump "$BIN64/quiblink64.dll" "$PLAIN" plain
+
+# ---- Public headers ------------------------------------------------------------
+
+# Every public header on its own, as C and as C++, for both widths, with the
+# warnings a careful user turns on.
+check_headers() {  # MinGW prefix
+  local cc=$1-gcc-win32 cxx=$1-g++-win32 header
+  for header in "$ROOT"/include/quiblink/*.h; do
+    printf '#include "quiblink/%s"\n' "$(basename "$header")" |
+      "$cc" -x c -std=c99 -fsyntax-only -Wall -Wextra -Werror -Wpedantic -I"$ROOT/include" - ||
+      die "$(basename "$header") as C for $1"
+  done
+  for header in "$ROOT"/include/quiblink/*.h "$ROOT"/include/quiblink/*.hpp; do
+    printf '#include "quiblink/%s"\n' "$(basename "$header")" |
+      "$cxx" -x c++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -Wpedantic -I"$ROOT/include" - ||
+      die "$(basename "$header") as C++ for $1"
+  done
+  say "public headers compile as C and C++ for $1 with -Wall -Wextra -Werror -Wpedantic"
+}
+check_headers i686-w64-mingw32
+check_headers x86_64-w64-mingw32
+
+# ---- Import libraries for Microsoft's linker ---------------------------------
+
+# A C program compiled for the MSVC ABI (clang, no MSVC headers needed) and
+# linked by lld-link against quiblink.lib with /SAFESEH, and against
+# quiblink64.lib: the link must succeed, and the program's import table must
+# name every export, under its exported spelling, from the right DLL. The
+# programs run under wine with the rest.
+printf '%s\n' $PLAIN | sed 's/.*/QUIB_EXPORT(&)/' >"$BUILD/msvc_exports.inc"
+for header in "$ROOT"/include/quiblink/*.h; do
+  printf '#include "quiblink/%s"\n' "$(basename "$header")"
+done >"$BUILD/msvc_headers.inc"
+msvc_link_check() {  # clang target, machine, folder, library, DLL, expected names, extra options
+  local target=$1 machine=$2 bin=$3 lib=$4 dll=$5 expected=$6
+  shift 6
+  [ -f "$bin/$lib" ] || die "no $bin/$lib"
+  clang --target="$target" -ffreestanding -O1 -Wall -Wextra -Werror -I"$ROOT/include" \
+    -I"$BUILD" -c "$ROOT/tests/win32/msvc_link_check.c" -o "$bin/msvc-link-check.obj" ||
+    die "compiling the MSVC link check ($target)"
+  lld-link /nologo /entry:Start /subsystem:console /nodefaultlib /machine:"$machine" "$@" \
+    /out:"$bin/msvc-link-check.exe" "$bin/msvc-link-check.obj" "$bin/$lib" ||
+    die "lld-link $* against $lib"
+  local imports names dlls
+  imports=$(llvm-readobj --coff-imports "$bin/msvc-link-check.exe")
+  dlls=$(sed -n 's/^[[:space:]]*Name: //p' <<<"$imports")
+  names=$(sed -n 's/^[[:space:]]*Symbol: \([^ ]*\).*$/\1/p' <<<"$imports" | sort)
+  [ "$dlls" = "$dll" ] || die "the program linked with $lib imports from: $dlls"
+  if [ "$names" != "$expected" ]; then
+    diff <(echo "$expected") <(echo "$names") | sed 's/^/  /' || true
+    die "the program linked with $lib imports other names (< expected, > imported)"
+  fi
+  say "$lib: lld-link ${*:-(defaults)} links, $(wc -l <<<"$names") names imported from $dll"
+}
+msvc_link_check i686-pc-windows-msvc x86 "$BIN32" quiblink.lib quiblink.dll "$DECORATED" /safeseh
+msvc_link_check x86_64-pc-windows-msvc x64 "$BIN64" quiblink64.lib quiblink64.dll "$PLAIN"
 
 # ---- Wine -------------------------------------------------------------------
 
 WORK=$(mktemp -d /tmp/quib-wine.XXXXXX)
 SIM_PIDS=()
-cleanup() {
+PREFIXES=()
+stop_sims() {
+  local pid
   for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  WINEPREFIX=$WORK/prefix wineserver -k >/dev/null 2>&1 || true
+  for pid in "${SIM_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
+  SIM_PIDS=()
+}
+cleanup() {
+  stop_sims
+  local prefix
+  for prefix in "${PREFIXES[@]}"; do WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-export WINEPREFIX=$WORK/prefix WINEARCH=win32 WINEDEBUG=-all
+export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 
+# The loader of the current run. The wine wrapper takes the 32-bit loader
+# whenever wine32 is installed, so each run names its loader itself.
+LOADER=
 # A run of a wine program with no terminal and a time limit.
 wine_run() {
   local limit=$1
   shift
-  timeout -k 10 "$limit" wine "$@" </dev/null
+  timeout -k 10 "$limit" "$LOADER" "$@" </dev/null
 }
 
-say "making a wine prefix"
-wineboot -i </dev/null >"$WORK/wineboot.log" 2>&1 || { cat "$WORK/wineboot.log"; die "wineboot"; }
-# COM1, COM10 and COM3: the simulators of the DLL test; COM2: the simulator of
-# the backend test; COM5: a folder, which no open takes for a serial device.
-mkdir -p "$WORK/links" "$WORK/not-a-device"
-for port in COM1="$WORK/links/classic" COM10="$WORK/links/graphic" COM3="$WORK/links/fault" \
-  COM2="$WORK/links/device" COM5="$WORK/not-a-device"; do
-  wine reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
-    </dev/null >>"$WORK/reg.log" 2>&1 || { cat "$WORK/reg.log"; die "wine reg add"; }
-done
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w
+# A prefix of the given width with COM1, COM10 and COM3 on the simulators of
+# the DLL test (COM17 on the same one as COM10, for the port mapping), COM2
+# on the simulator of the backend test and COM5 on a folder, which no open
+# takes for a serial device.
+make_prefix() {  # bits
+  local bits=$1
+  export WINEPREFIX=$WORK/prefix$bits WINEARCH=win$bits WINELOADER=$LOADER
+  PREFIXES+=("$WINEPREFIX")
+  say "making a $bits-bit wine prefix"
+  "$LOADER" wineboot -i </dev/null >"$WORK/wineboot$bits.log" 2>&1 ||
+    { cat "$WORK/wineboot$bits.log"; die "wineboot ($bits-bit)"; }
+  mkdir -p "$LINKS" "$WORK/not-a-device"
+  local port
+  for port in COM1="$LINKS/classic" COM10="$LINKS/graphic" COM17="$LINKS/graphic" \
+    COM3="$LINKS/fault" \
+    COM2="$LINKS/device" COM5="$WORK/not-a-device"; do
+    "$LOADER" reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
+      </dev/null >>"$WORK/reg.log" 2>&1 || { cat "$WORK/reg.log"; die "wine reg add"; }
+  done
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+}
 
 # ---- Simulators -------------------------------------------------------------
 
 start_sim() {  # name, options...
   local name=$1
   shift
-  "$SIM" --link "$WORK/links/$name" --log "$WORK/$name.log" "$@" \
+  "$SIM" --link "$LINKS/$name" --log "$WORK/$name.log" "$@" \
     >"$WORK/$name.out" 2>&1 </dev/null &
   SIM_PIDS+=($!)
   for _ in $(seq 100); do
-    [ -L "$WORK/links/$name" ] && return
+    [ -L "$LINKS/$name" ] && return
     sleep 0.1
   done
   cat "$WORK/$name.out"
   die "simulator $name did not start"
 }
-# What tests/win32/dll_fixture.h expects of the far ends.
-start_sim classic --family classic --model 0 --control "$WORK/classic.sock"
-start_sim graphic --family graphic --type 7 --password 1234 --project-name WINE \
-  --control "$WORK/graphic.sock"
-start_sim fault --family graphic --fault bad-checksum:cmd=0x52 --fault status=5:cmd=0x01
-start_sim device --family classic --model 0
 ctl() { "$SIM" ctl "$@" >>"$WORK/ctl.log" 2>&1 || { cat "$WORK/ctl.log"; die "ctl $*"; }; }
-ctl "$WORK/classic.sock" poke 0x100 DEADBEEF0102
-ctl "$WORK/graphic.sock" area 3 1020304000FF7E02
+# Fresh far ends for each run: what tests/win32/dll_fixture.h expects of them.
+start_sims() {
+  stop_sims
+  rm -f "$LINKS"/* "$WORK"/*.sock
+  start_sim classic --family classic --model 0 --control "$WORK/classic.sock"
+  start_sim graphic --family graphic --type 7 --password 1234 --project-name WINE \
+    --control "$WORK/graphic.sock"
+  start_sim fault --family graphic --fault bad-checksum:cmd=0x52 --fault status=5:cmd=0x01
+  start_sim device --family classic --model 0
+  ctl "$WORK/classic.sock" poke 0x100 DEADBEEF0102
+  ctl "$WORK/graphic.sock" area 3 1020304000FF7E02
+}
 
 # ---- Tests ------------------------------------------------------------------
 
-cd "$BIN"
 failed=0
 run_test() {  # title, limit, program and arguments
   local title=$1 limit=$2
@@ -215,27 +315,58 @@ run_test() {  # title, limit, program and arguments
   fi
 }
 
-run_test "backend test" 300 ./quiblink-platform-test.exe --port COM2 --missing COM5
-run_test "C program linked through the import library" 60 ./quiblink-link-check.exe
-run_test "DLL test" 900 ./quiblink-dll-test.exe --dll quiblink.dll --classic 0 --graphic 9 \
-  --fault 2 --missing 4
+# The whole Windows test suite against one DLL.
+run_suite() {  # bits, loader, folder of the programs, DLL name
+  local bits=$1 bin=$3 dll=$4
+  LOADER=$2
+  LINKS=$WORK/links$bits
+  local began=$SECONDS
+  make_prefix "$bits"
+  start_sims
+  cd "$bin"
+  run_test "$bits-bit backend test" 300 ./quiblink-platform-test.exe --port COM2 --missing COM5
+  run_test "$bits-bit C program linked through the import library" 60 ./quiblink-link-check.exe
+  run_test "$bits-bit C program linked by lld-link through $(basename "$dll" .dll).lib" 60 \
+    ./msvc-link-check.exe
+  run_test "$bits-bit C++ layer test" 300 ./quiblink-cpp-test.exe --graphic 9
+  run_test "$bits-bit DLL test" 900 ./quiblink-dll-test.exe --dll "$dll" --classic 0 --graphic 9 \
+    --fault 2 --missing 4
 
-# The panel's own view of what the DLL test wrote: Pattern(100, 3) at 0x300.
-expected_hex=$(for i in $(seq 0 99); do printf '%02X' $(((i * 7 + 3) & 255)); done)
-if [ "$("$SIM" ctl "$WORK/classic.sock" peek 0x300 100)" != "ok $expected_hex" ]; then
-  say "the classic panel does not hold the bytes the DLL test wrote"
-  failed=1
-fi
-
-# Without a trace handler the library writes to the debugger output.
-say "debugger output"
-WINEDEBUG=+debugstr wine_run 60 ./quiblink-link-check.exe >/dev/null 2>"$WORK/debugstr.log" || true
-for text in 'DLL_PROCESS_ATTACH\n' 'DLL_PROCESS_DETACH\n'; do
-  if ! grep -qF "OutputDebugStringA \"$text\"" "$WORK/debugstr.log"; then
-    say "no \"$text\" on the debugger output"
+  # The panel's own view of what the DLL test wrote: Pattern(100, 3) at 0x300.
+  local expected_hex
+  expected_hex=$(for i in $(seq 0 99); do printf '%02X' $(((i * 7 + 3) & 255)); done)
+  if [ "$("$SIM" ctl "$WORK/classic.sock" peek 0x300 100)" != "ok $expected_hex" ]; then
+    say "$bits-bit: the classic panel does not hold the bytes the DLL test wrote"
     failed=1
   fi
-done
+
+  # Without a trace handler the library writes to the debugger output, and
+  # the entry point does so even with one (the DLL test's entry point case
+  # installs one, then starts a thread).
+  say "$bits-bit debugger output"
+  WINEDEBUG=+debugstr wine_run 60 ./quiblink-link-check.exe >/dev/null 2>"$WORK/debugstr.log" || true
+  WINEDEBUG=+debugstr wine_run 60 ./quiblink-dll-test.exe --dll "$dll" "entry point" \
+    >/dev/null 2>>"$WORK/debugstr.log" || true
+  local text
+  for text in 'DLL_PROCESS_ATTACH\n' 'DLL_PROCESS_DETACH\n' 'DLL_THREAD_ATTACH\n' \
+    'DLL_THREAD_DETACH\n'; do
+    if ! grep -qF "OutputDebugStringA \"$text\"" "$WORK/debugstr.log"; then
+      say "$bits-bit: no \"$text\" on the debugger output"
+      failed=1
+    fi
+  done
+  stop_sims
+  wineserver -k >/dev/null 2>&1 || true
+  say "$bits-bit runs done ($((SECONDS - began))s)"
+}
+
+# 64-bit wine runs wherever the machine runs 64-bit programs.
+run_suite 64 /usr/lib/wine/wine64 "$BIN64" quiblink64.dll
+if [ "$RUN32" = 1 ]; then
+  run_suite 32 /usr/lib/wine/wine "$BIN32" quiblink.dll
+else
+  say "SKIPPED the 32-bit wine runs: this machine cannot execute 32-bit x86 programs"
+fi
 
 elapsed=$(($(date +%s) - START))
 [ "$failed" = 0 ] || die "see above (${elapsed}s)"

@@ -21,12 +21,14 @@ extern "C" {
 #include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL */
 
 /**
- * @brief A function that receives the library's trace text.
+ * @brief A function that receives the library's trace text. Callbacks use the exports'
+ *        calling convention (QUIB_CALL: stdcall on 32-bit Windows), the default of .NET
+ *        delegates and of VB's AddressOf.
  * @param text one trace text exactly as the library writes it, e.g. "READ command\n", or
  *        one piece of a frame dump ("[", "A", "<1F>", "]\n"); valid only during the call.
  * @param user the pointer given to QUIB_SetTraceHandler.
  */
-typedef void (*QUIB_TraceHandler)(const char *text, void *user);
+typedef void(QUIB_CALL *QUIB_TraceHandler)(const char *text, void *user);
 
 /**
  * @brief Routes the library's trace text to a function of the caller.
@@ -55,7 +57,7 @@ QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *us
  *        not known in advance.
  * @param user the pointer given to the transfer call.
  */
-typedef void (*QUIB_Progress)(uint32_t done, uint32_t total, void *user);
+typedef void(QUIB_CALL *QUIB_Progress)(uint32_t done, uint32_t total, void *user);
 
 /**
  * @brief XQUIB_ReadAll with the size of the caller's buffer and a progress callback.
@@ -194,6 +196,32 @@ QUIB_API int16_t QUIB_CALL QUIB_SetEngineStyle(int32_t style);
  */
 QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void);
 /** @} */
+
+/**
+ * @brief Turns the library's message boxes on or off for this process.
+ *
+ * The library shows a modal box on a few set-up failures (a port that does not open, a thread
+ * or semaphore that cannot be made). Turned off, their texts go to the trace instead, one text
+ * "caption: text\n" (or "text\n"), for services and unattended machines. Until this is called
+ * boxes are shown unless the environment variable QUIBLINK_NO_MESSAGEBOX is set to anything
+ * but "0".
+ * @param enabled 0 sends the texts to the trace; any other value shows boxes.
+ */
+QUIB_API void QUIB_CALL QUIB_SetMessageBoxes(int enabled);
+
+/**
+ * @brief Maps a port index to any device name, for this process.
+ *
+ * COM17, \\.\COM17 (any COM port, also above COM10), /dev/ttyUSB0, /dev/serial/by-id/...
+ * A name set here overrides the default (COM1 ... \\.\COM10; on Linux QUIBLINK_COM1 ... or
+ * /dev/ttyS0 ...). Takes effect at the port's next open.
+ * @param port port index 0..9.
+ * @param device the device name, 1..255 characters; NULL restores the default.
+ * @retval RC_OK the name is kept for the port's next open.
+ * @retval RC_BAD_PORT @p port is above 9.
+ * @retval RC_BAD_ARGUMENT an empty name, or one of 256 characters or more.
+ */
+QUIB_API int16_t QUIB_CALL QUIB_SetPortDevice(uint16_t port, const char *device);
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 // only take a channel slot. The last close stops the worker and releases all.
 #include "core/channels.h"
 
+#include "core/port_devices.h"
 #include "core/state.h"
 #include "core/trace.h"
 #include "engine/engine.h"
@@ -45,7 +46,9 @@ plat::Handle OpenSerialPort(uint16_t port) {
   p.OpenerThread = plat::CurrentThread();
   p.OpenerProcessId = plat::CurrentProcessId();
   TraceFormat("OpenThreadHandle = %d\n", static_cast<int>(p.OpenerThread));
-  p.CommHandle = plat::DeviceOpen(PortNames[port]);
+  char device[kDeviceNameSize];
+  PortDeviceName(port, device);
+  p.CommHandle = plat::DeviceOpen(device);
   if (p.CommHandle == plat::kInvalid) {
     MessageBox("Error opening COM port hComm", "");
     return plat::kInvalid;
@@ -93,11 +96,14 @@ void ReleasePort(plat::Handle device, uint16_t port, bool close_semaphores) {
   p.OpenerProcessId = 0;
 }
 
-bool StartPortWorker(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parity,
-                     int16_t stop_bits) {
+// Programs the line and the device's time-outs. A driver that refuses a
+// setting (a baud rate it cannot make, say) fails the open: the line would
+// otherwise keep its old settings and every call fail slowly.
+bool ProgramLine(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parity,
+                 int16_t stop_bits) {
   PortRecord &p = State.Ports[port];
   plat::LineSettings line = {};
-  plat::DeviceGetLine(p.CommHandle, &line);
+  if (!plat::DeviceGetLine(p.CommHandle, &line)) return false;
   line.BaudRate = baud;
   line.ByteSize = static_cast<uint8_t>(data_bits);
   line.Parity = static_cast<uint8_t>(parity);
@@ -114,7 +120,15 @@ bool StartPortWorker(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t p
   line.Null = false;
   line.RtsControl = plat::kRtsEnable;
   line.AbortOnError = false;
-  plat::DeviceSetLine(p.CommHandle, &line);
+  if (!plat::DeviceSetLine(p.CommHandle, &line)) return false;
+  const plat::Timeouts timeouts = WorkerTimeouts(static_cast<int16_t>(port), kBufferSize);
+  return plat::DeviceSetTimeouts(p.CommHandle, &timeouts);
+}
+
+bool StartPortWorker(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parity,
+                     int16_t stop_bits) {
+  PortRecord &p = State.Ports[port];
+  if (!ProgramLine(port, baud, data_bits, parity, stop_bits)) return false;
 
   WorkerRun[port].store(1);
   p.WorkerThread = plat::ThreadCreate(RunWorker, &PortIndex[port], &WorkerThreadId[port]);
@@ -138,7 +152,10 @@ void StoreLineSettings(PortRecord &p, uint32_t baud, uint16_t data_bits, uint16_
 }
 
 // The port's last channel closes: the stop request waits behind every earlier
-// request of the port, then the worker ends and everything is released.
+// request of the port, then the worker ends and everything is released. Where
+// a thread cannot end while the unload runs (Win32's loader lock), the unload
+// does not wait for the worker's end: its answer to the stop request is the
+// last thing it does with the port.
 void ShutDownPort(uint16_t handle, uint16_t port, bool unloading) {
   PortRecord &p = State.Ports[port];
   WorkerRun[port].store(0);
@@ -146,14 +163,17 @@ void ShutDownPort(uint16_t handle, uint16_t port, bool unloading) {
   const bool gone = unloading && plat::ThreadWait(thread, 0) == plat::kWaitSignaled;
   const bool answered =
       gone || StopPortWorker(handle, unloading ? kUnloadAnswerLimitMs : plat::kInfinite);
+  const bool may_wait_end = !unloading || !plat::ThreadEndNeedsLoader();
   const bool ended =
-      gone || plat::ThreadWait(thread, unloading ? kUnloadEndLimitMs : kWorkerEndLimitMs) ==
-                  plat::kWaitSignaled;
+      gone || (may_wait_end &&
+               plat::ThreadWait(thread, unloading ? kUnloadEndLimitMs : kWorkerEndLimitMs) ==
+                   plat::kWaitSignaled);
   if (ended) plat::ThreadExitCode(thread, &WorkerThreadId[port]);
   plat::ThreadClose(thread);
   p.WorkerThread = 0;
   ReleasePort(p.CommHandle, port, answered || ended);
   p.OpenCount = -1;
+  plat::FineTimerRelease();
 }
 
 // Takes a lock of open and close. Without the lock (its creation failed at
@@ -211,6 +231,8 @@ int16_t OpenPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mode
     return RC_PORT_OPEN_FAILED;
   }
   p.OpenCount = 1;
+  // The quiet times and polls of an open port want a 1 ms timer.
+  plat::FineTimerAcquire();
   return RC_OK;
 }
 
@@ -316,6 +338,26 @@ int32_t LastOpenFailure(char *text, uint16_t size) {
 
 int16_t CloseChannel(uint16_t handle) {
   return Close(handle, false);
+}
+
+void ReleaseProcessChannels() {
+  const uint32_t process = plat::CurrentProcessId();
+  for (uint16_t handle = 0; handle < kChannelCount; ++handle) {
+    HandleEntry &entry = State.Handles[handle];
+    if (entry.Port.load() < 0 || entry.OwnerProcessId != process) continue;
+    const uint16_t port = static_cast<uint16_t>(PortOfChannel(handle));
+    PortRecord &p = State.Ports[port];
+    if (p.OpenCount >= 0) {
+      WorkerRun[port].store(0);
+      plat::ThreadClose(p.WorkerThread);
+      p.WorkerThread = 0;
+      ReleasePort(p.CommHandle, port, true);
+      p.OpenCount = -1;
+    }
+    entry.OwnerProcessId = 0;
+    entry.Port.store(-1);
+    entry.Busy.store(0);
+  }
 }
 
 void CloseProcessChannels() {

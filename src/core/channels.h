@@ -30,4 +30,11 @@ void RenewChannelLocksInChild();
 // system's reason into text, the system's error number as the result.
 int32_t LastOpenFailure(char *text, uint16_t size);
 
+// Detach of an ending process: its other threads are gone, perhaps in the
+// middle of a call, holding a lock or the port's turn. Frees every channel of
+// the process and closes the devices, worker and semaphore handles behind
+// them; asks nothing of a worker and waits for nothing (the system restores
+// an ending process's timer resolution itself).
+void ReleaseProcessChannels();
+
 }  // namespace quib

@@ -1,6 +1,7 @@
 // What the library does when a process loads and unloads it, and when threads
 // start and end in that process.
 #include "core/channels.h"
+#include "core/port_devices.h"
 #include "core/state.h"
 #include "core/trace.h"
 #include "engine/waiting.h"
@@ -62,6 +63,10 @@ void ProcessAttach() {
     ReplySemaphore[port] = 0;
     PortSemaphore[port] = 0;
   }
+  // A load starts with the default devices and message boxes, as a new
+  // process does.
+  ForgetPortDevices();
+  FollowMessageBoxEnvironment();
   if (State.InitFlag != 0) return;
   State.InitFlag = 1;
   for (HandleEntry &entry : State.Handles) {
@@ -95,16 +100,21 @@ bool ChannelsRemain() {
   return false;
 }
 
-void ProcessDetach() {
+void ProcessDetach(bool process_ending) {
   DropTraceHandler();
-  CloseProcessChannels();
+  if (process_ending) {
+    ReleaseProcessChannels();
+  } else {
+    CloseProcessChannels();
+  }
   plat::SemaphoreClose(QueueSemaphore);
   plat::SemaphoreClose(ModelSemaphore);
   QueueSemaphore = 0;
   ModelSemaphore = 0;
   // A call or a close still under way goes on taking the locks and waiting
-  // on its turn signal: they stay for it and end with the process.
-  if (!ChannelsRemain()) {
+  // on its turn signal: they stay for it and end with the process. In an
+  // ending process no thread is left to take them.
+  if (process_ending || !ChannelsRemain()) {
     plat::SemaphoreClose(QueueLock);
     plat::SemaphoreClose(ChannelLock);
     for (plat::Handle &lock : PortLock) {
@@ -123,13 +133,16 @@ void ProcessDetach() {
 
 }  // namespace
 
-void LibraryEntry(uintptr_t module, uint32_t reason) {
+void LibraryEntry(uintptr_t module, uint32_t reason, bool process_ending) {
+  // Under the loader the caller's handler may belong to a runtime that is
+  // not (or no longer) there: these lines go to the default sink.
+  EntryPointTraceScope scope;
   switch (reason) {
     case kProcessAttach:
       ProcessAttach();
       break;
     case kProcessDetach:
-      ProcessDetach();
+      ProcessDetach(process_ending);
       break;
     case kThreadAttach:
       TraceToDefault("DLL_THREAD_ATTACH\n");

@@ -17,8 +17,20 @@ char TraceBuffer[256];
 
 std::atomic<TraceHandlerFn> Handler{nullptr};
 std::atomic<void *> HandlerUser{nullptr};
+// Entry point calls under way: while any runs, the handler is not called.
+std::atomic<int> EntryPointCalls{0};
+// 1 on, 0 off as the caller set them; -1 as the environment says.
+std::atomic<int> MessageBoxes{-1};
 
 }  // namespace
+
+EntryPointTraceScope::EntryPointTraceScope() {
+  EntryPointCalls.fetch_add(1);
+}
+
+EntryPointTraceScope::~EntryPointTraceScope() {
+  EntryPointCalls.fetch_sub(1);
+}
 
 void SetTraceHandler(TraceHandlerFn handler, void *user) {
   HandlerUser.store(user);
@@ -44,7 +56,7 @@ void TraceFormatToDefault(const char *format, ...) {
 
 void Trace(const char *text) {
   TraceHandlerFn handler = Handler.load();
-  if (handler != nullptr) {
+  if (handler != nullptr && EntryPointCalls.load() == 0) {
     handler(text, HandlerUser.load());
   } else {
     plat::DebugOutput(text);
@@ -74,8 +86,29 @@ void DumpFrame(const uint8_t *frame) {
   Trace("]\n");
 }
 
+void SetMessageBoxes(bool enabled) {
+  MessageBoxes.store(enabled ? 1 : 0);
+}
+
+void FollowMessageBoxEnvironment() {
+  MessageBoxes.store(-1);
+}
+
+// QUIBLINK_NO_MESSAGEBOX set to anything but "" or "0".
+bool NoMessageBoxInEnvironment() {
+  char value[64];
+  if (!plat::EnvironmentValue("QUIBLINK_NO_MESSAGEBOX", value, sizeof value)) return false;
+  return value[0] != '\0' && !(value[0] == '0' && value[1] == '\0');
+}
+
 void MessageBox(const char *text, const char *caption) {
-  plat::ShowMessageBox(text, caption);
+  const int setting = MessageBoxes.load();
+  const bool boxes = setting >= 0 ? setting == 1 : !NoMessageBoxInEnvironment();
+  if (boxes) {
+    plat::ShowMessageBox(text, caption);
+  } else {
+    TraceFormat("%s%s%s\n", caption, caption[0] != '\0' ? ": " : "", text);
+  }
 }
 
 }  // namespace quib

@@ -35,6 +35,25 @@ void TraceFormat(const char *format, ...)
 // (0x20 and above) or "<%02X>", then "]\n". Each piece is one trace text.
 void DumpFrame(const uint8_t *frame);
 
+// A modal message box, or, where message boxes are off, one trace text:
+// "caption: text\n" ("text\n" when the caption is empty).
 void MessageBox(const char *text, const char *caption);
+
+// Message boxes on or off for the process. Until this is called they are on
+// unless the environment variable QUIBLINK_NO_MESSAGEBOX is set (not "0").
+void SetMessageBoxes(bool enabled);
+// Back to the environment's say, as before any SetMessageBoxes.
+void FollowMessageBoxEnvironment();
+
+// While one lives, trace texts go to the default sink (the debugger output),
+// never to the caller's handler: the entry point runs under the loader, where
+// the runtime behind a handler may be gone or may not be entered.
+class EntryPointTraceScope {
+ public:
+  EntryPointTraceScope();
+  ~EntryPointTraceScope();
+  EntryPointTraceScope(const EntryPointTraceScope &) = delete;
+  EntryPointTraceScope &operator=(const EntryPointTraceScope &) = delete;
+};
 
 }  // namespace quib

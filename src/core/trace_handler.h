@@ -3,9 +3,12 @@
 
 #include <atomic>
 
+#include "quiblink/quiblink_ext.h"
+
 namespace quib {
 
-typedef void (*TraceHandlerFn)(const char *text, void *user);
+// The exports' calling convention: stdcall on 32-bit Windows.
+typedef QUIB_TraceHandler TraceHandlerFn;
 void SetTraceHandler(TraceHandlerFn handler, void *user);
 
 }  // namespace quib

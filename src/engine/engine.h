@@ -53,6 +53,12 @@ uint32_t TransmitTime(int16_t port, uint32_t count);
 // plus 100 ms, truncating.
 uint32_t DrainLimit(int16_t port, uint32_t count);
 
+// The device time-outs of a port whose next write is count bytes long: reads
+// return at once with what is buffered; a write that has not gone out within
+// DrainLimit(count) ends short, so that a stalled adapter fails the attempt
+// instead of holding the worker.
+plat::Timeouts WorkerTimeouts(int16_t port, uint32_t count);
+
 // Queue operations (under the process-local queue lock).
 int16_t QueueAppend(uint16_t handle);
 bool QueueIsAtHead(int16_t port, uint16_t handle);

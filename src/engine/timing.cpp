@@ -20,4 +20,8 @@ uint32_t DrainLimit(int16_t port, uint32_t count) {
   return count * BitsPerCharacter(p) * 2000u / p.BaudRate + 100u;
 }
 
+plat::Timeouts WorkerTimeouts(int16_t port, uint32_t count) {
+  return plat::Timeouts{0xFFFFFFFFu, 0, 0, 0, DrainLimit(port, count)};
+}
+
 }  // namespace quib

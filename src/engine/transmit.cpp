@@ -84,6 +84,10 @@ int16_t Transmit(int16_t port) {
   }
 
   memset(p.RxBuffer, 0, sizeof p.RxBuffer);
+  const plat::Timeouts timeouts = WorkerTimeouts(port, p.TxLength);
+  if (!plat::DeviceSetTimeouts(p.CommHandle, &timeouts)) {
+    return Fail(p, RC_TX_FAILED, "TxFail\n");
+  }
   WriteStartTick[port] = plat::TickCount();
   uint32_t written = 0;
   if (!plat::DeviceWrite(p.CommHandle, p.TxBuffer, p.TxLength, &written) || written != p.TxLength) {

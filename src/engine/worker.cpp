@@ -35,9 +35,7 @@ void ServeRequest(int16_t port) {
 
 uint32_t RunWorker(void *arg) {
   const int16_t port = static_cast<int16_t>(*static_cast<const uint32_t *>(arg));
-  // Reads return at once with what is buffered; writes have no time-out.
-  const plat::Timeouts timeouts = {0xFFFFFFFFu, 0, 0, 0, 0};
-  plat::DeviceSetTimeouts(State.Ports[port].CommHandle, &timeouts);
+  // The open has programmed the device's time-outs (WorkerTimeouts).
 
   for (;;) {
     if (plat::SemaphoreWait(PortSemaphore[port], plat::kInfinite) != plat::kWaitSignaled) {

@@ -129,6 +129,9 @@ enum WaitResult { kWaitSignaled, kWaitTimeout, kWaitFailed };
 // WaitForSingleObject on a thread: signalled when it has ended.
 WaitResult ThreadWait(Handle thread, uint32_t ms);
 void ThreadClose(Handle thread);  // CloseHandle; the thread itself goes on
+// True where a thread's end takes a lock that the library's unload holds
+// (Win32: the loader lock), so that the unload must never wait for one.
+bool ThreadEndNeedsLoader();
 
 // ---- Semaphores ----------------------------------------------------------
 
@@ -154,6 +157,13 @@ uint32_t TickCount();         // GetTickCount: milliseconds, wraps every 49.7 da
 void SleepMs(uint32_t ms);    // Sleep
 uint32_t CurrentProcessId();  // GetCurrentProcessId
 uint32_t CurrentThread();     // GetCurrentThread (only ever traced)
+
+// The system timer at 1 ms while at least one holder wants it: the first
+// acquire calls timeBeginPeriod(1), the last release timeEndPeriod(1), so
+// that Sleep(1) and the worker's polls take about 1 ms instead of a 15.6 ms
+// tick. A no-op where the timer is fine anyway (POSIX).
+void FineTimerAcquire();
+void FineTimerRelease();
 
 void DebugOutput(const char *text);  // OutputDebugStringA
 // The value of an environment variable, copied and terminated; false when it

@@ -46,6 +46,40 @@ TEST_F(LifecycleTest, AttachStillSucceedsWhenTheNamedSemaphoresCannotBeCreated) 
   EXPECT_EQ(QUIB_Close(0), RC_PORT_OPEN_FAILED);
 }
 
+// The detach of an ending process: its other threads are gone, so nothing is
+// asked of a worker (no stop request) and nothing waited for; the devices and
+// port semaphores are closed and every slot is free. An unload of a running
+// process stops the worker through its queue.
+TEST_F(LifecycleTest, DetachOfAnEndingProcessOnlyReleasesHandles) {
+  struct Row {
+    bool process_ending;
+    bool stop_request;
+  };
+  for (const Row row : {Row{true, false}, Row{false, true}}) {
+    SCOPED_TRACE(row.process_ending ? "process ending" : "library unloaded");
+    ASSERT_EQ(XQUIB_Open(0, 38400, 0), 0);
+    ASSERT_EQ(XQUIB_Open(3, 38400, 0), 1);
+    ASSERT_TRUE(fake::LineOfPort(0).IsOpen());
+    ASSERT_TRUE(fake::SemaphoreExists("PortSema3"));
+    fake::ClearDebug();
+    quib::LibraryEntry(0x10000000u, 0, row.process_ending);
+    const std::string debug = fake::DebugJoined();
+    EXPECT_EQ(debug.find("Send Command\n") != std::string::npos, row.stop_request);
+    EXPECT_NE(debug.find("DLL_PROCESS_DETACH\n"), std::string::npos);
+    EXPECT_FALSE(fake::LineOfPort(0).IsOpen());
+    EXPECT_FALSE(fake::LineOfPort(3).IsOpen());
+    EXPECT_FALSE(fake::SemaphoreExists("PortSema0"));
+    EXPECT_FALSE(fake::SemaphoreExists("RxSema3"));
+    EXPECT_FALSE(fake::SemaphoreExists("QsemaI"));
+    for (const quib::HandleEntry &entry : quib::State.Handles) EXPECT_EQ(entry.Port.load(), -1);
+    for (const quib::PortRecord &port : quib::State.Ports) EXPECT_EQ(port.OpenCount, -1);
+    quib::LibraryEntry(0x10000000u, 1);
+    // A fresh attach serves the port again.
+    EXPECT_EQ(XQUIB_Open(0, 38400, 0), 0);
+    EXPECT_EQ(QUIB_Close(0), 0);
+  }
+}
+
 }  // namespace
 
 #include "quiblink/quiblink_version.h"

@@ -69,4 +69,22 @@ TEST_F(TraceTest, EntryPointTracesItsReasonThenModuleProcessAndThread) {
   EXPECT_EQ(texts[8], "Handle = 0000ABCD\n");
 }
 
+// The entry point runs under the loader, where the runtime behind a caller's
+// handler may be gone: its lines go to the debugger output for every reason,
+// and the handler gets the texts written after it again.
+TEST_F(TraceTest, EntryPointNeverCallsTheCallersHandler) {
+  std::vector<std::string> seen;
+  QUIB_SetTraceHandler(Collect, &seen);
+  for (uint32_t reason : {2u, 3u, 0u, 1u}) quib::LibraryEntry(0xABCD, reason);
+  EXPECT_EQ(seen, std::vector<std::string>{});
+  const std::string debug = fake::DebugJoined();
+  for (const char *text : {"DLL_THREAD_ATTACH\n", "DLL_THREAD_DETACH\n", "DLL_PROCESS_DETACH\n",
+                           "DLL_PROCESS_ATTACH\n"}) {
+    EXPECT_NE(debug.find(text), std::string::npos) << text;
+  }
+  quib::Trace("READ command\n");
+  QUIB_SetTraceHandler(nullptr, nullptr);
+  EXPECT_EQ(seen, std::vector<std::string>{"READ command\n"});
+}
+
 }  // namespace

@@ -1,9 +1,12 @@
 // Channel open and close: slots, ports, line settings, set-up failures that
 // leave nothing behind, and the end of the workers at close and unload.
+#include <stdlib.h>
+
 #include <future>
 
 #include "core/channels.h"
 #include "engine_support.h"
+#include "quiblink/quiblink_ext.h"
 
 namespace {
 
@@ -211,18 +214,29 @@ TEST_P(SetUpFailureTest, LeavesNothingBehindAndTheNextOpenWorks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SetUpFailureTest,
-    ::testing::Values(SetUpFailureRow{"RequestSemaphore",
-                                      [] { fake::FailSemaphoreCreate("PortSema"); },
-                                      RC_SEQUENCE,
-                                      {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
-                      SetUpFailureRow{"ReplySemaphore",
-                                      [] { fake::FailSemaphoreCreate("RxSema"); },
-                                      RC_SEQUENCE,
-                                      {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
-                      SetUpFailureRow{"WorkerThread",
-                                      [] { fake::FailThreadCreate(1); },
-                                      RC_PORT_OPEN_FAILED,
-                                      {{"Error creating READ thread", ""}}}),
+    ::testing::Values(
+        SetUpFailureRow{"RequestSemaphore",
+                        [] { fake::FailSemaphoreCreate("PortSema"); },
+                        RC_SEQUENCE,
+                        {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
+        SetUpFailureRow{"ReplySemaphore",
+                        [] { fake::FailSemaphoreCreate("RxSema"); },
+                        RC_SEQUENCE,
+                        {{"CreateSemaphore Failed", "QUIBLINK.DLL"}}},
+        SetUpFailureRow{"WorkerThread",
+                        [] { fake::FailThreadCreate(1); },
+                        RC_PORT_OPEN_FAILED,
+                        {{"Error creating READ thread", ""}}},
+        // A driver that refuses the line settings or the
+        // time-outs: the line would keep its old rate.
+        SetUpFailureRow{
+            "GetCommState", [] { fake::LineOfPort(6).FailGetLine(1); }, RC_PORT_OPEN_FAILED, {}},
+        SetUpFailureRow{
+            "SetCommState", [] { fake::LineOfPort(6).FailSetLine(1); }, RC_PORT_OPEN_FAILED, {}},
+        SetUpFailureRow{"SetCommTimeouts",
+                        [] { fake::LineOfPort(6).FailSetTimeouts(1); },
+                        RC_PORT_OPEN_FAILED,
+                        {}}),
     [](const ::testing::TestParamInfo<SetUpFailureRow> &info) {
       return std::string(info.param.name);
     });
@@ -306,6 +320,124 @@ TEST_F(TenPortsTest, AllPortsServeAtTheSameTime) {
   }
   for (uint16_t port = 0; port < 10; ++port) EXPECT_TRUE(callers[port].get()) << "port " << port;
   for (uint16_t port = 0; port < 10; ++port) EXPECT_EQ(fake::LineOfPort(port).Frames().size(), 8u);
+}
+
+}  // namespace
+
+namespace {
+
+// The system timer runs at 1 ms while any port is open: one hold per open
+// port, taken when its device opens and given back when its last channel
+// closes, on failure paths and at unload too.
+TEST_F(ChannelsTest, TheFineTimerIsHeldWhileAnyPortIsOpen) {
+  EXPECT_EQ(fake::FineTimerHolders(), 0);
+  ASSERT_EQ(XQUIB_Open(0, 38400, 0), 0);
+  EXPECT_EQ(fake::FineTimerHolders(), 1);
+  ASSERT_EQ(QUIB_Open(0, 0), 1);  // the same port: no second hold
+  EXPECT_EQ(fake::FineTimerHolders(), 1);
+  ASSERT_EQ(XQUIB_Open(5, 38400, 0), 2);
+  EXPECT_EQ(fake::FineTimerHolders(), 2);
+  fake::LineOfPort(6).FailSetLine(1);
+  EXPECT_EQ(XQUIB_Open(6, 38400, 0), RC_PORT_OPEN_FAILED);
+  EXPECT_EQ(fake::FineTimerHolders(), 2);
+  EXPECT_EQ(QUIB_Close(0), 0);
+  EXPECT_EQ(fake::FineTimerHolders(), 2);
+  EXPECT_EQ(QUIB_Close(1), 0);
+  EXPECT_EQ(fake::FineTimerHolders(), 1);
+  quib::LibraryEntry(0x10000000u, 0);  // unload with port 5 open
+  EXPECT_EQ(fake::FineTimerHolders(), 0);
+  quib::LibraryEntry(0x10000000u, 1);
+}
+
+// A port index mapped to another device opens that device, from its next
+// open on; NULL brings the default back.
+TEST_F(ChannelsTest, AMappedPortOpensItsDeviceFromTheNextOpenOn) {
+  for (const char *device : {"COM17", "\\\\.\\COM17", "/dev/ttyUSB0",
+                             "/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0"}) {
+    SCOPED_TRACE(device);
+    ASSERT_EQ(QUIB_SetPortDevice(4, device), RC_OK);
+    ASSERT_EQ(XQUIB_Open(4, 38400, 0), 0);
+    EXPECT_TRUE(fake::LineNamed(device).IsOpen());
+    EXPECT_FALSE(fake::LineOfPort(4).IsOpen());
+    EXPECT_EQ(fake::LineNamed(device).Settings().BaudRate, 38400u);
+    // A new mapping leaves the open port alone: a second channel shares it.
+    ASSERT_EQ(QUIB_SetPortDevice(4, nullptr), RC_OK);
+    ASSERT_EQ(QUIB_Open(4, 0), 1);
+    EXPECT_FALSE(fake::LineOfPort(4).IsOpen());
+    EXPECT_EQ(QUIB_Close(0), 0);
+    EXPECT_EQ(QUIB_Close(1), 0);
+    EXPECT_FALSE(fake::LineNamed(device).IsOpen());
+    // The next open takes the default again.
+    ASSERT_EQ(QUIB_Open(4, 0), 0);
+    EXPECT_TRUE(fake::LineOfPort(4).IsOpen());
+    EXPECT_EQ(QUIB_Close(0), 0);
+  }
+}
+
+TEST_F(ChannelsTest, PortDeviceRefusesBadPortsAndNames) {
+  const std::string longest(255, 'x');
+  const std::string too_long(256, 'x');
+  struct Row {
+    uint16_t port;
+    const char *device;
+    int16_t result;
+  };
+  for (const Row &row : {Row{10, "COM17", RC_BAD_PORT}, Row{0xFFFF, nullptr, RC_BAD_PORT},
+                         Row{3, "", RC_BAD_ARGUMENT}, Row{3, too_long.c_str(), RC_BAD_ARGUMENT},
+                         Row{3, longest.c_str(), RC_OK}, Row{9, nullptr, RC_OK}}) {
+    EXPECT_EQ(QUIB_SetPortDevice(row.port, row.device), row.result) << row.port;
+  }
+  // A refused name leaves the earlier mapping in place.
+  ASSERT_EQ(QUIB_SetPortDevice(2, "COM12"), RC_OK);
+  EXPECT_EQ(QUIB_SetPortDevice(2, too_long.c_str()), RC_BAD_ARGUMENT);
+  ASSERT_EQ(QUIB_Open(2, 0), 0);
+  EXPECT_TRUE(fake::LineNamed("COM12").IsOpen());
+  EXPECT_EQ(QUIB_Close(0), 0);
+  // A new load starts from the defaults.
+  quib::LibraryEntry(0x10000000u, 0);
+  quib::LibraryEntry(0x10000000u, 1);
+  ASSERT_EQ(QUIB_Open(2, 0), 0);
+  EXPECT_TRUE(fake::LineOfPort(2).IsOpen());
+  EXPECT_EQ(QUIB_Close(0), 0);
+}
+
+// Message boxes, or their texts on the trace: the call decides, and before
+// any call the environment variable QUIBLINK_NO_MESSAGEBOX.
+TEST_F(ChannelsTest, MessageBoxesGoToTheTraceWhenTurnedOff) {
+  struct Row {
+    const char *name;
+    int call;  // -1: no call
+    const char *environment;
+    bool box;
+  };
+  for (const Row &row : {Row{"default", -1, nullptr, true}, Row{"environment", -1, "1", false},
+                         Row{"environment 0", -1, "0", true}, Row{"off", 0, nullptr, false},
+                         Row{"on over the environment", 1, "yes", true}}) {
+    SCOPED_TRACE(row.name);
+    quib::LibraryEntry(0x10000000u, 0);
+    if (row.environment != nullptr) {
+      setenv("QUIBLINK_NO_MESSAGEBOX", row.environment, 1);
+    } else {
+      unsetenv("QUIBLINK_NO_MESSAGEBOX");
+    }
+    quib::LibraryEntry(0x10000000u, 1);
+    if (row.call >= 0) QUIB_SetMessageBoxes(row.call);
+    fake::ClearDebug();
+    fake::LineOfPort(4).FailOpen(1);
+    EXPECT_EQ(QUIB_Open(4, 0), RC_PORT_OPEN_FAILED);
+    fake::FailSemaphoreCreate("RxSema");
+    EXPECT_EQ(QUIB_Open(4, 0), RC_SEQUENCE);
+    if (row.box) {
+      EXPECT_EQ(fake::MessageBoxes(), (Boxes{{"Error opening COM port hComm", ""},
+                                             {"CreateSemaphore Failed", "QUIBLINK.DLL"}}));
+      EXPECT_EQ(CountTrace("Error opening COM port hComm\n"), 0);
+    } else {
+      EXPECT_TRUE(fake::MessageBoxes().empty());
+      EXPECT_EQ(CountTrace("Error opening COM port hComm\n"), 1);
+      EXPECT_EQ(CountTrace("QUIBLINK.DLL: CreateSemaphore Failed\n"), 1);
+    }
+  }
+  unsetenv("QUIBLINK_NO_MESSAGEBOX");
 }
 
 }  // namespace

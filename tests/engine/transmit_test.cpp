@@ -23,14 +23,53 @@ class TransmitTest : public LibraryTest {
   fake::Line *line_ = nullptr;
 };
 
-TEST_F(TransmitTest, TheWorkerMakesReadsReturnAtOnceAndWritesUntimed) {
+// Reads return at once; a write gets the drain limit of its own length: at
+// open that of a whole buffer (1100 bytes of 9600 7E1: 2291 + 100 ms), before
+// each frame that of the frame (5 bytes: 10 + 100 ms).
+TEST_F(TransmitTest, ReadsReturnAtOnceAndWritesGetTheDrainLimitOfTheirLength) {
   OpenPort0();
-  ASSERT_TRUE(Eventually([&] { return line_->TimeoutsSet().ReadInterval == 0xFFFFFFFFu; }));
   plat::Timeouts t = line_->TimeoutsSet();
+  EXPECT_EQ(t.ReadInterval, 0xFFFFFFFFu);
   EXPECT_EQ(t.ReadTotalMultiplier, 0u);
   EXPECT_EQ(t.ReadTotalConstant, 0u);
   EXPECT_EQ(t.WriteTotalMultiplier, 0u);
-  EXPECT_EQ(t.WriteTotalConstant, 0u);
+  EXPECT_EQ(t.WriteTotalConstant, 2391u);
+  AnswerEveryFrame(Reply({1}));
+  ASSERT_EQ(Exchange(0, kFrame, 4).status, RC_OK);
+  t = line_->TimeoutsSet();
+  EXPECT_EQ(t.ReadInterval, 0xFFFFFFFFu);
+  EXPECT_EQ(t.WriteTotalMultiplier, 0u);
+  EXPECT_EQ(t.WriteTotalConstant, 110u);
+}
+
+// A stalled adapter: each write returns short at its time-out, each of the
+// three attempts fails with a transmit failure, and the call ends with -7
+// after three time-outs and pauses, instead of holding the worker.
+TEST_F(TransmitTest, AStalledAdapterFailsTheCallAfterThreeWriteTimeOuts) {
+  OpenPort0();
+  line_->SetWriteStalls(true);
+  const uint32_t start = fake::Now();
+  EXPECT_EQ(Exchange(0, kFrame, 4).status, RC_TX_FAILED);
+  EXPECT_EQ(line_->StalledWrites(), 3);
+  EXPECT_TRUE(line_->Frames().empty());
+  EXPECT_EQ(CountTrace("TxFail\n"), 3);
+  const uint32_t elapsed = fake::Now() - start;
+  EXPECT_GE(elapsed, 3 * 110u);
+  EXPECT_LE(elapsed, 3 * (110u + 140u) + 50u);
+  // The adapter recovers: the port serves the next call.
+  line_->SetWriteStalls(false);
+  AnswerEveryFrame(Reply({1}));
+  EXPECT_EQ(Exchange(0, kFrame, 4).status, RC_OK);
+}
+
+// A device whose time-outs cannot be set for a frame fails that attempt.
+TEST_F(TransmitTest, AWriteWhoseTimeOutCannotBeSetIsNotSent) {
+  OpenPort0();
+  AnswerEveryFrame(Reply({1}));
+  line_->FailSetTimeouts(1);
+  EXPECT_EQ(Exchange(0, kFrame, 4).status, RC_OK);  // the second attempt
+  EXPECT_EQ(line_->Frames().size(), 1u);
+  EXPECT_EQ(CountTrace("TxFail\n"), 1);
 }
 
 TEST_F(TransmitTest, TheNextFrameWaitsOutTheQuietTimeAfterADecodedReply) {

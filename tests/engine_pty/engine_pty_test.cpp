@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "platform/pty.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_ext.h"
 
 namespace {
 
@@ -138,6 +139,24 @@ TEST(EngineOverPty, ClassicChannelCarriesRawFramesBothWays) {
   EXPECT_EQ(QUIB_Close(h), RC_OK);
   ASSERT_EQ(peer.Requests().size(), 5u);
   EXPECT_EQ(peer.Requests()[4], (Bytes{'Q', 6, 4, 0x10, 0x7F, 0x80}));
+}
+
+// A device set for the port index overrides QUIBLINK_COMn; NULL gives the
+// port back to the environment's path.
+TEST(EngineOverPty, APortDeviceOverridesTheEnvironment) {
+  Peer peer(EchoSecondHalf());
+  ComMapping com1(1, "/nonexistent/quiblink-com1");
+  ASSERT_EQ(QUIB_SetPortDevice(0, peer.path()), RC_OK);
+  int16_t h = QUIB_Open(0, 0);
+  ASSERT_EQ(h, 0);
+  Outcome r = Call(h, {'Q', 4, 0x31, 0x32}, 5);
+  EXPECT_EQ(r.status, RC_OK);
+  EXPECT_EQ(r.payload, (Bytes{0x31, 0x32}));
+  EXPECT_EQ(QUIB_Close(h), RC_OK);
+  ASSERT_EQ(QUIB_SetPortDevice(0, nullptr), RC_OK);
+  QUIB_SetMessageBoxes(0);
+  EXPECT_EQ(QUIB_Open(0, 0), RC_PORT_OPEN_FAILED);
+  QUIB_SetMessageBoxes(1);
 }
 
 TEST(EngineOverPty, GraphicChannelTakesTheCallersRateAndWholeBlocks) {

@@ -9,7 +9,7 @@ list(FILTER quib_backend_sources EXCLUDE REGEX "dllmain\\.cpp$")
 add_executable(quiblink-platform-test ${QUIB_WINTEST_DIR}/platform_test.cpp
                ${QUIB_WINTEST_DIR}/check.cpp ${quib_backend_sources})
 target_include_directories(quiblink-platform-test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(quiblink-platform-test PRIVATE user32)
+target_link_libraries(quiblink-platform-test PRIVATE user32 winmm)
 target_link_options(quiblink-platform-test PRIVATE ${QUIB_WINTEST_LINK})
 
 # The DLL as an application meets it: loaded at run time, every export found
@@ -28,3 +28,10 @@ add_dependencies(quiblink-dll-test quiblink)
 add_executable(quiblink-link-check ${QUIB_WINTEST_DIR}/link_check.c)
 target_link_libraries(quiblink-link-check PRIVATE quiblink_import)
 target_link_options(quiblink-link-check PRIVATE -static-libgcc)
+
+# The C++ layer through the import library, with the headers held to the
+# warnings of the library itself.
+add_executable(quiblink-cpp-test ${QUIB_WINTEST_DIR}/cpp_layer_test.cpp ${QUIB_WINTEST_DIR}/check.cpp)
+target_link_libraries(quiblink-cpp-test PRIVATE quiblink_import)
+target_compile_options(quiblink-cpp-test PRIVATE -Wall -Wextra -Werror -Wpedantic)
+target_link_options(quiblink-cpp-test PRIVATE ${QUIB_WINTEST_LINK})

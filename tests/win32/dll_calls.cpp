@@ -5,15 +5,19 @@ namespace wintest {
 namespace {
 
 template <typename F>
-std::string Decorated(const char *name) {
+std::string ExportName(const char *name) {
+#if defined(_WIN64)
+  return name;
+#else
   return std::string("_") + name + "@" + std::to_string(ArgBytes<F>::value);
+#endif
 }
 
 }  // namespace
 
-std::vector<std::string> DecoratedNames() {
+std::vector<std::string> ExportNames() {
   std::vector<std::string> names;
-#define QUIB_NAME(name) names.push_back(Decorated<decltype(&::name)>(#name));
+#define QUIB_NAME(name) names.push_back(ExportName<decltype(&::name)>(#name));
   QUIB_EXPORTS(QUIB_NAME)
 #undef QUIB_NAME
   return names;
@@ -25,9 +29,9 @@ bool LoadQuib(const char *path, Quib *quib, std::vector<std::string> *missing) {
   if (quib->Module == nullptr) return false;
 #define QUIB_FIND(name)                                                               \
   {                                                                                   \
-    std::string decorated = Decorated<decltype(&::name)>(#name);                      \
-    FARPROC proc = GetProcAddress(quib->Module, decorated.c_str());                   \
-    if (proc == nullptr) missing->push_back(decorated);                               \
+    std::string exported = ExportName<decltype(&::name)>(#name);                      \
+    FARPROC proc = GetProcAddress(quib->Module, exported.c_str());                    \
+    if (proc == nullptr) missing->push_back(exported);                                \
     quib->name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void *>(proc)); \
   }
   QUIB_EXPORTS(QUIB_FIND)

@@ -1,6 +1,7 @@
-// quiblink.dll loaded at run time, as an application in another language
-// uses it: every export looked up by its decorated stdcall name, which is
-// derived here from the declaration in the public header.
+// quiblink.dll (quiblink64.dll) loaded at run time, as an application in
+// another language uses it: every export looked up by its exported name. On
+// 32-bit Windows that is the decorated stdcall name, derived here from the
+// declaration in the public header; on 64-bit Windows the plain name.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_errors.h"
 #include "quiblink/quiblink_ext.h"
 
 // Every export of the public headers.
@@ -42,7 +44,13 @@
   X(XQUIB_Read1GEx) \
   X(XQUIB_ReadEx) \
   X(XQUIB_WriteEx) \
-  X(XQUIB_OSInstlEx)
+  X(XQUIB_OSInstlEx) \
+  X(QUIB_SetEngineStyle) \
+  X(QUIB_GetEngineStyle) \
+  X(QUIB_SetMessageBoxes) \
+  X(QUIB_SetPortDevice) \
+  X(QUIB_ResultText) \
+  X(QUIB_LastOpenError)
 // clang-format on
 
 namespace wintest {
@@ -63,8 +71,16 @@ struct Quib {
 #undef QUIB_MEMBER
 };
 
-// The decorated names of QUIB_EXPORTS, "_QUIB_Open@8" and so on.
-std::vector<std::string> DecoratedNames();
+// The exported names of QUIB_EXPORTS: "_QUIB_Open@8" and so on on 32-bit
+// Windows, "QUIB_Open" and so on on 64-bit Windows.
+std::vector<std::string> ExportNames();
+
+// The DLL of this build's width.
+#if defined(_WIN64)
+constexpr const char *kDllName = "quiblink64.dll";
+#else
+constexpr const char *kDllName = "quiblink.dll";
+#endif
 
 // Loads the DLL and finds every export; the names not found go to *missing.
 bool LoadQuib(const char *path, Quib *quib, std::vector<std::string> *missing);

@@ -244,6 +244,30 @@ void UnloadWithAnOpenChannel() {
 
 }  // namespace
 
+// A port index mapped to COM17 (which scripts/check_dll.sh maps to the
+// graphic terminal) reaches it under either spelling, from the next open on;
+// NULL gives the index its own port back.
+void MappedPortReachesCom17() {
+  if (GraphicPort < 0) return Skip("no --graphic port given");
+  const uint16_t port = 5;  // COM6: no device behind it
+  for (const char *device : {"COM17", "\\\\.\\COM17"}) {
+    REQUIRE(Lib.QUIB_SetPortDevice(port, device) == 0);
+    int16_t h = Lib.XQUIB_Open(port, 38400, 0);
+    REQUIRE(h == 0);
+    uint32_t type = 0;
+    uint16_t status = 0xBEEF;
+    CHECK_EQ(Lib.XQUIB_GetKEWType(h, &type, &status), 0);
+    CHECK_EQ(type, kGraphicType);
+    CHECK_EQ(Lib.QUIB_Close(h), 0);
+  }
+  CHECK_EQ(Lib.QUIB_SetPortDevice(10, "COM17"), RC_BAD_PORT);
+  CHECK_EQ(Lib.QUIB_SetPortDevice(port, ""), RC_BAD_ARGUMENT);
+  REQUIRE(Lib.QUIB_SetPortDevice(port, nullptr) == 0);
+  Lib.QUIB_SetMessageBoxes(0);
+  CHECK_EQ(Lib.XQUIB_Open(port, 38400, 0), -1);
+  Lib.QUIB_SetMessageBoxes(1);
+}
+
 std::vector<Case> ExchangeCases() {
   return {
       {"classic: read what the panel holds, write and read back", ClassicReadWrite},
@@ -252,6 +276,7 @@ std::vector<Case> ExchangeCases() {
       {"graphic: block writes and reads come back whole", GraphicBlocks},
       {"graphic: two threads share one port", GraphicTwoThreadsOnOnePort},
       {"graphic: wrong replies give their result codes", GraphicFaultsReachTheCaller},
+      {"port device: an index mapped to COM17 reaches its terminal", MappedPortReachesCom17},
       {"unload: an open channel does not hold up the loader", UnloadWithAnOpenChannel},
   };
 }

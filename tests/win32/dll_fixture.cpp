@@ -5,7 +5,7 @@
 namespace wintest {
 
 Quib Lib;
-const char *DllPath = "quiblink.dll";
+const char *DllPath = kDllName;
 int ClassicPort = -1;
 int GraphicPort = -1;
 int FaultPort = -1;
@@ -34,7 +34,7 @@ int TraceLog::Count(const std::string &text) {
   return n;
 }
 
-void TraceLog::Collect(const char *text, void *user) {
+void QUIB_CALL TraceLog::Collect(const char *text, void *user) {
   TraceLog *log = static_cast<TraceLog *>(user);
   EnterCriticalSection(&log->lock_);
   log->texts_.push_back(text);

@@ -43,7 +43,7 @@ class TraceLog {
   int Count(const std::string &text);
 
  private:
-  static void Collect(const char *text, void *user);
+  static void QUIB_CALL Collect(const char *text, void *user);
   CRITICAL_SECTION lock_;
   std::vector<std::string> texts_;
 };

@@ -77,11 +77,18 @@ class Line {
   void SetOutputStuck(bool on);
   // Writes return only once the bytes have left the line.
   void SetWriteWaitsForLine(bool on);
+  // A stalled adapter: writes move nothing and return short once the total
+  // write time-out programmed with DeviceSetTimeouts has run out.
+  void SetWriteStalls(bool on);
+  int StalledWrites();  // writes that returned short so far
 
   // Failures of the device calls, each until switched off (count -1) or for
   // the next count calls.
   void FailOpen(int count = -1);
   void FailSetup(int count = -1);
+  void FailGetLine(int count = -1);      // GetCommState
+  void FailSetLine(int count = -1);      // SetCommState
+  void FailSetTimeouts(int count = -1);  // SetCommTimeouts
   void FailWrite(int count = -1);
   void FailRead(int count = -1);
   void FailLineStatus(int count = -1);
@@ -95,6 +102,9 @@ std::vector<std::string> DebugTexts();  // every DebugOutput text, in order
 std::string DebugJoined();              // the same, concatenated
 void ClearDebug();
 std::vector<std::pair<std::string, std::string>> MessageBoxes();  // (text, caption)
+
+// Holders of the fine system timer (FineTimerAcquire less FineTimerRelease).
+int FineTimerHolders();
 
 // Named semaphores that currently exist (created and not yet closed).
 bool SemaphoreExists(const std::string &name);

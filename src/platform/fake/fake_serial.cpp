@@ -33,9 +33,12 @@ struct Line::State {
   bool drain = true;
   bool stuck = false;
   bool write_waits = false;
+  bool write_stalls = false;
   uint32_t out_start = 0;  // tick of the last write
   uint32_t out_length = 0;
   int fail_open = 0, fail_setup = 0, fail_write = 0, fail_read = 0, fail_status = 0;
+  int fail_get_line = 0, fail_set_line = 0, fail_timeouts = 0;
+  int stalled_writes = 0;
 };
 
 namespace {
@@ -218,6 +221,29 @@ void Line::SetWriteWaitsForLine(bool on) {
   state_->write_waits = on;
 }
 
+void Line::SetWriteStalls(bool on) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->write_stalls = on;
+}
+
+int Line::StalledWrites() {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state_->stalled_writes;
+}
+
+void Line::FailGetLine(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_get_line = count;
+}
+void Line::FailSetLine(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_set_line = count;
+}
+void Line::FailSetTimeouts(int count) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state_->fail_timeouts = count;
+}
+
 void Line::FailOpen(int count) {
   std::lock_guard<std::mutex> lock(Lock());
   state_->fail_open = count;
@@ -307,18 +333,21 @@ bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
 
 bool DeviceGetLine(Handle dev, LineSettings *settings) {
   std::lock_guard<std::mutex> lock(Lock());
+  if (fake::Fails(StateOf(dev)->fail_get_line)) return false;
   *settings = StateOf(dev)->settings;
   return true;
 }
 
 bool DeviceSetLine(Handle dev, const LineSettings *settings) {
   std::lock_guard<std::mutex> lock(Lock());
+  if (fake::Fails(StateOf(dev)->fail_set_line)) return false;
   StateOf(dev)->settings = *settings;
   return true;
 }
 
 bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
   std::lock_guard<std::mutex> lock(Lock());
+  if (fake::Fails(StateOf(dev)->fail_timeouts)) return false;
   StateOf(dev)->timeouts = *timeouts;
   return true;
 }
@@ -350,15 +379,22 @@ bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *writ
     fake::Line::State *s = StateOf(dev);
     *written = 0;
     if (fake::Fails(s->fail_write)) return false;
-    uint32_t now = fake::Now();
-    s->frames.push_back(frame);
-    s->frame_ticks.push_back(now);
-    s->out_start = now;
-    s->out_length = length;
-    *written = length;
-    responder = s->responder;
-    owner = s->owner;
-    if (s->write_waits) wait = fake::LineMillis(*s, length);
+    if (s->write_stalls) {
+      // Nothing leaves: the write returns short, with success, once its
+      // total time-out has run out, as a synchronous write does.
+      wait = s->timeouts.WriteTotalConstant + s->timeouts.WriteTotalMultiplier * length;
+      ++s->stalled_writes;
+    } else {
+      uint32_t now = fake::Now();
+      s->frames.push_back(frame);
+      s->frame_ticks.push_back(now);
+      s->out_start = now;
+      s->out_length = length;
+      *written = length;
+      responder = s->responder;
+      owner = s->owner;
+      if (s->write_waits) wait = fake::LineMillis(*s, length);
+    }
   }
   if (wait > 0) fake::AdvanceTo(fake::Now() + wait);
   if (responder) responder(*owner, frame);

@@ -30,6 +30,7 @@ thread_local bool t_platform_thread = false;
 
 std::vector<std::string> g_debug;
 std::vector<std::pair<std::string, std::string>> g_boxes;
+std::atomic<int> g_fine_timer{0};
 
 struct Semaphore {
   std::mutex mu;
@@ -170,7 +171,12 @@ void ResetThreadsAndSemaphores() {
   g_fail_threads = 0;
 }
 
+int FineTimerHolders() {
+  return g_fine_timer.load();
+}
+
 void Reset() {
+  g_fine_timer = 0;
   ResetLines();
   ResetThreadsAndSemaphores();
   ClearDebug();
@@ -236,6 +242,10 @@ WaitResult ThreadWait(Handle handle, uint32_t ms) {
 
 void ThreadClose(Handle) {
   // The record stays until the process ends: the thread may still be running.
+}
+
+bool ThreadEndNeedsLoader() {
+  return false;
 }
 
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
@@ -344,6 +354,14 @@ bool EnvironmentValue(const char *name, char *buffer, size_t size) {
 void DebugOutput(const char *text) {
   std::lock_guard<std::mutex> lock(Lock());
   fake::g_debug.emplace_back(text);
+}
+
+void FineTimerAcquire() {
+  ++fake::g_fine_timer;
+}
+
+void FineTimerRelease() {
+  --fake::g_fine_timer;
 }
 
 void ShowMessageBox(const char *text, const char *caption) {

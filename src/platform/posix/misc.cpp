@@ -17,6 +17,10 @@
 
 namespace plat {
 
+// The kernel's timers already resolve a millisecond.
+void FineTimerAcquire() {}
+void FineTimerRelease() {}
+
 uint32_t TickCount() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);

@@ -263,6 +263,11 @@ void ThreadClose(Handle thread) {
   }
 }
 
+// A thread ends without the lock that dlclose holds while the unload runs.
+bool ThreadEndNeedsLoader() {
+  return false;
+}
+
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   if (maximum <= 0 || initial < 0 || initial > maximum) return 0;
   if (name != nullptr && strlen(name) >= kNameSize) return 0;

@@ -4,6 +4,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <string.h>
+
 #include "platform/platform.h"
 #include "platform/win32/open_failure.h"
 
@@ -15,9 +17,35 @@ HANDLE Native(Handle dev) {
   return reinterpret_cast<HANDLE>(dev);
 }
 
+// Under wine a COM port is a host device. A pseudo-terminal standing in for
+// one carries 8N1 only, and some kernels refuse any other frame, after wine
+// has set the rate. There a refused frame is taken when the device runs at
+// the rate asked for; on Windows every refusal counts.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// "COM10" and above exist only in the device namespace: such a name is
+// opened as "\\.\COMn". Every other name is opened as it is.
+bool NeedsDevicePrefix(const char *name) {
+  if (strncmp(name, "COM", 3) != 0 || name[3] == '\0') return false;
+  for (const char *p = name + 3; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return strlen(name) > 4;  // two digits or more
+}
+
 }  // namespace
 
 Handle DeviceOpen(const char *name) {
+  char prefixed[300];
+  if (name == nullptr) return kInvalid;
+  if (NeedsDevicePrefix(name) && strlen(name) < sizeof prefixed - 4) {
+    memcpy(prefixed, "\\\\.\\", 4);
+    memcpy(prefixed + 4, name, strlen(name) + 1);
+    name = prefixed;
+  }
   HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -81,7 +109,11 @@ bool DeviceSetLine(Handle dev, const LineSettings *settings) {
   dcb.fRtsControl = settings->RtsControl;
   dcb.fDtrControl = settings->DtrControl;
   dcb.fAbortOnError = settings->AbortOnError;
-  return SetCommState(Native(dev), &dcb) != 0;
+  if (SetCommState(Native(dev), &dcb)) return true;
+  if (!UnderWine()) return false;
+  DCB now = {};
+  now.DCBlength = sizeof(now);
+  return GetCommState(Native(dev), &now) && now.BaudRate == settings->BaudRate;
 }
 
 bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
@@ -101,19 +133,14 @@ bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
   return ok != 0;
 }
 
-// A synchronous write without time-out normally takes the whole buffer at
-// once; should a driver accept only part of it, the rest follows, and a write
-// that moves nothing ends the attempt.
+// The worker programs a total write time-out that covers the whole buffer
+// (WriteTotalTimeoutConstant): a synchronous write that returns short has run
+// out of it, the adapter has stalled, and the attempt ends there.
 bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written) {
-  const char *p = static_cast<const char *>(buffer);
-  uint32_t done = 0;
-  while (done < length) {
-    DWORD n = 0;
-    if (!WriteFile(Native(dev), p + done, length - done, &n, nullptr) || n == 0) break;
-    done += n;
-  }
-  *written = done;
-  return done == length;
+  DWORD n = 0;
+  BOOL ok = WriteFile(Native(dev), buffer, length, &n, nullptr);
+  *written = ok ? n : 0;
+  return ok != 0 && n == length;
 }
 
 bool DeviceLineStatus(Handle dev, LineStatus *status) {

@@ -1,6 +1,7 @@
 // Threads, semaphores, the millisecond tick and process identity on Win32.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <timeapi.h>
 
 #include <atomic>
 
@@ -87,6 +88,12 @@ void ThreadClose(Handle thread) {
   if (thread != 0) CloseHandle(Native(thread));
 }
 
+// A thread's end calls every DLL's entry point under the loader lock, which
+// the process detach holds.
+bool ThreadEndNeedsLoader() {
+  return true;
+}
+
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   return reinterpret_cast<Handle>(CreateSemaphoreA(nullptr, initial, maximum, name));
 }
@@ -101,6 +108,25 @@ WaitResult SemaphoreWait(Handle sem, uint32_t ms) {
 
 void SemaphoreClose(Handle sem) {
   if (sem != 0) CloseHandle(Native(sem));
+}
+
+namespace {
+
+SRWLOCK FineTimerLock = SRWLOCK_INIT;
+int FineTimerHolders = 0;
+
+}  // namespace
+
+void FineTimerAcquire() {
+  AcquireSRWLockExclusive(&FineTimerLock);
+  if (FineTimerHolders++ == 0) timeBeginPeriod(1);
+  ReleaseSRWLockExclusive(&FineTimerLock);
+}
+
+void FineTimerRelease() {
+  AcquireSRWLockExclusive(&FineTimerLock);
+  if (FineTimerHolders > 0 && --FineTimerHolders == 0) timeEndPeriod(1);
+  ReleaseSRWLockExclusive(&FineTimerLock);
 }
 
 uint32_t TickCount() {
