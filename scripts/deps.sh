@@ -9,7 +9,7 @@ demo=(cmake g++ make pkg-config libcli11-dev)
 case "${1:-all}" in
   demo) packages=("${demo[@]}") ;;
   all | test) packages=("${demo[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev clang
-                        clang-format) ;;
+                        clang-format ser2net) ;;
   *)
     echo "usage: $0 [demo|test]" >&2
     exit 2

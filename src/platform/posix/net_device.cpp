@@ -39,6 +39,12 @@ constexpr Handle kDeviceBase = 0x5200;
 constexpr uint32_t kConnectTimeoutMs = 3000;
 constexpr uint32_t kAnswerWaitMs = 1000;
 constexpr uint32_t kInSize = 4096;
+// A server still busy with the previous client takes the connection and drops
+// it again at once (ser2net says "Port's device already in use"): a raw
+// connection is watched this long for that, and a dropped one is tried again
+// after kRetryPauseMs, within the connect time-out.
+constexpr uint32_t kRawSettleMs = 100;
+constexpr uint32_t kRetryPauseMs = 50;
 // Keepalive: a peer that vanished without a word is found after about 25 s
 // of silence.
 constexpr int kKeepIdleS = 10;
@@ -214,9 +220,9 @@ void SetOption(int fd, int level, int name, int value) {
   (void)setsockopt(fd, level, name, &value, sizeof value);
 }
 
-// A connected socket, or -1. Every address of the name is tried within the
-// one time-out.
-int Connect(const Address &address) {
+// A connected socket, or -1. Every address of the name is tried within
+// budget_ms.
+int Connect(const Address &address, uint32_t budget_ms) {
   addrinfo hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -227,10 +233,10 @@ int Connect(const Address &address) {
   int fd = -1;
   for (addrinfo *a = found; a != nullptr && fd < 0; a = a->ai_next) {
     const uint32_t waited = Since(start);
-    if (waited >= kConnectTimeoutMs) break;
+    if (waited >= budget_ms) break;
     fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) continue;
-    if (!ConnectWithin(fd, a->ai_addr, a->ai_addrlen, kConnectTimeoutMs - waited)) {
+    if (!ConnectWithin(fd, a->ai_addr, a->ai_addrlen, budget_ms - waited)) {
       close(fd);
       fd = -1;
     }
@@ -323,11 +329,30 @@ Handle NetOpen(const char *url) {
   d->kept.DtrControl = 1;
   d->in_length = 0;
 
-  d->fd = Connect(address);
-  if (d->fd < 0 || (d->rfc2217 && !Negotiate(d))) {
+  const uint32_t start = TickCount();
+  for (;;) {
+    d->fd = Connect(address, kConnectTimeoutMs - Since(start));
+    if (d->fd < 0) break;
+    if (d->rfc2217) {
+      if (Negotiate(d)) break;
+    } else {
+      AwaitAnswers(d, kRawSettleMs, [](const Device *) { return false; });
+      if (!d->gone) break;
+    }
+    close(d->fd);
+    d->fd = -1;
+    d->gone = false;
+    d->in_length = 0;
+    telnet::DecoderReset(&d->decoder);
+    telnet::OptionsReset(&d->options);
+    if (Since(start) + kRetryPauseMs >= kConnectTimeoutMs) break;
+    SleepMs(kRetryPauseMs);
+  }
+  if (d->fd < 0) {
     Release(d);
     return kInvalid;
   }
+  d->in_length = 0;  // a greeting is no data from the terminal
   return kDeviceBase + slot;
 }
 
