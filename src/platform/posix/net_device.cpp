@@ -8,6 +8,9 @@
 //  - A request the server does not answer within kAnswerWaitMs leaves the
 //    device as one without that feature: no com port control at all, or a
 //    line setting the server keeps to itself.
+//  - Every receive is acknowledged at once (TCP_QUICKACK), so a server that
+//    holds small segments back until the last is acknowledged does not cost
+//    a delayed acknowledgement per reply.
 //  - The output queue is what the kernel has not yet sent: once a frame is on
 //    the network it has left, and the network's delay counts as reply time.
 //  - End of stream, a reset or a failed send mark the device gone: every later
@@ -96,6 +99,10 @@ uint32_t SendStallLimit(const Device *d) {
   return static_cast<uint32_t>(1000 + 512ull * 11 * 1000 / baud);
 }
 
+void SetOption(int fd, int level, int name, int value) {
+  (void)setsockopt(fd, level, name, &value, sizeof value);
+}
+
 bool SendAll(Device *d, const uint8_t *bytes, size_t length) {
   if (d->gone) return false;
   const uint32_t limit = SendStallLimit(d);
@@ -163,6 +170,10 @@ void Pump(Device *d, bool discard) {
       if (errno != EAGAIN && errno != EWOULDBLOCK) d->gone = true;
       return;
     }
+    // Acknowledge at once: a server that sends a reply in pieces and waits
+    // for the acknowledgement of the first before the next (Nagle) would
+    // otherwise wait out the delayed acknowledgement, up to 40 ms.
+    SetOption(d->fd, IPPROTO_TCP, TCP_QUICKACK, 1);
     if (!d->rfc2217) {
       if (!discard) {
         memcpy(d->in + d->in_length, raw, static_cast<size_t>(n));
@@ -214,10 +225,6 @@ bool ConnectWithin(int fd, const sockaddr *address, socklen_t length, uint32_t m
     socklen_t size = sizeof error;
     return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
   }
-}
-
-void SetOption(int fd, int level, int name, int value) {
-  (void)setsockopt(fd, level, name, &value, sizeof value);
 }
 
 // A connected socket, or -1. Every address of the name is tried within
