@@ -29,7 +29,7 @@ long MsSince(Clock::time_point start) {
 // A listening socket on a free port of 127.0.0.1, and the one connection it takes.
 class Server {
  public:
-  Server() {
+  explicit Server(int backlog = 1) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
@@ -38,7 +38,7 @@ class Server {
     socklen_t size = sizeof a;
     getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &size);
     port_ = ntohs(a.sin_port);
-    listen(listener_, 1);
+    listen(listener_, backlog);
   }
   ~Server() {
     if (peer_ >= 0) close(peer_);
@@ -47,6 +47,7 @@ class Server {
   std::string Url(const char *scheme) const {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
   }
+  uint16_t port() const { return port_; }
   void Accept() { peer_ = accept(listener_, nullptr, nullptr); }
   void Send(const Bytes &bytes) {
     ASSERT_EQ(send(peer_, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
@@ -247,6 +248,29 @@ TEST(NetworkDevice, ARefusedConnectionFailsTheOpenAtOnce) {
   EXPECT_EQ(plat::DeviceOpen(url.c_str()), plat::kInvalid);
   EXPECT_EQ(plat::DeviceOpen("tcp://127.0.0.1:notaport"), plat::kInvalid);
   EXPECT_LT(MsSince(start), 1000);
+}
+
+TEST(NetworkDevice, AConnectionThatIsNeverTakenFailsTheOpenAfterThreeSeconds) {
+  // A listener whose queue is full drops further connection requests unanswered, as an
+  // unreachable host does.
+  Server server(0);
+  std::vector<int> queued;
+  for (int i = 0; i < 8; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(server.port());
+    connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    queued.push_back(fd);
+  }
+  usleep(100000);
+  const auto start = Clock::now();
+  EXPECT_EQ(plat::DeviceOpen(server.Url("tcp").c_str()), plat::kInvalid);
+  const long ms = MsSince(start);
+  EXPECT_GE(ms, 2900);
+  EXPECT_LT(ms, 4000);
+  for (int fd : queued) close(fd);
 }
 
 TEST(NetworkDevice, AServerThatNeverAnswersIsADeviceWithoutComPortControl) {
