@@ -213,7 +213,8 @@ TEST(TelnetOptions, AnswersOnlyWhatChangesAnOptionAndRefusesTheRest) {
   t::OptionsReset(&o);
   uint8_t opening[t::kOpeningLength];
   t::BuildOpening(&o, opening);
-  ExpectAnswers(&o,
+  ExpectAnswers(
+      &o,
       {
           {"DO COM-PORT answers our WILL: no reply", t::kDo, 44, {}},
           {"a second DO COM-PORT: already on", t::kDo, 44, {}},
