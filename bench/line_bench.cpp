@@ -4,9 +4,11 @@
 //
 //   quiblink-bench [--quick] [--mode sleep|wake|both] [--only SECTION[,SECTION...]]
 //
-// Sections: sim, graphic, classic, latency, shared, ports. The modes are the
-// engine's two ways of pausing (src/engine/waiting.h); "both" runs every
-// section under each and ends with the ratio of the two.
+// Sections: sim, graphic, classic, latency, shared, ports, network. The modes
+// are the engine's two ways of pausing (src/engine/waiting.h); "both" runs
+// every section under each and ends with the ratio of the two. The network
+// section (the graphic transfers straight and through ser2net) runs under the
+// last mode only.
 #include <stdio.h>
 #include <string.h>
 
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "engine/waiting.h"
+#include "network_bench.h"
 #include "scenarios.h"
 
 namespace quibbench {
@@ -36,6 +39,8 @@ struct Plan {
   int ports;
   uint32_t port_bytes;
   int sim_exchanges;
+  uint32_t network_baud;
+  uint32_t network_bytes;
 };
 
 const Plan kFull = {{9600, 19200, 38400, 57600},
@@ -49,8 +54,11 @@ const Plan kFull = {{9600, 19200, 38400, 57600},
                     19200,
                     10,
                     16384,
-                    40};
-const Plan kQuick = {{9600, 57600}, 4096, 512, {38400}, 40, 38400, 2, 40, 38400, 10, 2048, 12};
+                    40,
+                    38400,
+                    65536};
+const Plan kQuick = {{9600, 57600}, 4096, 512,  {38400}, 40,    38400, 2, 40,
+                     38400,         10,   2048, 12,      38400, 4096};
 
 struct Options {
   Plan plan = kFull;
@@ -172,6 +180,10 @@ int Run(const Options &options) {
       }
       Print(&rows, ManyPorts(mode, many, plan.port_bytes));
     }
+    if (options.Runs("network") && mode == options.modes.back()) {
+      Print(&rows, NetworkTransfers(mode, terminals.Get("graphic", plan.network_baud, 100),
+                                    plan.network_bytes));
+    }
   }
   if (options.modes.size() == 2) PrintComparison(rows);
   PrintTargets(rows);
@@ -189,7 +201,7 @@ int main(int argc, char **argv) {
   if (!quibbench::ParseOptions(argc, argv, &options)) {
     fprintf(stderr,
             "usage: quiblink-bench [--quick] [--mode sleep|wake|both] "
-            "[--only sim,graphic,classic,latency,shared,ports]\n");
+            "[--only sim,graphic,classic,latency,shared,ports,network]\n");
     return 2;
   }
   try {

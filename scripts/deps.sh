@@ -13,7 +13,9 @@ case "${1:-all}" in
                         # the Python package's tests and its offline pip install
                         python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
                         # the reference, the manual pages and the Debian packages
-                        doxygen help2man dpkg-dev file man-db) ;;
+                        doxygen help2man dpkg-dev file man-db
+                        # the network tests' serial device server
+                        ser2net) ;;
   *)
     echo "usage: $0 [demo|test]" >&2
     exit 2

@@ -54,7 +54,8 @@ long Field(const std::string &answer, const std::string &name) {
 void SimTest::StartSim(const std::vector<std::string> &args, uint16_t port) {
   sims_.push_back(sim::SimProcess::Start(QUIBLINK_SIM_PATH, args));
   const std::string variable = "QUIBLINK_COM" + std::to_string(port + 1);
-  setenv(variable.c_str(), sims_.back()->path().c_str(), 1);
+  reaches_.push_back(ReachLine(sims_.back()->path()));
+  setenv(variable.c_str(), reaches_.back()->device().c_str(), 1);
   mapped_.push_back(variable);
 }
 
@@ -84,6 +85,7 @@ void SimTest::TearDown() {
   open_.clear();
   for (const std::string &variable : mapped_) unsetenv(variable.c_str());
   mapped_.clear();
+  reaches_.clear();
   for (auto &sim : sims_) sim->Stop();
   sims_.clear();
 }

@@ -39,6 +39,16 @@ class Stopwatch {
   std::chrono::steady_clock::time_point start_;
 };
 
+// How the library reaches a simulator's line: this suite opens the pseudo-terminal itself; the
+// network suite links its own ReachLine, which puts a device server in between.
+class LineReach {
+ public:
+  virtual ~LineReach() = default;
+  // The device name to map to the COM port.
+  virtual std::string device() const = 0;
+};
+std::unique_ptr<LineReach> ReachLine(const std::string &pty_path);
+
 class SimTest : public ::testing::Test {
  protected:
   void TearDown() override;
@@ -63,6 +73,7 @@ class SimTest : public ::testing::Test {
   int16_t Keep(int16_t handle);
 
   std::vector<std::unique_ptr<sim::SimProcess>> sims_;
+  std::vector<std::unique_ptr<LineReach>> reaches_;
   std::vector<std::string> mapped_;
   std::vector<int16_t> open_;
 };

@@ -1,7 +1,8 @@
 // Serial devices on termios. "COM1" to "COM9" and "\\.\COM10" (either
 // spelling, COM1 to COM10) stand for the path in the environment variable
 // QUIBLINK_COM1 ... QUIBLINK_COM10, read at every open, else /dev/ttyS0 ...
-// /dev/ttyS9. Any other name is opened as a path.
+// /dev/ttyS9. Any other name is opened as a path; a URL, named directly or
+// through the variable, is a device server on the network (net_device.h).
 //
 // Behaviour beside the Win32 calls this stands in for:
 //  - Open is exclusive: flock() refuses a second open from this or another
@@ -34,8 +35,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/net/url.h"
 #include "platform/posix/fork_internal.h"
 #include "platform/posix/open_failure.h"
+#include "platform/posix/net_device.h"
 #include "platform/posix/serial_speed.h"
 
 namespace plat {
@@ -166,6 +169,13 @@ Handle DeviceOpen(const char *name) {
     NoteOpenFailure(name != nullptr ? name : "(no name)", "the device name is too long");
     return kInvalid;
   }
+  if (net::SchemeOf(path) != net::kNotUrl) {
+    const Handle connection = net::NetOpen(path);
+    if (connection == kInvalid) {
+      NoteOpenFailure(path, "no serial device server answers there within 3 s, or it refused");
+    }
+    return connection;
+  }
 
   pthread_mutex_lock(&devices_lock);
   int slot = 0;
@@ -218,6 +228,7 @@ Handle DeviceOpen(const char *name) {
 }
 
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
+  if (net::IsNetworkDevice(dev)) return true;
   Device *d = Find(dev);
   termios tio;
   // The kernel's buffers have fixed sizes; the call only checks that this
@@ -233,6 +244,7 @@ bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
 }
 
 bool DeviceGetLine(Handle dev, LineSettings *settings) {
+  if (net::IsNetworkDevice(dev)) return net::NetGetLine(dev, settings);
   Device *d = Find(dev);
   termios tio;
   if (d == nullptr || settings == nullptr || tcgetattr(d->fd, &tio) != 0) return false;
@@ -272,6 +284,7 @@ bool DeviceGetLine(Handle dev, LineSettings *settings) {
 }
 
 bool DeviceSetLine(Handle dev, const LineSettings *s) {
+  if (net::IsNetworkDevice(dev)) return net::NetSetLine(dev, s);
   Device *d = Find(dev);
   if (d == nullptr || s == nullptr || d->gone) return false;
   static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
@@ -322,6 +335,7 @@ bool DeviceSetLine(Handle dev, const LineSettings *s) {
 }
 
 bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
+  if (net::IsNetworkDevice(dev)) return net::NetSetTimeouts(dev, timeouts);
   // Reads never block whatever is asked; the values are only kept.
   Device *d = Find(dev);
   if (d == nullptr || timeouts == nullptr) return false;
@@ -330,6 +344,7 @@ bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
 }
 
 bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
+  if (net::IsNetworkDevice(dev)) return net::NetRead(dev, buffer, want, got);
   if (got != nullptr) *got = 0;
   Device *d = Find(dev);
   if (d == nullptr || got == nullptr || d->gone) return false;
@@ -358,6 +373,7 @@ bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
 }
 
 bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written) {
+  if (net::IsNetworkDevice(dev)) return net::NetWrite(dev, buffer, length, written);
   if (written != nullptr) *written = 0;
   Device *d = Find(dev);
   if (d == nullptr || d->gone || (buffer == nullptr && length != 0)) return false;
@@ -392,6 +408,7 @@ bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *writ
 }
 
 bool DeviceLineStatus(Handle dev, LineStatus *status) {
+  if (net::IsNetworkDevice(dev)) return net::NetLineStatus(dev, status);
   Device *d = Find(dev);
   if (d == nullptr || status == nullptr || d->gone) return false;
   int in = 0;
@@ -408,11 +425,13 @@ bool DeviceLineStatus(Handle dev, LineStatus *status) {
 }
 
 bool DevicePurge(Handle dev) {
+  if (net::IsNetworkDevice(dev)) return net::NetPurge(dev);
   Device *d = Find(dev);
   return d != nullptr && !d->gone && tcflush(d->fd, TCIOFLUSH) == 0;
 }
 
 ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
+  if (net::IsNetworkDevice(dev)) return net::NetModemStatus(dev, bits);
   Device *d = Find(dev);
   if (d == nullptr || bits == nullptr || d->gone) return kModemFailed;
   *bits = 0;
@@ -430,6 +449,7 @@ ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
 }
 
 bool DeviceWaitInput(Handle dev, uint32_t ms) {
+  if (net::IsNetworkDevice(dev)) return net::NetWaitInput(dev, ms);
   Device *d = Find(dev);
   if (d == nullptr) return false;
   if (d->gone) return true;  // the next read reports it
@@ -458,11 +478,13 @@ void ForgetDevicesInChild() {
     d.fd = -1;
   }
   pthread_mutex_init(&devices_lock, nullptr);
+  net::NetForgetInChild();
 }
 
 }  // namespace posix
 
 void DeviceClose(Handle dev) {
+  if (net::IsNetworkDevice(dev)) return net::NetClose(dev);
   Device *d = Find(dev);
   if (d == nullptr) return;
   close(d->fd);  // drops the flock too
