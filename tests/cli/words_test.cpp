@@ -78,13 +78,13 @@ TEST_F(CliWords, OpenFailuresNameTheDeviceAndTheReason) {
   const Case cases[] = {
       {{"--port", "/dev/quiblink-no-such-device", "info"},
        {},
-       "; /dev/quiblink-no-such-device: No such file or directory"},
+       ": /dev/quiblink-no-such-device: No such file or directory (errno 2)"},
       {{"--port", "COM4", "classic", "read", "0", "2"},
        {{"QUIBLINK_COM4", "/nonexistent/tty"}},
-       "; /nonexistent/tty: No such file or directory"},
+       ": /nonexistent/tty: No such file or directory (errno 2)"},
       {{"--port", dir.File("plain-file"), "offline"},
        {},
-       dir.File("plain-file") + ": not a serial device (Inappropriate ioctl for device)"},
+       dir.File("plain-file") + ": Inappropriate ioctl for device (errno 25; not a serial device)"},
   };
   for (const auto &c : cases) {
     RunOptions options;
