@@ -57,6 +57,12 @@ TEST_F(LifecycleTest, DetachOfAnEndingProcessOnlyReleasesHandles) {
   };
   for (const Row row : {Row{true, false}, Row{false, true}}) {
     SCOPED_TRACE(row.process_ending ? "process ending" : "library unloaded");
+#if defined(__SANITIZE_THREAD__)
+    // The system ends an ending process's other threads before this detach;
+    // the fake cannot, so the worker it leaves running would still read what
+    // the detach closes, a race no real process has.
+    if (row.process_ending) continue;
+#endif
     ASSERT_EQ(XQUIB_Open(0, 38400, 0), 0);
     ASSERT_EQ(XQUIB_Open(3, 38400, 0), 1);
     ASSERT_TRUE(fake::LineOfPort(0).IsOpen());
