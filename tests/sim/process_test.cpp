@@ -152,7 +152,7 @@ TEST(SimProcess, AFaultArmedOverControlChangesTheNextReplyOnly) {
   EXPECT_EQ(port.Read(9, milliseconds(5000)), accepted);
 
   EXPECT_EQ(sim->Control("fault explode").rfind("error:", 0), 0u);
-  EXPECT_EQ(sim->Command("stats"), "requests=4 replies=3 junk=0 faults=2");
+  EXPECT_EQ(sim->Command("stats"), "requests=4 replies=3 junk=0 faults=2 sending=0");
 }
 
 TEST(SimProcess, AProjectWrittenToItsImageIsThereAfterARestart) {

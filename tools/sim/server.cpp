@@ -224,7 +224,8 @@ std::string Server::ExecuteControl(const std::string &line) {
   }
   if (command == "stats" && words.size() == 1) {
     return "ok requests=" + std::to_string(requests_) + " replies=" + std::to_string(replies_) +
-           " junk=" + std::to_string(junk_bytes_) + " faults=" + std::to_string(faults_fired_);
+           " junk=" + std::to_string(junk_bytes_) + " faults=" + std::to_string(faults_fired_) +
+           " sending=" + std::to_string(pacer_.Idle() && unwritten_.empty() ? 0 : 1);
   }
   if (command == "save" && words.size() == 1) {
     std::string error;
