@@ -9,7 +9,7 @@ demo=(cmake g++ make pkg-config libcli11-dev)
 case "${1:-all}" in
   demo) packages=("${demo[@]}") ;;
   all | test) packages=("${demo[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev clang
-                        clang-format
+                        clang-format ccache
                         # the Python package's tests and its offline pip install
                         python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
                         # the reference, the manual pages and the Debian packages

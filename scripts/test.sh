@@ -6,7 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -n "${QUIBLINK_NO_DEPS:-}" ] || ./scripts/deps.sh test
 build=${QUIBLINK_BUILD_DIR:-build}
-cmake -S . -B "$build" -DQUIBLINK_TESTS=ON "$@"
+# ccache, where installed, lets a second build of the same sources (the Debian
+# packages' build in CI, a rebuild after switching branches) reuse objects.
+launcher=()
+command -v ccache >/dev/null &&
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build" -DQUIBLINK_TESTS=ON "${launcher[@]}" "$@"
 cmake --build "$build" -j2
 # A test without a time limit of its own gets 300 s, so a hang cannot eat a
 # CI run; a build that registers no test at all is a failure.
