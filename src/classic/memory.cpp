@@ -1,5 +1,7 @@
-// QUIB_Read and QUIB_Write: a run of panel memory moved in chunks, one
+// Reads and writes of panel memory: a run of memory moved in chunks, one
 // request frame and one transaction per chunk.
+#include "classic/memory.h"
+
 #include "classic/codec.h"
 #include "core/state.h"
 #include "core/trace.h"
@@ -157,19 +159,9 @@ int16_t WriteChunks(Transfer *transfer, uint16_t model, int32_t address, uint16_
 }
 
 }  // namespace
-}  // namespace quib
 
-using namespace quib;
-
-extern "C" {
-
-QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t address,
-                                     uint8_t *buffer, uint16_t count) {
-  Trace("READ command\n");
-  if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
-  if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
-  if (!ChannelIsOfFamily(handle, kFamilyClassic)) return RC_BAD_ARGUMENT;
-  if (count == 0 || buffer == nullptr) return RC_BAD_ARGUMENT;
+int16_t ReadPanelMemory(uint16_t handle, uint16_t area, int32_t address, uint8_t *buffer,
+                        uint16_t count) {
   const uint16_t model = ModelOfChannel(handle);
   if (model != kClassicModelWord && area > kClassicMaxArea) return RC_BAD_ARGUMENT;
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
@@ -181,14 +173,8 @@ QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t add
   return status;
 }
 
-QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,
-                                      uint16_t count, const uint8_t *data) {
-  Trace("WRITE command\n");
-  if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
-  if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
-  if (!ChannelIsOfFamily(handle, kFamilyClassic)) return RC_BAD_ARGUMENT;
-  if (count == 0 || data == nullptr) return RC_BAD_ARGUMENT;
-  if (area != 0) return RC_BAD_ARGUMENT;
+int16_t WritePanelMemory(uint16_t handle, uint16_t area, int32_t address, uint16_t count,
+                         const uint8_t *data) {
   const uint16_t model = ModelOfChannel(handle);
   if (SplitsWord(model, address, count)) return RC_BAD_ARGUMENT;
   if (!AddressesFitTheWire(model, area, address, count, false)) return RC_BAD_ARGUMENT;
@@ -199,4 +185,4 @@ QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t ad
   return status;
 }
 
-}  // extern "C"
+}  // namespace quib

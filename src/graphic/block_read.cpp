@@ -14,7 +14,6 @@ namespace {
 constexpr uint8_t kBlockRead = 33;
 constexpr uint8_t kGroupedArea = 1;
 constexpr uint8_t kLastBlock = 2;
-constexpr uint32_t kUnlimited = 0xFFFFFFFFu;
 
 // Payload offsets of a block reply: grouped area (group, count, data) and
 // plain area (count, data).
@@ -149,40 +148,3 @@ int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
 }
 
 }  // namespace quib
-
-using namespace quib;
-
-int16_t QUIB_CALL XQUIB_ReadAll(uint16_t handle, uint8_t *data, int32_t *total, uint16_t *status) {
-  return ReadBlocks(handle,
-                    {kReadAllGroups, 0, 0, data, kUnlimited, total, status, nullptr, nullptr});
-}
-
-int16_t QUIB_CALL XQUIB_Read1G(uint16_t handle, uint16_t group, uint8_t *data, int32_t *total,
-                               uint16_t *status) {
-  return ReadBlocks(handle,
-                    {kReadOneGroup, group, 0, data, kUnlimited, total, status, nullptr, nullptr});
-}
-
-int16_t QUIB_CALL XQUIB_Read(uint16_t handle, uint8_t area, uint8_t *data, int32_t *total,
-                             uint16_t *status) {
-  return ReadBlocks(handle,
-                    {kReadArea, 0, area, data, kUnlimited, total, status, nullptr, nullptr});
-}
-
-int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity, int32_t *total,
-                                  uint16_t *status, QUIB_Progress progress, void *user) {
-  return ReadBlocks(handle, {kReadAllGroups, 0, 0, data, capacity, total, status, progress, user});
-}
-
-int16_t QUIB_CALL XQUIB_Read1GEx(uint16_t handle, uint16_t group, uint8_t *data, uint32_t capacity,
-                                 int32_t *total, uint16_t *status, QUIB_Progress progress,
-                                 void *user) {
-  return ReadBlocks(handle,
-                    {kReadOneGroup, group, 0, data, capacity, total, status, progress, user});
-}
-
-int16_t QUIB_CALL XQUIB_ReadEx(uint16_t handle, uint8_t area, uint8_t *data, uint32_t capacity,
-                               int32_t *total, uint16_t *status, QUIB_Progress progress,
-                               void *user) {
-  return ReadBlocks(handle, {kReadArea, 0, area, data, capacity, total, status, progress, user});
-}

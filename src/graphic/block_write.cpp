@@ -15,10 +15,6 @@ constexpr uint8_t kInstall = 18;
 constexpr uint8_t kMiddleChunk = 1;
 constexpr uint8_t kLastChunk = 2;
 
-bool AreaWritable(uint8_t area) {
-  return area == 1 || (area >= 3 && area <= 6);
-}
-
 // The chunks, holding the port's turn from the first on.
 int16_t SendChunks(Transfer *transfer, uint8_t command, uint8_t subcommand, uint16_t field,
                    uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
@@ -68,6 +64,10 @@ int16_t SendChunks(Transfer *transfer, uint8_t command, uint8_t subcommand, uint
 
 }  // namespace
 
+bool AreaWritable(uint8_t area) {
+  return area == 1 || (area >= 3 && area <= 6);
+}
+
 int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
                      uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
                      void *user) {
@@ -82,32 +82,14 @@ int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint1
   return rc;
 }
 
-}  // namespace quib
-
-using namespace quib;
-
-int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
-                                const uint8_t *data, uint16_t *status, QUIB_Progress progress,
-                                void *user) {
-  if (length == 0 || !AreaWritable(area)) return RC_BAD_ARGUMENT;
+int16_t WriteArea(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
+                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user) {
   return WriteChunked(handle, kAreaWrite, area, group, length, data, status, progress, user);
 }
 
-int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, uint8_t option,
-                                  uint32_t length, const uint8_t *data, uint16_t *status,
-                                  QUIB_Progress progress, void *user) {
-  if (length == 0) return RC_BAD_ARGUMENT;
-  if (subcommand != 0x61 && subcommand != 0x62) return RC_BAD_ARGUMENT;
-  if (option != 0x00 && option != 0x80) return RC_BAD_ARGUMENT;
+int16_t InstallOs(uint16_t handle, uint8_t subcommand, uint8_t option, uint32_t length,
+                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user) {
   return WriteChunked(handle, kInstall, subcommand, option, length, data, status, progress, user);
 }
 
-int16_t QUIB_CALL XQUIB_Write(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
-                              const uint8_t *data, uint16_t *status) {
-  return XQUIB_WriteEx(handle, area, group, length, data, status, nullptr, nullptr);
-}
-
-int16_t QUIB_CALL XQUIB_OSInstl(uint16_t handle, uint8_t subcommand, uint8_t option,
-                                uint32_t length, const uint8_t *data, uint16_t *status) {
-  return XQUIB_OSInstlEx(handle, subcommand, option, length, data, status, nullptr, nullptr);
-}
+}  // namespace quib

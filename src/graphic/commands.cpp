@@ -50,38 +50,31 @@ int16_t ControlCommand(uint16_t handle, uint8_t command, uint8_t subcommand, uin
 
 }  // namespace
 
-}  // namespace quib
-
-using namespace quib;
-
-int16_t QUIB_CALL XQUIB_Offline(uint16_t handle, uint16_t *status) {
+int16_t GoOffline(uint16_t handle, uint16_t *status) {
   return ControlCommand(handle, 1, 1, status);
 }
 
-int16_t QUIB_CALL XQUIB_SWReset(uint16_t handle, uint16_t *status) {
+int16_t SoftwareReset(uint16_t handle, uint16_t *status) {
   return ControlCommand(handle, 2, 1, status);
 }
 
-int16_t QUIB_CALL XQUIB_Reset(uint16_t handle, uint16_t *status) {
+int16_t ResetTerminal(uint16_t handle, uint16_t *status) {
   return ControlCommand(handle, 3, 1, status);
 }
 
-int16_t QUIB_CALL XQUIB_Break(uint16_t handle, uint16_t *status) {
+int16_t SendBreak(uint16_t handle, uint16_t *status) {
   return ControlCommand(handle, 4, 0, status);
 }
 
-int16_t QUIB_CALL XQUIB_DelUserData(uint16_t handle, uint16_t *status) {
+int16_t DeleteUserData(uint16_t handle, uint16_t *status) {
   return ControlCommand(handle, 50, 0x21, status);
 }
 
-int16_t QUIB_CALL XQUIB_BrateChange(uint16_t handle, uint16_t code, uint16_t *status) {
-  const uint8_t rate = static_cast<uint8_t>(code & 0xFF);
-  if (rate < 0x81 || rate > 0x83) return RC_BAD_ARGUMENT;
+int16_t ChangeBaudRate(uint16_t handle, uint8_t rate, uint16_t *status) {
   return ControlCommand(handle, 113, rate, status);
 }
 
-int16_t QUIB_CALL XQUIB_CheckPassword(uint16_t handle, const uint8_t *password, uint16_t length,
-                                      uint16_t *status) {
+int16_t CheckPassword(uint16_t handle, const uint8_t *password, uint16_t length, uint16_t *status) {
   Trace("PASSWORD command\n");
   int16_t rc = CheckGraphicChannel(handle);
   if (rc != RC_OK) return rc;
@@ -106,7 +99,7 @@ int16_t QUIB_CALL XQUIB_CheckPassword(uint16_t handle, const uint8_t *password, 
   return StoreTerminalStatus(reply, status);
 }
 
-int16_t QUIB_CALL XQUIB_Start(uint16_t handle) {
+int16_t StartTerminal(uint16_t handle) {
   Trace("READAll command\n");
   int16_t rc = CheckGraphicChannel(handle);
   if (rc != RC_OK) return rc;
@@ -122,3 +115,5 @@ int16_t QUIB_CALL XQUIB_Start(uint16_t handle) {
   // ends once the frame has left the line.
   return ExchangeGraphicFrame(handle, frame, length, 0, ProbeGraphicStart, reply, &payload_length);
 }
+
+}  // namespace quib

@@ -1,5 +1,5 @@
-// Single-frame graphic terminal commands: the routine behind the control and
-// query exports.
+// Single-frame graphic terminal commands: the control commands, the password
+// check and the start, and the routine that they and the queries share.
 #pragma once
 
 #include <stdint.h>
@@ -13,5 +13,21 @@ namespace quib {
 // must hold kBufferSize bytes.
 int16_t SendGraphicCommand(uint16_t handle, uint8_t command, uint8_t subcommand, bool outputs_given,
                            uint8_t *reply, uint16_t *payload_length);
+
+// The control commands: one request each, whose reply's status byte goes to
+// *status. ChangeBaudRate's rate is the code 0x81..0x83, checked by the
+// caller.
+int16_t GoOffline(uint16_t handle, uint16_t *status);
+int16_t SoftwareReset(uint16_t handle, uint16_t *status);
+int16_t ResetTerminal(uint16_t handle, uint16_t *status);
+int16_t SendBreak(uint16_t handle, uint16_t *status);
+int16_t DeleteUserData(uint16_t handle, uint16_t *status);
+int16_t ChangeBaudRate(uint16_t handle, uint8_t rate, uint16_t *status);
+
+// Sends the password (length bytes, at most 255) for the terminal to check.
+int16_t CheckPassword(uint16_t handle, const uint8_t *password, uint16_t length, uint16_t *status);
+
+// Sends the offline command's frame and awaits no reply.
+int16_t StartTerminal(uint16_t handle);
 
 }  // namespace quib

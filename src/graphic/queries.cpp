@@ -1,6 +1,8 @@
 // Query commands of the graphic terminals: memory data, operating-system
 // information, project information and terminal type. Values pass through
 // as the terminal sends them.
+#include "graphic/queries.h"
+
 #include <string.h>
 
 #include "core/state.h"
@@ -38,12 +40,9 @@ int16_t Query(uint16_t handle, uint8_t command, uint8_t subcommand, bool outputs
 }
 
 }  // namespace
-}  // namespace quib
 
-using namespace quib;
-
-int16_t QUIB_CALL XQUIB_GetMemData(uint16_t handle, int32_t *value1, int32_t *value2,
-                                   int32_t *value3, uint16_t *status) {
+int16_t QueryMemData(uint16_t handle, int32_t *value1, int32_t *value2, int32_t *value3,
+                     uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
   const bool outputs = value1 && value2 && value3 && status;
@@ -56,8 +55,7 @@ int16_t QUIB_CALL XQUIB_GetMemData(uint16_t handle, int32_t *value1, int32_t *va
   return RC_OK;
 }
 
-int16_t QUIB_CALL XQUIB_GetOsInfo(uint16_t handle, uint32_t *first, uint32_t *second,
-                                  uint16_t *status) {
+int16_t QueryOsInfo(uint16_t handle, uint32_t *first, uint32_t *second, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
   const int16_t rc = Query(handle, kQuery, 0x42, first && second && status, reply, &got, status);
@@ -83,8 +81,8 @@ int16_t QUIB_CALL XQUIB_GetOsInfo(uint16_t handle, uint32_t *first, uint32_t *se
   return RC_OK;
 }
 
-int16_t QUIB_CALL XQUIB_GetProjInfo(uint16_t handle, uint32_t *value1, uint32_t *value2,
-                                    uint8_t *name, uint16_t *name_length, uint16_t *status) {
+int16_t QueryProjectInfo(uint16_t handle, uint32_t *value1, uint32_t *value2, uint8_t *name,
+                         uint16_t *name_length, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
   const bool outputs = value1 && value2 && name && name_length && status;
@@ -107,7 +105,7 @@ int16_t QUIB_CALL XQUIB_GetProjInfo(uint16_t handle, uint32_t *value1, uint32_t 
   return RC_OK;
 }
 
-int16_t QUIB_CALL XQUIB_GetKEWType(uint16_t handle, uint32_t *type, uint16_t *status) {
+int16_t QueryTerminalType(uint16_t handle, uint32_t *type, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
   const int16_t rc = Query(handle, 82, 1, type && status, reply, &got, status);
@@ -116,3 +114,5 @@ int16_t QUIB_CALL XQUIB_GetKEWType(uint16_t handle, uint32_t *type, uint16_t *st
   *type = reply[kTypeByte];
   return RC_OK;
 }
+
+}  // namespace quib

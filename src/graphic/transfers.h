@@ -15,6 +15,9 @@ enum BlockReadKind : uint8_t {
   kReadArea,       // one plain area
 };
 
+// BlockRead's capacity for the exports that take none.
+constexpr uint32_t kUnlimited = 0xFFFFFFFFu;
+
 struct BlockRead {
   BlockReadKind Kind;
   uint16_t Group;  // kReadOneGroup
@@ -31,10 +34,21 @@ struct BlockRead {
 // their data to Data. Total is stored only on success.
 int16_t ReadBlocks(uint16_t handle, const BlockRead &read);
 
+// The areas an area write may write: 1 and 3..6.
+bool AreaWritable(uint8_t area);
+
 // Sends length bytes (at least 1) in chunks of at most 1024 bytes with the
 // given command, subcommand and field (group number or option byte).
 int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
                      uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
                      void *user);
+
+// An area write (command 17) of the group, and the installation of the
+// terminal's operating-system data (command 18) with its subcommand and
+// option: WriteChunked with the caller's checked arguments.
+int16_t WriteArea(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
+                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user);
+int16_t InstallOs(uint16_t handle, uint8_t subcommand, uint8_t option, uint32_t length,
+                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user);
 
 }  // namespace quib

@@ -1,4 +1,7 @@
-// Exports that belong to the library as a whole.
+// Exports that belong to the library as a whole: its version, the trace
+// handler, the engine's way of waiting, and the close of a channel of either
+// family.
+#include "core/channels.h"
 #include "core/state.h"
 #include "core/trace_handler.h"
 #include "engine/waiting.h"
@@ -23,6 +26,10 @@ QUIB_API int16_t QUIB_CALL QUIB_SetEngineStyle(int32_t style) {
 
 QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void) {
   return quib::EngineWakes() ? QUIB_ENGINE_WAKE : QUIB_ENGINE_POLL;
+}
+
+QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle) {
+  return quib::CloseChannel(handle);
 }
 
 }  // extern "C"
