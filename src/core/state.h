@@ -125,10 +125,4 @@ inline bool ChannelIsOfFamily(uint16_t handle, ChannelFamily family) {
   return handle < kChannelCount && State.Handles[handle].Family.load() == family;
 }
 
-// The loader entry point's work: reason 1 process attach, 0 process detach,
-// 2 thread attach, 3 thread detach. process_ending marks the detach of a
-// process that is ending, whose other threads are gone: it releases handles
-// and waits for nothing.
-void LibraryEntry(uintptr_t module, uint32_t reason, bool process_ending = false);
-
 }  // namespace quib

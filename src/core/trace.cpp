@@ -42,18 +42,6 @@ void DropTraceHandler() {
   HandlerUser.store(nullptr);
 }
 
-void TraceToDefault(const char *text) {
-  plat::DebugOutput(text);
-}
-
-void TraceFormatToDefault(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vsnprintf(TraceBuffer, sizeof TraceBuffer, format, args);
-  va_end(args);
-  TraceToDefault(TraceBuffer);
-}
-
 void Trace(const char *text) {
   TraceHandlerFn handler = Handler.load();
   if (handler != nullptr && EntryPointCalls.load() == 0) {

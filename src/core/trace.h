@@ -10,16 +10,6 @@ namespace quib {
 // is set, else to the debugger output.
 void Trace(const char *text);
 
-// The loader's entry point writes to the debugger output only, never to the
-// caller's handler: it runs under the loader's lock, or while the process
-// ends and the runtime behind the handler (a managed language's) is gone.
-void TraceToDefault(const char *text);
-void TraceFormatToDefault(const char *format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
 // At unload, before anything else: the caller's handler is not called again,
 // by this thread or by a worker that serves the unload's last requests.
 void DropTraceHandler();
@@ -45,9 +35,11 @@ void SetMessageBoxes(bool enabled);
 // Back to the environment's say, as before any SetMessageBoxes.
 void FollowMessageBoxEnvironment();
 
-// While one lives, trace texts go to the default sink (the debugger output),
-// never to the caller's handler: the entry point runs under the loader, where
-// the runtime behind a handler may be gone or may not be entered.
+// While one lives, trace texts of every thread go to the default sink (the
+// debugger output), never to the caller's handler: the entry point runs under
+// the loader's lock, or while the process ends and the runtime behind the
+// handler (a managed language's) is gone or may not be entered. The entry
+// point's own texts are written with Trace and TraceFormat under it.
 class EntryPointTraceScope {
  public:
   EntryPointTraceScope();

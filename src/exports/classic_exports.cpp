@@ -1,7 +1,7 @@
 // Exports of the classic panels: the open at their fixed line settings (9600
 // baud, 7 data bits, even parity, one stop bit) and the memory transfers.
 #include "classic/memory.h"
-#include "core/channels.h"
+#include "engine/channels.h"
 #include "core/state.h"
 #include "core/trace.h"
 #include "quiblink/quiblink.h"

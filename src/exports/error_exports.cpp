@@ -1,6 +1,6 @@
 // Exported texts for failures: a result code's name and meaning, and why the
 // calling thread's last open failed.
-#include "core/channels.h"
+#include "engine/channels.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_errors.h"
 #include "quiblink/quiblink_ext.h"

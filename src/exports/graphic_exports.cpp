@@ -2,7 +2,7 @@
 // bits, even parity and one stop bit, the control commands, the queries and
 // the block transfers. The channel checks and the entry traces run in the
 // subsystem, in the order the callers see.
-#include "core/channels.h"
+#include "engine/channels.h"
 #include "graphic/commands.h"
 #include "graphic/queries.h"
 #include "graphic/transfers.h"

@@ -1,7 +1,7 @@
 // Exports that belong to the library as a whole: its version, the trace
 // handler, the engine's way of waiting, and the close of a channel of either
 // family.
-#include "core/channels.h"
+#include "engine/channels.h"
 #include "core/state.h"
 #include "core/trace_handler.h"
 #include "engine/waiting.h"

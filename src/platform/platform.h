@@ -151,6 +151,24 @@ void SemaphoreClose(Handle sem);                    // CloseHandle
 // channels too. Set at load; a backend without fork() only keeps it.
 void SetForkChildHook(void (*hook)());
 
+// ---- Load and unload ------------------------------------------------------
+
+// Why the entry point runs, with the values of the Windows loader's reasons.
+enum class EntryReason : uint32_t {
+  kProcessDetach = 0,
+  kProcessAttach = 1,
+  kThreadAttach = 2,
+  kThreadDetach = 3,
+};
+
+// The library's load and unload work. Each backend's entry point calls it
+// (DllMain; the shared library's constructor and destructor), and the layer
+// above the platform defines it, so that the platform needs nothing of the
+// library. module is the library's load address, traced only.
+// process_ending marks the detach of a process that is ending, whose other
+// threads are gone: the library releases its handles and waits for nothing.
+void LibraryEntry(uintptr_t module, EntryReason reason, bool process_ending = false);
+
 // ---- Time, identity, diagnostics ----------------------------------------
 
 uint32_t TickCount();         // GetTickCount: milliseconds, wraps every 49.7 days

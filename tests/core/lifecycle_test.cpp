@@ -30,17 +30,17 @@ TEST_F(LifecycleTest, RightAfterAttachEveryHandleIsFreeAndEveryPortClosed) {
 TEST_F(LifecycleTest, AttachCreatesTheTwoNamedSemaphoresAndDetachClosesThem) {
   EXPECT_TRUE(fake::SemaphoreExists("QsemaI"));
   EXPECT_TRUE(fake::SemaphoreExists("PLCmodel"));
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
   EXPECT_FALSE(fake::SemaphoreExists("QsemaI"));
   EXPECT_FALSE(fake::SemaphoreExists("PLCmodel"));
   EXPECT_NE(fake::DebugJoined().find("DLL_PROCESS_DETACH\n"), std::string::npos);
-  quib::LibraryEntry(0x10000000u, 1);  // the fixture detaches again
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);  // the fixture detaches again
 }
 
 TEST_F(LifecycleTest, AttachStillSucceedsWhenTheNamedSemaphoresCannotBeCreated) {
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
   fake::FailSemaphoreCreate("QsemaI");
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
   EXPECT_EQ(quib::State.InitFlag, 1);
   EXPECT_EQ(QUIB_Version(), 211);
   EXPECT_EQ(QUIB_Close(0), RC_PORT_OPEN_FAILED);
@@ -68,7 +68,7 @@ TEST_F(LifecycleTest, DetachOfAnEndingProcessOnlyReleasesHandles) {
     ASSERT_TRUE(fake::LineOfPort(0).IsOpen());
     ASSERT_TRUE(fake::SemaphoreExists("PortSema3"));
     fake::ClearDebug();
-    quib::LibraryEntry(0x10000000u, 0, row.process_ending);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach, row.process_ending);
     const std::string debug = fake::DebugJoined();
     EXPECT_EQ(debug.find("Send Command\n") != std::string::npos, row.stop_request);
     EXPECT_NE(debug.find("DLL_PROCESS_DETACH\n"), std::string::npos);
@@ -79,7 +79,7 @@ TEST_F(LifecycleTest, DetachOfAnEndingProcessOnlyReleasesHandles) {
     EXPECT_FALSE(fake::SemaphoreExists("QsemaI"));
     for (const quib::HandleEntry &entry : quib::State.Handles) EXPECT_EQ(entry.Port.load(), -1);
     for (const quib::PortRecord &port : quib::State.Ports) EXPECT_EQ(port.OpenCount, -1);
-    quib::LibraryEntry(0x10000000u, 1);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
     // A fresh attach serves the port again.
     EXPECT_EQ(XQUIB_Open(0, 38400, 0), 0);
     EXPECT_EQ(QUIB_Close(0), 0);

@@ -55,9 +55,9 @@ TEST_F(TraceTest, HandlerReceivesEachTextOnceAndNullRestoresDebuggerOutput) {
 }
 
 TEST_F(TraceTest, EntryPointTracesItsReasonThenModuleProcessAndThread) {
-  quib::LibraryEntry(0xABCD, 2);
-  quib::LibraryEntry(0xABCD, 3);
-  quib::LibraryEntry(0xABCD, 7);
+  plat::LibraryEntry(0xABCD, plat::EntryReason::kThreadAttach);
+  plat::LibraryEntry(0xABCD, plat::EntryReason::kThreadDetach);
+  plat::LibraryEntry(0xABCD, static_cast<plat::EntryReason>(7));
   std::vector<std::string> texts = fake::DebugTexts();
   ASSERT_EQ(texts.size(), 11u);
   EXPECT_EQ(texts[0], "DLL_THREAD_ATTACH\n");
@@ -76,7 +76,11 @@ TEST_F(TraceTest, EntryPointTracesItsReasonThenModuleProcessAndThread) {
 TEST_F(TraceTest, EntryPointNeverCallsTheCallersHandler) {
   std::vector<std::string> seen;
   QUIB_SetTraceHandler(Collect, &seen);
-  for (uint32_t reason : {2u, 3u, 0u, 1u}) quib::LibraryEntry(0xABCD, reason);
+  using plat::EntryReason;
+  for (EntryReason reason : {EntryReason::kThreadAttach, EntryReason::kThreadDetach,
+                             EntryReason::kProcessDetach, EntryReason::kProcessAttach}) {
+    plat::LibraryEntry(0xABCD, reason);
+  }
   EXPECT_EQ(seen, std::vector<std::string>{});
   QUIB_SetTraceHandler(Collect, &seen);
   const std::string debug = fake::DebugJoined();

@@ -4,7 +4,7 @@
 
 #include <future>
 
-#include "core/channels.h"
+#include "engine/channels.h"
 #include "engine_support.h"
 #include "quiblink/quiblink_ext.h"
 
@@ -246,21 +246,21 @@ TEST_F(ChannelsTest, UnloadClosesBothChannelsOfAPortAndEndsItsWorker) {
   ASSERT_EQ(QUIB_Open(0, 0), 0);
   ASSERT_EQ(QUIB_Open(0, 0), 1);
   ASSERT_EQ(fake::LiveThreads(), live + 1);
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
   EXPECT_FALSE(fake::LineOfPort(0).IsOpen());
   EXPECT_FALSE(fake::SemaphoreExists("PortSema0"));
   EXPECT_FALSE(fake::SemaphoreExists("RxSema0"));
   EXPECT_FALSE(fake::SemaphoreExists("QsemaI"));
   EXPECT_TRUE(Eventually([&] { return fake::LiveThreads() == live; }));
   for (const quib::HandleEntry &h : quib::State.Handles) EXPECT_EQ(h.Port, -1);
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
 }
 
 TEST_F(ChannelsTest, UnloadLeavesTheChannelsOfOtherProcessesAlone) {
   ASSERT_EQ(QUIB_Open(0, 0), 0);
   ASSERT_EQ(QUIB_Open(1, 0), 1);
   quib::State.Handles[1].OwnerProcessId = 777;
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
   EXPECT_FALSE(fake::LineOfPort(0).IsOpen());
   EXPECT_TRUE(fake::LineOfPort(1).IsOpen());
   EXPECT_EQ(quib::State.Handles[1].Port, 1);
@@ -268,7 +268,7 @@ TEST_F(ChannelsTest, UnloadLeavesTheChannelsOfOtherProcessesAlone) {
   quib::State.Handles[1].OwnerProcessId = plat::CurrentProcessId();
   quib::CloseProcessChannels();
   EXPECT_FALSE(fake::LineOfPort(1).IsOpen());
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
 }
 
 class TenPortsTest : public LibraryTest {
@@ -344,9 +344,9 @@ TEST_F(ChannelsTest, TheFineTimerIsHeldWhileAnyPortIsOpen) {
   EXPECT_EQ(fake::FineTimerHolders(), 2);
   EXPECT_EQ(QUIB_Close(1), 0);
   EXPECT_EQ(fake::FineTimerHolders(), 1);
-  quib::LibraryEntry(0x10000000u, 0);  // unload with port 5 open
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);  // unload with port 5 open
   EXPECT_EQ(fake::FineTimerHolders(), 0);
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
 }
 
 // A port index mapped to another device opens that device, from its next
@@ -394,8 +394,8 @@ TEST_F(ChannelsTest, PortDeviceRefusesBadPortsAndNames) {
   EXPECT_TRUE(fake::LineNamed("COM12").IsOpen());
   EXPECT_EQ(QUIB_Close(0), 0);
   // A new load starts from the defaults.
-  quib::LibraryEntry(0x10000000u, 0);
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
   ASSERT_EQ(QUIB_Open(2, 0), 0);
   EXPECT_TRUE(fake::LineOfPort(2).IsOpen());
   EXPECT_EQ(QUIB_Close(0), 0);
@@ -414,13 +414,13 @@ TEST_F(ChannelsTest, MessageBoxesGoToTheTraceWhenTurnedOff) {
                          Row{"environment 0", -1, "0", true}, Row{"off", 0, nullptr, false},
                          Row{"on over the environment", 1, "yes", true}}) {
     SCOPED_TRACE(row.name);
-    quib::LibraryEntry(0x10000000u, 0);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
     if (row.environment != nullptr) {
       setenv("QUIBLINK_NO_MESSAGEBOX", row.environment, 1);
     } else {
       unsetenv("QUIBLINK_NO_MESSAGEBOX");
     }
-    quib::LibraryEntry(0x10000000u, 1);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
     if (row.call >= 0) QUIB_SetMessageBoxes(row.call);
     fake::ClearDebug();
     fake::LineOfPort(4).FailOpen(1);

@@ -157,11 +157,11 @@ TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillSer
   // The library unloads with the worker already gone: it releases the port
   // without waiting for anyone.
   quib::State.Handles[0].Busy = 0;
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
   EXPECT_FALSE(line_->IsOpen());
   EXPECT_FALSE(fake::SemaphoreExists("PortSema0"));
   EXPECT_FALSE(fake::SemaphoreExists("RxSema0"));
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
 }
 
 TEST_F(TransactionTest, ABoundedStopGivesUpAndLeavesTheQueueAsItWas) {

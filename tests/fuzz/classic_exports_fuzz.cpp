@@ -81,7 +81,7 @@ void OpenPanels() {
 // that ends without closing them: the workers must end before the fake's
 // objects go.
 void Unload() {
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
 }
 
 void StartCycle() {
@@ -91,11 +91,11 @@ void StartCycle() {
       for (Panel &p : g_panels) {
         for (int16_t h : p.handles) FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close");
       }
-      quib::LibraryEntry(0x10000000u, 0);
+      plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
     }
     fake::Reset();
     fake::UseVirtualClock(kClockStart);
-    quib::LibraryEntry(0x10000000u, 1);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
     quib::SetTraceHandler(DropTrace, nullptr);
     OpenPanels();
   }

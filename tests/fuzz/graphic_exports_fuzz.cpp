@@ -198,7 +198,7 @@ const uint16_t kBauds[] = {38400, 9600, 19200, 57600};
 // that ends without closing them: the workers must end before the fake's
 // objects go.
 void Unload() {
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
 }
 
 void StartCycle() {
@@ -206,11 +206,11 @@ void StartCycle() {
   if (g_inputs % kInputsPerCycle == 0) {
     if (g_inputs > 0) {
       for (int16_t h : g_handles) FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close");
-      quib::LibraryEntry(0x10000000u, 0);
+      plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
     }
     fake::Reset();
     fake::UseVirtualClock(kClockStart);
-    quib::LibraryEntry(0x10000000u, 1);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
     quib::SetTraceHandler(DropTrace, nullptr);
     const uint16_t baud = kBauds[(g_inputs / kInputsPerCycle) % 4];
     for (int16_t &h : g_handles) {

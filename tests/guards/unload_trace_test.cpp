@@ -48,8 +48,8 @@ class UnloadTrace : public LibraryTest {
 
 TEST_F(UnloadTrace, ThreadAttachAndDetachGoToTheDebuggerOutputOnly) {
   Listen();
-  quib::LibraryEntry(0x10000000u, 2);
-  quib::LibraryEntry(0x10000000u, 3);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kThreadAttach);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kThreadDetach);
   EXPECT_EQ(Seen(), std::vector<std::string>{});
   EXPECT_TRUE(Logged("DLL_THREAD_ATTACH\n"));
   EXPECT_TRUE(Logged("DLL_THREAD_DETACH\n"));
@@ -74,7 +74,7 @@ TEST_F(UnloadTrace, UnloadWithChannelsOpenNeverCallsTheHandler) {
   Forget();
   fake::ClearDebug();
 
-  quib::LibraryEntry(0x10000000u, 0);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
   EXPECT_EQ(Seen(), std::vector<std::string>{});
   EXPECT_TRUE(Logged("DLL_PROCESS_DETACH\n"));
   EXPECT_EQ(fake::LiveThreads(), 0) << "a port worker outlived the unload";
@@ -83,15 +83,15 @@ TEST_F(UnloadTrace, UnloadWithChannelsOpenNeverCallsTheHandler) {
   // writes to the debugger output even if one was set before it.
   Listen();
   fake::ClearDebug();
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
   EXPECT_EQ(Seen(), std::vector<std::string>{});
   EXPECT_TRUE(Logged("DLL_PROCESS_ATTACH\n"));
 }
 
 TEST_F(UnloadTrace, UnloadDropsTheHandler) {
   Listen();
-  quib::LibraryEntry(0x10000000u, 0);
-  quib::LibraryEntry(0x10000000u, 1);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
+  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
   fake::ClearDebug();
   EXPECT_EQ(QUIB_Read(32, 0, 0, nullptr, 1), RC_BAD_ARGUMENT);
   EXPECT_EQ(Seen(), std::vector<std::string>{});

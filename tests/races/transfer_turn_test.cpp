@@ -221,7 +221,9 @@ TEST_F(TransferTurn, AnUnloadDuringATransferDoesNotWaitForIt) {
   int16_t rc = -100;
   {
     AtTrace at(
-        "Send Command\n", [] { quib::LibraryEntry(0x10000000u, 0); }, AtTrace::Never(), 2);
+        "Send Command\n",
+        [] { plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach); },
+        AtTrace::Never(), 2);
     rc = XQUIB_ReadAll(uint16_t(a_), data.data(), &total, &status);
     EXPECT_TRUE(at.returned_first()) << "the unload waited for the transfer";
   }

@@ -11,8 +11,8 @@ class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Reset();
-    quib::LibraryEntry(0x10000000u, 1);
+    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
     fake::ClearDebug();
   }
-  void TearDown() override { quib::LibraryEntry(0x10000000u, 0); }
+  void TearDown() override { plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach); }
 };

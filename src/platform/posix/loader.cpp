@@ -5,7 +5,7 @@
 #include <dlfcn.h>
 #include <stdint.h>
 
-#include "core/state.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -20,11 +20,11 @@ uintptr_t ModuleAddress() {
 }
 
 __attribute__((constructor)) void LibraryLoaded() {
-  quib::LibraryEntry(ModuleAddress(), 1);
+  plat::LibraryEntry(ModuleAddress(), plat::EntryReason::kProcessAttach);
 }
 
 __attribute__((destructor)) void LibraryUnloaded() {
-  quib::LibraryEntry(ModuleAddress(), 0);
+  plat::LibraryEntry(ModuleAddress(), plat::EntryReason::kProcessDetach);
 }
 
 }  // namespace

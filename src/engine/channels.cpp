@@ -1,7 +1,7 @@
 // Channel open and close. The first open of a port opens the device, programs
 // the line, creates the port's semaphores and starts its worker; later opens
 // only take a channel slot. The last close stops the worker and releases all.
-#include "core/channels.h"
+#include "engine/channels.h"
 
 #include "core/port_devices.h"
 #include "core/state.h"

@@ -1,6 +1,6 @@
 // What the library does when a process loads and unloads it, and when threads
 // start and end in that process.
-#include "core/channels.h"
+#include "engine/channels.h"
 #include "core/port_devices.h"
 #include "core/state.h"
 #include "core/trace.h"
@@ -48,7 +48,7 @@ void ForgetPortsInChild() {
 }
 
 void ProcessAttach() {
-  TraceToDefault("DLL_PROCESS_ATTACH\n");
+  Trace("DLL_PROCESS_ATTACH\n");
   QueueSemaphore = plat::SemaphoreCreate("QsemaI", 1, 1);
   ModelSemaphore = plat::SemaphoreCreate("PLCmodel", 1, 1);
   // The queues are this process's own: a private lock guards them, so that no
@@ -128,34 +128,35 @@ void ProcessDetach(bool process_ending) {
   // A later attach in the same address space (a reload, or a test) starts
   // from a fresh state block, as a new process would.
   State.InitFlag = 0;
-  TraceToDefault("DLL_PROCESS_DETACH\n");
+  Trace("DLL_PROCESS_DETACH\n");
 }
 
 }  // namespace
+}  // namespace quib
 
-void LibraryEntry(uintptr_t module, uint32_t reason, bool process_ending) {
+void plat::LibraryEntry(uintptr_t module, EntryReason reason, bool process_ending) {
+  using namespace quib;
   // Under the loader the caller's handler may belong to a runtime that is
-  // not (or no longer) there: these lines go to the default sink.
+  // not (or no longer) there: every trace text of the entry point, and of
+  // any thread while it runs, goes to the default sink.
   EntryPointTraceScope scope;
   switch (reason) {
-    case kProcessAttach:
+    case EntryReason::kProcessAttach:
       ProcessAttach();
       break;
-    case kProcessDetach:
+    case EntryReason::kProcessDetach:
       ProcessDetach(process_ending);
       break;
-    case kThreadAttach:
-      TraceToDefault("DLL_THREAD_ATTACH\n");
+    case EntryReason::kThreadAttach:
+      Trace("DLL_THREAD_ATTACH\n");
       break;
-    case kThreadDetach:
-      TraceToDefault("DLL_THREAD_DETACH\n");
+    case EntryReason::kThreadDetach:
+      Trace("DLL_THREAD_DETACH\n");
       break;
     default:
       break;
   }
-  TraceFormatToDefault("Handle = %08X\n", static_cast<unsigned>(module));
-  TraceFormatToDefault("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
-  TraceFormatToDefault("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
+  TraceFormat("Handle = %08X\n", static_cast<unsigned>(module));
+  TraceFormat("GetHandle=%08X\n", static_cast<unsigned>(plat::CurrentProcessId()));
+  TraceFormat("Thread=%08X\n", static_cast<unsigned>(plat::CurrentThread()));
 }
-
-}  // namespace quib
