@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Fails when a file of src/ includes against the order of the layers:
+#
+#   exports -> classic, graphic -> engine -> core -> platform
+#
+# A file may include its own folder, the layers below its own and the public
+# headers (quiblink/...); classic and graphic do not include each other, and
+# nothing includes exports. Only src/platform/ includes operating-system
+# headers. Prints each offending line as file:line: reason.
+#
+#   scripts/check_includes.sh          check the tree this script is in
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+git ls-files -z 'src/*.h' 'src/*.hpp' 'src/*.c' 'src/*.cpp' | xargs -0 awk '
+BEGIN {
+  # The layer of each top folder of src/; a higher layer includes lower ones.
+  rank["platform"] = 1; rank["core"] = 2; rank["engine"] = 3
+  rank["classic"] = 4; rank["graphic"] = 4; rank["exports"] = 5
+  # Operating-system headers, which stay behind src/platform/. Any <a/b.h>
+  # is one too: the rest of the library needs only the standard headers.
+  os = "^(windows|timeapi|unistd|pthread|termios|dlfcn|fcntl|poll|netdb|grp)\\.h$|/"
+  failures = 0
+}
+function fail(why) {
+  printf "%s:%d: %s\n", FILENAME, FNR, why
+  failures++
+}
+FNR == 1 {
+  split(FILENAME, part, "/")
+  dir = part[2]
+  if (!(dir in rank)) fail("a folder of src/ that has no layer: " dir)
+}
+/^[ \t]*#[ \t]*include[ \t]*"/ {
+  target = $0
+  sub(/^[^"]*"/, "", target)
+  sub(/".*$/, "", target)
+  if (target !~ /\// || target ~ /^quiblink\//) next  # beside the file, or public
+  top = target
+  sub(/\/.*$/, "", top)
+  if (top == dir) next
+  if (!(top in rank)) fail("includes a header of no layer: " target)
+  else if (rank[top] >= rank[dir]) fail(dir " may not include " top ": " target)
+  next
+}
+/^[ \t]*#[ \t]*include[ \t]*</ {
+  target = $0
+  sub(/^[^<]*</, "", target)
+  sub(/>.*$/, "", target)
+  if (dir != "platform" && target ~ os) fail("only src/platform/ includes system headers: <" target ">")
+}
+END {
+  if (failures > 0) {
+    printf "check_includes: %d include(s) against the layers\n", failures
+    exit 1
+  }
+  print "check_includes: every include of src/ runs down the layers"
+}'
