@@ -11,56 +11,27 @@
 #include <stdexcept>
 #include <string>
 
+#include "exports/export_list.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_errors.h"
 #include "quiblink/quiblink_ext.h"
 
 namespace stress {
 
-// clang-format off
-#define QUIB_EXPORTS(X) \
-  X(QUIB_Version) \
-  X(QUIB_Open) \
-  X(XQUIB_Open) \
-  X(QUIB_Close) \
-  X(QUIB_Read) \
-  X(QUIB_Write) \
-  X(XQUIB_ReadAll) \
-  X(XQUIB_Read1G) \
-  X(XQUIB_Read) \
-  X(XQUIB_Write) \
-  X(XQUIB_OSInstl) \
-  X(XQUIB_Start) \
-  X(XQUIB_Offline) \
-  X(XQUIB_SWReset) \
-  X(XQUIB_Reset) \
-  X(XQUIB_Break) \
-  X(XQUIB_GetMemData) \
-  X(XQUIB_GetOsInfo) \
-  X(XQUIB_GetProjInfo) \
-  X(XQUIB_DelUserData) \
-  X(XQUIB_CheckPassword) \
-  X(XQUIB_GetKEWType) \
-  X(XQUIB_BrateChange) \
-  X(XQUIB_ReadAllEx) \
-  X(XQUIB_Read1GEx) \
-  X(XQUIB_ReadEx) \
-  X(XQUIB_WriteEx) \
-  X(XQUIB_OSInstlEx)
-// clang-format on
-
 class Library {
  public:
-#define QUIB_MEMBER(name) decltype(&::name) name = nullptr;
-  QUIB_EXPORTS(QUIB_MEMBER)
+#define QUIB_MEMBER(result, name, parameters, stack_bytes) \
+  result(QUIB_CALL *name) parameters = nullptr;
+  QUIB_EXPORT_LIST(QUIB_MEMBER)
 #undef QUIB_MEMBER
 
   explicit Library(const char *path) {
     handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-#define QUIB_RESOLVE(name)                                           \
-  name = reinterpret_cast<decltype(&::name)>(dlsym(handle_, #name)); \
+#define QUIB_RESOLVE(result, name, parameters, stack_bytes)       \
+  name = reinterpret_cast<decltype(name)>(dlsym(handle_, #name)); \
   if (name == nullptr) throw std::runtime_error("export missing: " #name);
-    QUIB_EXPORTS(QUIB_RESOLVE)
+    QUIB_EXPORT_LIST(QUIB_RESOLVE)
 #undef QUIB_RESOLVE
   }
 

@@ -19,7 +19,7 @@ add_executable(quiblink-dll-test
   ${QUIB_WINTEST_DIR}/dll_exchange_test.cpp ${QUIB_WINTEST_DIR}/dll_fixture.cpp
   ${QUIB_WINTEST_DIR}/dll_calls.cpp ${QUIB_WINTEST_DIR}/check.cpp)
 target_include_directories(quiblink-dll-test PRIVATE ${PROJECT_SOURCE_DIR}/include
-                                                   ${QUIB_GENERATED_INCLUDE})
+                                                   ${QUIB_GENERATED_INCLUDE} ${PROJECT_SOURCE_DIR}/src)
 target_link_options(quiblink-dll-test PRIVATE ${QUIB_WINTEST_LINK})
 add_dependencies(quiblink-dll-test quiblink)
 

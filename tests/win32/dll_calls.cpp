@@ -4,12 +4,12 @@ namespace wintest {
 
 namespace {
 
-template <typename F>
-std::string ExportName(const char *name) {
+std::string ExportName(const char *name, int stack_bytes) {
 #if defined(_WIN64)
+  (void)stack_bytes;
   return name;
 #else
-  return std::string("_") + name + "@" + std::to_string(ArgBytes<F>::value);
+  return std::string("_") + name + "@" + std::to_string(stack_bytes);
 #endif
 }
 
@@ -17,8 +17,9 @@ std::string ExportName(const char *name) {
 
 std::vector<std::string> ExportNames() {
   std::vector<std::string> names;
-#define QUIB_NAME(name) names.push_back(ExportName<decltype(&::name)>(#name));
-  QUIB_EXPORTS(QUIB_NAME)
+#define QUIB_NAME(result, name, parameters, stack_bytes) \
+  names.push_back(ExportName(#name, stack_bytes));
+  QUIB_EXPORT_LIST(QUIB_NAME)
 #undef QUIB_NAME
   return names;
 }
@@ -27,14 +28,14 @@ bool LoadQuib(const char *path, Quib *quib, std::vector<std::string> *missing) {
   *quib = Quib();
   quib->Module = LoadLibraryA(path);
   if (quib->Module == nullptr) return false;
-#define QUIB_FIND(name)                                                               \
-  {                                                                                   \
-    std::string exported = ExportName<decltype(&::name)>(#name);                      \
-    FARPROC proc = GetProcAddress(quib->Module, exported.c_str());                    \
-    if (proc == nullptr) missing->push_back(exported);                                \
-    quib->name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void *>(proc)); \
+#define QUIB_FIND(result, name, parameters, stack_bytes)                                 \
+  {                                                                                      \
+    std::string exported = ExportName(#name, stack_bytes);                               \
+    FARPROC proc = GetProcAddress(quib->Module, exported.c_str());                       \
+    if (proc == nullptr) missing->push_back(exported);                                   \
+    quib->name = reinterpret_cast<decltype(quib->name)>(reinterpret_cast<void *>(proc)); \
   }
-  QUIB_EXPORTS(QUIB_FIND)
+  QUIB_EXPORT_LIST(QUIB_FIND)
 #undef QUIB_FIND
   return missing->empty();
 }
