@@ -1,5 +1,7 @@
 #include "sim/classic_panel.h"
 
+#include "sim/classic_frame.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -7,11 +9,11 @@
 namespace quiblink::sim {
 
 namespace {
-constexpr uint8_t kStx = 0x02;
-constexpr uint8_t kEtx = 0x03;
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kNak = 0x15;
-constexpr unsigned kMaxCount = 64;
+using classic::kAck;
+using classic::kEtx;
+using classic::kNak;
+using classic::kStx;
+using classic::SwapPairs;
 // Wire addresses have at most six digits; the control socket moves at most 64 KiB at once.
 constexpr long long kMaxWireAddress = 0xFFFFFF;
 constexpr long long kMaxControlCount = 0x10000;
@@ -30,30 +32,9 @@ ClassicPanel::Region MakeRegion(std::string name, uint32_t start, uint32_t end, 
   return region;
 }
 
-int UpperHexDigit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Value of count upper-case hex digits at p; -1 if one is not such a digit.
-long ReadDigits(const uint8_t *p, int count) {
-  long value = 0;
-  for (int i = 0; i < count; ++i) {
-    int d = UpperHexDigit(p[i]);
-    if (d < 0) return -1;
-    value = value * 16 + d;
-  }
-  return value;
-}
-
 void PutDigits(Bytes &out, uint8_t value) {
   out.push_back(static_cast<uint8_t>(kDigits[value >> 4]));
   out.push_back(static_cast<uint8_t>(kDigits[value & 0x0F]));
-}
-
-void SwapPairs(Bytes &data) {
-  for (size_t i = 0; i + 1 < data.size(); i += 2) std::swap(data[i], data[i + 1]);
 }
 
 std::string RegionFileName(const ClassicPanel::Region &region) {
@@ -152,36 +133,7 @@ RequestKey ClassicPanel::Classify(const Bytes &request) const {
 }
 
 std::string ClassicPanel::Parse(const Bytes &frame, Request *request) const {
-  const bool short_address = model_ == 3;
-  const int address_digits = short_address ? 4 : 6;
-  const size_t header = 2 + address_digits + 2;
-  const size_t size = frame.size();
-  if (size < header + 3 || frame[0] != kStx || frame[size - 3] != kEtx) return "malformed frame";
-  unsigned sum = 0;
-  for (size_t i = 1; i <= size - 3; ++i) sum += frame[i];
-  long checksum = ReadDigits(&frame[size - 2], 2);
-  if (checksum != static_cast<long>(sum & 0xFF)) return "checksum mismatch";
-  const uint8_t read_char = short_address ? '0' : 'E';
-  const uint8_t write_char = short_address ? '1' : 'F';
-  if (frame[1] != read_char && frame[1] != write_char) return "command not served by this model";
-  request->read = frame[1] == read_char;
-  long address = ReadDigits(&frame[2], address_digits);
-  long count = ReadDigits(&frame[2 + address_digits], 2);
-  if (address < 0 || count < 0) return "not an upper-case hex digit";
-  if (count == 0 || count > static_cast<long>(kMaxCount)) return "byte count out of range";
-  request->address = static_cast<uint32_t>(address);
-  request->count = static_cast<unsigned>(count);
-  const size_t data_digits = request->read ? 0 : 2 * request->count;
-  if (size != header + data_digits + 3) return "frame length does not match the byte count";
-  if (short_address && request->count % 2 != 0) return "odd byte count";
-  request->data.clear();
-  for (size_t i = 0; i < data_digits; i += 2) {
-    long value = ReadDigits(&frame[header + i], 2);
-    if (value < 0) return "not an upper-case hex digit";
-    request->data.push_back(static_cast<uint8_t>(value));
-  }
-  if (short_address) SwapPairs(request->data);
-  return "";
+  return classic::ParseRequest(frame, model_ == 3, request);
 }
 
 Reply ClassicPanel::Nak(std::string why) {
@@ -231,13 +183,7 @@ std::string ClassicPanel::DescribeRequest(const Bytes &frame) const {
 }
 
 std::string ClassicPanel::DescribeReply(const Bytes &reply) const {
-  if (reply.empty()) return "nothing";
-  if (reply.size() == 1 && reply[0] == kAck) return "ACK";
-  if (reply.size() == 1 && reply[0] == kNak) return "NAK";
-  if (reply.size() >= 4 && reply[0] == kStx) {
-    return "data, " + std::to_string((reply.size() - 4) / 2) + " bytes";
-  }
-  return "?";
+  return classic::DescribeReply(reply);
 }
 
 Image ClassicPanel::ToImage() const {

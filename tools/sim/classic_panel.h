@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/classic_frame.h"
 #include "sim/terminal.h"
 
 namespace quiblink::sim {
@@ -51,12 +52,7 @@ class ClassicPanel : public Terminal {
   std::optional<std::string> Control(const std::vector<std::string> &words) override;
 
  private:
-  struct Request {
-    bool read = false;
-    uint32_t address = 0;
-    unsigned count = 0;
-    Bytes data;  // memory order (pair swap undone)
-  };
+  using Request = classic::Request;
   // Returns an empty text and fills the request, or says why the panel refuses it.
   std::string Parse(const Bytes &frame, Request *request) const;
   Region *Find(uint32_t address, size_t count, bool for_write);

@@ -5,11 +5,21 @@ namespace quiblink::sim {
 namespace {
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kAck = 0x06;
+constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kGraphicStart = 0xFE;
+constexpr uint8_t kGraphicReplyStart = 0xFF;
 }  // namespace
 
-FrameReader::FrameReader(Family family, std::chrono::milliseconds stale)
-    : family_(family), stale_(stale) {}
+FrameReader::FrameReader(Family family, std::chrono::milliseconds stale, Side side,
+                         uint16_t max_graphic_length)
+    : family_(family), stale_(stale), side_(side), max_graphic_length_(max_graphic_length) {}
+
+Bytes FrameReader::TakePartial() {
+  Bytes out = std::move(partial_);
+  partial_.clear();
+  return out;
+}
 
 void FrameReader::Feed(const uint8_t *data, size_t size, TimePoint now, std::vector<Frame> *frames,
                        Bytes *junk) {
@@ -44,7 +54,7 @@ void FrameReader::Start(uint8_t b, TimePoint now) {
 }
 
 void FrameReader::Complete(std::vector<Frame> *frames) {
-  frames->push_back(Frame{std::move(partial_), first_});
+  frames->push_back(Frame{std::move(partial_), first_, last_});
   partial_.clear();
 }
 
@@ -55,6 +65,11 @@ void FrameReader::FeedClassic(uint8_t b, TimePoint now, std::vector<Frame> *fram
     return;
   }
   if (partial_.empty()) {
+    if (side_ == Side::kReplies && (b == kAck || b == kNak)) {
+      Start(b, now);
+      Complete(frames);
+      return;
+    }
     junk->push_back(b);
     return;
   }
@@ -72,7 +87,7 @@ void FrameReader::FeedClassic(uint8_t b, TimePoint now, std::vector<Frame> *fram
 
 void FrameReader::FeedGraphic(uint8_t b, TimePoint now, std::vector<Frame> *frames, Bytes *junk) {
   if (partial_.empty()) {
-    if (b == kGraphicStart) {
+    if (b == (side_ == Side::kReplies ? kGraphicReplyStart : kGraphicStart)) {
       Start(b, now);
     } else {
       junk->push_back(b);
@@ -83,7 +98,7 @@ void FrameReader::FeedGraphic(uint8_t b, TimePoint now, std::vector<Frame> *fram
   last_ = now;
   if (partial_.size() < 3) return;
   uint16_t length = GetLe16(&partial_[1]);
-  if (length < kMinGraphicLength || length > kMaxGraphicLength) {
+  if (length < kMinGraphicLength || length > max_graphic_length_) {
     // Not a start byte after all: drop it and look for one in what followed.
     junk->push_back(partial_[0]);
     Bytes rest(partial_.begin() + 1, partial_.end());

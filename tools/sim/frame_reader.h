@@ -1,4 +1,5 @@
-// Cuts the byte stream from the PC into request frames, as the terminal's receiver does.
+// Cuts a byte stream into frames: the PC's requests, as the terminal's receiver does, or the
+// terminal's replies, as a line monitor sees them.
 #pragma once
 
 #include <chrono>
@@ -12,10 +13,16 @@ namespace quiblink::sim {
 struct Frame {
   Bytes bytes;
   TimePoint first_byte;  // when the frame's first byte was read
+  TimePoint last_byte;   // when its last byte was read
 };
 
+// Which way the bytes go: requests start with STX (classic) or 0xFE (graphic); replies with
+// STX, or are the single byte ACK or NAK (classic), or start with 0xFF (graphic).
+enum class Side { kRequests, kReplies };
+
 // Classic: STX up to ETX and the two checksum digits; an STX inside a frame starts a new one.
-// Graphic: 0xFE, a length field of 6 to 1034, then that many bytes. Anything outside a frame,
+// Graphic: 0xFE (0xFF for replies), a length field of 6 to 1034 (or the given largest), then
+// that many bytes. Anything outside a frame,
 // and a partial frame left silent for longer than the stale time, is dropped as junk.
 class FrameReader {
  public:
@@ -24,7 +31,9 @@ class FrameReader {
   static constexpr uint16_t kMaxGraphicLength = 1034;
 
   explicit FrameReader(Family family,
-                       std::chrono::milliseconds stale = std::chrono::milliseconds(1000));
+                       std::chrono::milliseconds stale = std::chrono::milliseconds(1000),
+                       Side side = Side::kRequests,
+                       uint16_t max_graphic_length = kMaxGraphicLength);
 
   void Feed(const uint8_t *data, size_t size, TimePoint now, std::vector<Frame> *frames,
             Bytes *junk);
@@ -32,6 +41,9 @@ class FrameReader {
   void Expire(TimePoint now, Bytes *junk);
   std::optional<TimePoint> StaleDeadline() const;
   bool Partial() const { return !partial_.empty(); }
+  // Hands over a partial frame and forgets it (the other side has moved on).
+  Bytes TakePartial();
+  TimePoint partial_start() const { return first_; }
 
  private:
   void FeedByte(uint8_t b, TimePoint now, std::vector<Frame> *frames, Bytes *junk);
@@ -42,6 +54,8 @@ class FrameReader {
 
   Family family_;
   std::chrono::milliseconds stale_;
+  Side side_;
+  uint16_t max_graphic_length_;
   Bytes partial_;
   TimePoint first_{};
   TimePoint last_{};

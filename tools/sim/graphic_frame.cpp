@@ -37,7 +37,6 @@ std::string ParseRequest(const Bytes &frame, Request *request) {
   return "";
 }
 
-namespace {
 const char *CommandName(uint8_t command, uint8_t subcommand) {
   switch (command) {
     case kOffline:
@@ -72,6 +71,7 @@ const char *CommandName(uint8_t command, uint8_t subcommand) {
   }
 }
 
+namespace {
 std::string Header(const char *name, const Bytes &frame) {
   char text[128];
   std::snprintf(text, sizeof text, "%s cmd=%02X sub=%02X flag=%u seq=%u", name, frame[kCommandAt],

@@ -70,6 +70,9 @@ Bytes BuildReply(uint8_t command, uint8_t subcommand, uint8_t flag, uint8_t sequ
 // Empty text on success; otherwise why the frame is no request.
 std::string ParseRequest(const Bytes &frame, Request *request);
 
+// "terminal-type", "block-read", ...; "unknown" for a command this terminal does not know.
+const char *CommandName(uint8_t command, uint8_t subcommand);
+
 std::string DescribeRequest(const Bytes &frame);
 std::string DescribeReply(const Bytes &frame);
 
