@@ -88,6 +88,7 @@ void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatc
 void AddTransferCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddInfoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddClassicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
+void AddMonitorCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddDemoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch,
                     const std::string &argv0);
 

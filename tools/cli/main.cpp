@@ -36,7 +36,8 @@ int main(int argc, char **argv) {
   CLI::App app(
       "Move data to and from operator display terminals over a serial line.\n"
       "Graphic terminals: info, backup, upload, ...; classic panels: classic read|write;\n"
-      "`quiblink demo` runs a whole session against the terminal simulator.",
+      "`quiblink demo` runs a whole session against the terminal simulator;\n"
+      "`quiblink monitor` shows every frame between a PC program and a terminal.",
       "quiblink");
   // Subcommands take the footer over when they are added.
   app.footer(std::string("Connection options (--port, --baud, --model, --trace, --no-progress) go "
@@ -56,6 +57,7 @@ int main(int argc, char **argv) {
   AddGraphicCommands(app, connection, dispatch);
   AddClassicCommands(app, connection, dispatch);
   AddDemoCommand(app, connection, dispatch, argv[0]);
+  AddMonitorCommands(app, connection, dispatch);
   for (CLI::App *command : app.get_subcommands({})) {
     command->fallthrough();
     // The exit statuses are told once, in `quiblink --help`.

@@ -69,22 +69,28 @@ std::unique_ptr<SerialLine> SerialLine::OpenPty(std::string *error) {
 
 std::unique_ptr<SerialLine> SerialLine::OpenDevice(const std::string &path, int baud, Family family,
                                                    std::string *error) {
-  speed_t speed = SpeedOf(baud);
-  if (speed == 0) return *error = "unsupported baud rate " + std::to_string(baud), nullptr;
+  if (SpeedOf(baud) == 0) return *error = "unsupported baud rate " + std::to_string(baud), nullptr;
   std::unique_ptr<SerialLine> line(new SerialLine);
   line->path_ = path;
   line->fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (line->fd_ < 0) return *error = Failed(path.c_str()), nullptr;
+  if (!line->Program(baud, family, error)) return nullptr;
+  tcflush(line->fd_, TCIOFLUSH);
+  return line;
+}
+
+bool SerialLine::Program(int baud, Family family, std::string *error) {
+  speed_t speed = SpeedOf(baud);
+  if (speed == 0) return *error = "unsupported baud rate " + std::to_string(baud), false;
   termios tio{};
-  if (tcgetattr(line->fd_, &tio) != 0) return *error = Failed("tcgetattr"), nullptr;
+  if (tcgetattr(fd_, &tio) != 0) return *error = Failed("tcgetattr"), false;
   cfmakeraw(&tio);
   tio.c_cflag &= ~(CSIZE | CSTOPB | PARODD | CRTSCTS);
   tio.c_cflag |= (family == Family::kClassic ? CS7 : CS8) | PARENB | CLOCAL | CREAD;
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
-  if (tcsetattr(line->fd_, TCSANOW, &tio) != 0) return *error = Failed("tcsetattr"), nullptr;
-  tcflush(line->fd_, TCIOFLUSH);
-  return line;
+  if (tcsetattr(fd_, TCSANOW, &tio) != 0) return *error = Failed("tcsetattr"), false;
+  return true;
 }
 
 }  // namespace quiblink::sim

@@ -22,6 +22,10 @@ class SerialLine {
   static std::unique_ptr<SerialLine> OpenDevice(const std::string &path, int baud, Family family,
                                                 std::string *error);
 
+  // Sets the line of a device: baud, 7 data bits (classic) or 8 (graphic), even parity, one
+  // stop bit, raw.
+  bool Program(int baud, Family family, std::string *error);
+
   int fd() const { return fd_; }  // non-blocking
   const std::string &path() const { return path_; }
   bool is_pty() const { return slave_fd_ >= 0; }
