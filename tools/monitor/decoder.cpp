@@ -14,6 +14,7 @@ namespace {
 constexpr uint8_t kBaudChange = 0x71;
 constexpr uint16_t kLargestFrameLength = 1034;
 constexpr uint8_t kNakByte = 0x15;
+constexpr int64_t kTickUs = 1000;
 
 std::string Hex2(unsigned v) {
   char text[8];
@@ -163,7 +164,7 @@ void Decoder::OnNoise(Dir dir, Bytes bytes, int64_t t_us, const std::string &not
 
 void Decoder::OnRequest(const sim::Frame &frame, std::vector<Record> *out) {
   const int64_t t = Us(frame.first_byte);
-  if (replies_->Partial()) CutShortReply(t, out);
+  if (replies_->Partial()) CutShortReply(out);
   Record r;
   r.t_us = t;
   r.dir = Dir::kToTerminal;
@@ -173,9 +174,10 @@ void Decoder::OnRequest(const sim::Frame &frame, std::vector<Record> *out) {
     // The terminal has not answered. A start request awaits no reply; any other was given up.
     const bool awaits_none = *config_.family == Family::kGraphic && pending_.command == g::kOffline;
     if (!awaits_none) r.flags.push_back({rule::kUnanswered, "the request before had no reply"});
-    CloseExchange(t, !awaits_none);
+    CloseExchange(pending_.end_us, !awaits_none);
   }
-  if (config_.timing && last_end_us_ && t - *last_end_us_ < config_.quiet_us) {
+  // The PC counts whole milliseconds: a wait of 5 ms may last a little over 4.
+  if (config_.timing && last_end_us_ && t - *last_end_us_ + kTickUs < config_.quiet_us) {
     r.flags.push_back({rule::kQuietTime, std::to_string(t - *last_end_us_) +
                                              " us after the exchange before, less than " +
                                              std::to_string(config_.quiet_us)});
@@ -217,10 +219,6 @@ void Decoder::DescribeGraphicRequest(Record &r, Pending &p, bool repeat) {
   if (!r.checksum)
     r.flags.push_back({rule::kChecksum, "checksum " + Hex2(f.back()) + ", the bytes sum to " +
                                             Hex2(g::Checksum(f))});
-  if (length > kLargestFrameLength) {
-    r.flags.push_back({rule::kLength, "length field " + std::to_string(length) + " above " +
-                                          std::to_string(kLargestFrameLength)});
-  }
   const Bytes data(f.begin() + g::kDataAt, f.end() - 1);
   // The data count of a write chunk and the size its form gives it.
   std::optional<size_t> count;
@@ -253,6 +251,10 @@ void Decoder::DescribeGraphicRequest(Record &r, Pending &p, bool repeat) {
       r.flags.push_back({rule::kLength, "data count " + std::to_string(*count) + " in " +
                                             std::to_string(data.size() - form) + " data bytes"});
     }
+  }
+  if (length > kLargestFrameLength && !(count && *count > kMaxChunk)) {
+    r.flags.push_back({rule::kLength, "length field " + std::to_string(length) + " above " +
+                                          std::to_string(kLargestFrameLength)});
   }
   if (repeat) return;  // a repeat is checked as its first attempt was
   auto out_of_step = [&r](const std::string &why) { r.flags.push_back({rule::kSequence, why}); };
@@ -459,8 +461,9 @@ void Decoder::CheckClassicReply(Record &r, bool answered) {
   }
 }
 
-void Decoder::CutShortReply(int64_t t_us, std::vector<Record> *out) {
+void Decoder::CutShortReply(std::vector<Record> *out) {
   const int64_t start = Us(replies_->partial_start());
+  const int64_t last = Us(replies_->partial_last());
   Record r;
   r.t_us = start;
   r.dir = Dir::kToPc;
@@ -481,7 +484,7 @@ void Decoder::CutShortReply(int64_t t_us, std::vector<Record> *out) {
   }
   if (pending_.active) {
     r.latency_us = start - pending_.end_us;
-    CloseExchange(t_us, true);
+    CloseExchange(last, true);
   }
   Emit(std::move(r), out);
 }

@@ -140,7 +140,7 @@ class Decoder {
   void CheckGraphicReply(Record &r, bool answered);
   void CheckClassicReply(Record &r, bool answered);
   // A partial reply that the PC has given up on, as the record of a reply cut short.
-  void CutShortReply(int64_t t_us, std::vector<Record> *out);
+  void CutShortReply(std::vector<Record> *out);
   void CloseExchange(int64_t end_us, bool failed);
   void Emit(Record r, std::vector<Record> *out);
   int64_t Us(sim::TimePoint t) const;

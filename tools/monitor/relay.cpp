@@ -163,7 +163,13 @@ int RunRelay(const RelayOptions &options, std::FILE *out, std::FILE *err) {
       status = 1;
       break;
     }
-    if (fds[2].revents & POLLIN) break;
+    if (fds[2].revents & POLLIN) {
+      // Taken off the queue, so that it does not strike once the mask is restored.
+      signalfd_siginfo info;
+      while (read(signals.fd(), &info, sizeof info) == sizeof info) {
+      }
+      break;
+    }
     bool lost = false;
     for (int d = 0; d < 2 && !lost; ++d) {
       Side &from = sides[d];

@@ -44,6 +44,7 @@ class FrameReader {
   // Hands over a partial frame and forgets it (the other side has moved on).
   Bytes TakePartial();
   TimePoint partial_start() const { return first_; }
+  TimePoint partial_last() const { return last_; }
 
  private:
   void FeedByte(uint8_t b, TimePoint now, std::vector<Frame> *frames, Bytes *junk);
