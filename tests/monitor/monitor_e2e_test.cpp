@@ -229,16 +229,24 @@ TEST_F(MonitorE2e, ClassicSessionGivesTheSameResultsAndTheSimulatorsFrames) {
   std::filesystem::remove_all(folder);
 }
 
-// Waits until the monitor has flagged the rule in the lines after `from`, up to 10 s.
-std::vector<std::string> AwaitRule(const MonitorProcess &monitor, size_t from,
-                                   const std::string &rule) {
+// Waits until the monitor has flagged every one of the rules in the lines after `from`, up to
+// 10 s.
+std::vector<std::string> AwaitRules(const MonitorProcess &monitor, size_t from,
+                                    const std::vector<std::string> &rules) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     std::vector<std::string> lines = SplitLines(ReadText(monitor.folder() + "/out"));
     std::vector<std::string> fresh(lines.begin() + std::min(from, lines.size()), lines.end());
-    if (Has(Flags(fresh), rule) || std::chrono::steady_clock::now() > deadline) return fresh;
+    bool all = true;
+    for (const std::string &rule : rules) all = all && Has(Flags(fresh), rule);
+    if (all || std::chrono::steady_clock::now() > deadline) return fresh;
     std::this_thread::sleep_for(milliseconds(10));
   }
+}
+
+std::vector<std::string> AwaitRule(const MonitorProcess &monitor, size_t from,
+                                   const std::string &rule) {
+  return AwaitRules(monitor, from, {rule});
 }
 
 size_t LineCount(const MonitorProcess &monitor) {
@@ -251,14 +259,15 @@ TEST_F(MonitorE2e, EachSimulatorFaultOnTheLibrarysLineIsFlaggedAsItsRule) {
     bool password;  // the call: the password check, else the terminal type
     std::vector<std::string> rules;
   };
+  // Faults that spoil a reply while the library waits for it. wrong-start goes last: the rest
+  // of its reply reaches the line after the library has given up, as noise.
   const Case cases[] = {
+      {"pieces=3/20:next=1", false, {}},
       {"bad-checksum:next=1", false, {"checksum", "attempt"}},
       {"wrong-echo:next=1", false, {"echo"}},
       {"wrong-seq:next=1", false, {"sequence"}},
       {"wrong-flag:next=1", false, {"sequence"}},
       {"status=7:next=1", false, {"status"}},
-      {"bad-length:next=1", false, {"length", "attempt"}},
-      {"oversized:next=1", false, {"length", "attempt"}},
       {"nak:next=1", false, {"nak"}},
       {"refuse-password", true, {"status"}},
       {"wrong-start:next=1", false, {"bad-start"}},
@@ -279,24 +288,21 @@ TEST_F(MonitorE2e, EachSimulatorFaultOnTheLibrarysLineIsFlaggedAsItsRule) {
     } else {
       XQUIB_GetKEWType(h, &type, &st);
     }
-    std::vector<std::string> fresh = AwaitRule(monitor, from, c.rules.back());
-    for (const std::string &rule : c.rules) EXPECT_TRUE(Has(Flags(fresh), rule)) << rule;
+    if (c.rules.empty()) {
+      // Every reply byte has reached the library: the monitor has printed the frame.
+      EXPECT_EQ(XQUIB_GetKEWType(h, &type, &st), 0);
+      std::vector<std::string> lines = SplitLines(ReadText(monitor.folder() + "/out"));
+      lines.erase(lines.begin(), lines.begin() + std::min(from, lines.size()));
+      EXPECT_EQ(Flags(lines), std::vector<std::string>{});
+    } else {
+      std::vector<std::string> fresh = AwaitRules(monitor, from, c.rules);
+      for (const std::string &rule : c.rules) {
+        EXPECT_TRUE(Has(Flags(fresh), rule)) << rule << "\n" << ReadText(monitor.folder() + "/out");
+      }
+    }
     sim->ClearFaults();
   }
-  // A reply in pieces breaks no rule.
-  sim->Arm("pieces=3/20:next=1");
-  const size_t from = LineCount(monitor);
-  uint16_t st = 0;
-  uint32_t type = 0;
-  // Right after wrong-start, the rest of that reply is still on the line: the library purges it
-  // and backs off, then sends.
-  EXPECT_EQ(XQUIB_GetKEWType(h, &type, &st), 0);
-  EXPECT_EQ(XQUIB_GetKEWType(h, &type, &st), 0);
   QUIB_Close(static_cast<uint16_t>(h));
-  monitor.Stop();
-  std::vector<std::string> lines = monitor.Lines();
-  std::vector<std::string> fresh(lines.begin() + std::min(from - 1, lines.size()), lines.end());
-  EXPECT_EQ(Flags(fresh), std::vector<std::string>{}) << ReadText(monitor.folder() + "/out");
 }
 
 TEST_F(MonitorE2e, EachClassicFaultOnTheLibrarysLineIsFlaggedAsItsRule) {
@@ -320,7 +326,7 @@ TEST_F(MonitorE2e, EachClassicFaultOnTheLibrarysLineIsFlaggedAsItsRule) {
     sim->Arm(c.fault);
     const size_t from = LineCount(monitor);
     EXPECT_EQ(QUIB_Read(h, 0, 0x100, buffer, 4), 0);  // the repeat succeeds
-    std::vector<std::string> fresh = AwaitRule(monitor, from, c.rules.back());
+    std::vector<std::string> fresh = AwaitRules(monitor, from, c.rules);
     for (const std::string &rule : c.rules) EXPECT_TRUE(Has(Flags(fresh), rule)) << rule;
   }
   QUIB_Close(static_cast<uint16_t>(h));
@@ -376,6 +382,7 @@ TEST_F(MonitorE2e, TimingFaultsAndAnEarlyRequestAreFlaggedAsTheirRules) {
     const char *rule;  // nullptr: no rule at all
   };
   const Case cases[] = {
+      {"bad-length:next=1", "length"},     {"oversized:next=1", "length"},
       {"silence:next=1", "reply-timeout"}, {"partial=4:next=1", "stalled"},
       {"drip=20:next=1", nullptr},         {"stray:next=1", "noise"},
       {"pieces=3/50:next=1", nullptr},     {"drip=450:next=1", "stalled"},
@@ -389,8 +396,19 @@ TEST_F(MonitorE2e, TimingFaultsAndAnEarlyRequestAreFlaggedAsTheirRules) {
     SCOPED_TRACE(c.fault);
     sim->Arm(c.fault);
     const size_t from = LineCount(monitor);
-    pc.Send(requests[turn++ % 4]);
-    pc.Receive(30, milliseconds(600));
+    const std::string fault = c.fault;
+    if (fault.rfind("bad-length", 0) == 0 || fault.rfind("oversized", 0) == 0) {
+      // A reply that announces more than it brings: a PC that knows the reply's length moves on
+      // well inside the time-out, and the monitor shows the reply cut short.
+      pc.Send(requests[0]);
+      EXPECT_EQ(pc.Receive(10, milliseconds(600)).size(), 10u);
+      pc.Send(requests[1]);
+      pc.Receive(15, milliseconds(600));
+      turn = 2;
+    } else {
+      pc.Send(requests[turn++ % 4]);
+      pc.Receive(30, milliseconds(600));
+    }
     if (c.rule) {
       std::vector<std::string> rules = Flags(AwaitRule(monitor, from, c.rule));
       EXPECT_TRUE(Has(rules, c.rule));
@@ -404,12 +422,13 @@ TEST_F(MonitorE2e, TimingFaultsAndAnEarlyRequestAreFlaggedAsTheirRules) {
                 std::vector<std::string>{});
     }
     sim->ClearFaults();
-    if (turn == 5) {
+    if (fault.rfind("pieces", 0) == 0) {
       // A request right after a reply: inside the quiet time, on a clean line.
+      std::this_thread::sleep_for(milliseconds(350));
       const size_t at = LineCount(monitor);
-      pc.Send(requests[turn++ % 4]);
+      pc.Send(requests[0]);
       ASSERT_EQ(pc.Receive(10, milliseconds(1000)).size(), 10u);
-      pc.Send(requests[turn++ % 4]);
+      pc.Send(requests[0]);
       ASSERT_EQ(pc.Receive(10, milliseconds(1000)).size(), 10u);
       EXPECT_EQ(Flags(AwaitRule(monitor, at, "quiet-time")),
                 std::vector<std::string>{"quiet-time"});

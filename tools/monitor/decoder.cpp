@@ -42,6 +42,21 @@ int BaudOfCode(uint8_t code) {
   }
 }
 
+// Whether the PC repeats a request after this reply: a reply lost, damaged or cut short, or a
+// classic NAK. A reply that arrived whole but says the wrong thing (echo, sequence, status) ends
+// the call, and so does a graphic reply that does not start as one.
+bool Repeatable(const Record &r) {
+  for (const Flag &f : r.flags) {
+    const std::string &k = f.rule;
+    if (k == rule::kReplyTimeout || k == rule::kStalled || k == rule::kIncomplete ||
+        k == rule::kChecksum || k == rule::kLength || k == rule::kEtx) {
+      return true;
+    }
+    if (k == rule::kNak && r.family == Family::kClassic) return true;
+  }
+  return false;
+}
+
 bool IsBlockTransferWrite(uint8_t command) {
   return command == g::kBlockWrite || command == g::kOsInstall;
 }
@@ -155,7 +170,7 @@ void Decoder::OnNoise(Dir dir, Bytes bytes, int64_t t_us, const std::string &not
     r.flags.push_back({nak ? rule::kNak : rule::kBadStart,
                        nak ? "NAK instead of a reply" : "reply starts with " + Hex2(r.bytes[0])});
     r.latency_us = t_us - pending_.end_us;
-    CloseExchange(t_us, true);
+    CloseExchange(t_us, Repeatable(r));
   } else {
     r.flags.push_back({rule::kNoise, std::to_string(r.bytes.size()) + " bytes outside a frame"});
   }
@@ -348,7 +363,7 @@ void Decoder::OnReply(const sim::Frame &frame, std::vector<Record> *out) {
   } else {
     CheckClassicReply(r, answered);
   }
-  if (answered) CloseExchange(Us(frame.last_byte), !r.flags.empty());
+  if (answered) CloseExchange(Us(frame.last_byte), Repeatable(r));
   last_timed_out_ = false;
   Emit(std::move(r), out);
 }

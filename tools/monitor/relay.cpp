@@ -223,6 +223,18 @@ int RunRelay(const RelayOptions &options, std::FILE *out, std::FILE *err) {
     decoder.Advance(now_us(), &records);
     print();
   }
+  // Closing a pseudo-terminal throws away what its reader has not taken yet: let the PC program
+  // read what was passed on (up to a second). The bytes reach the other end a little after the
+  // write, so the line must stay read for a while before it counts as taken.
+  if (status == 0) {
+    const int64_t limit = now_us() + 1'000'000;
+    int64_t empty_since = now_us();
+    while (now_us() < limit && now_us() - empty_since < 50'000) {
+      if (pc->Unread() > 0) empty_since = now_us();
+      usleep(1000);
+    }
+    terminal->Unread();
+  }
   const int64_t end = now_us();
   decoder.Finish(end, &records);
   print();

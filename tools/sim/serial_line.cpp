@@ -1,6 +1,7 @@
 #include "sim/serial_line.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -77,6 +78,16 @@ std::unique_ptr<SerialLine> SerialLine::OpenDevice(const std::string &path, int 
   if (!line->Program(baud, family, error)) return nullptr;
   tcflush(line->fd_, TCIOFLUSH);
   return line;
+}
+
+size_t SerialLine::Unread() const {
+  if (slave_fd_ < 0) {
+    tcdrain(fd_);
+    return 0;
+  }
+  int count = 0;
+  if (ioctl(slave_fd_, FIONREAD, &count) != 0 || count < 0) return 0;
+  return static_cast<size_t>(count);
 }
 
 bool SerialLine::Program(int baud, Family family, std::string *error) {

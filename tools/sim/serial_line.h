@@ -26,6 +26,10 @@ class SerialLine {
   // stop bit, raw.
   bool Program(int baud, Family family, std::string *error);
 
+  // Bytes written here that the other end has not read yet: for a pseudo-terminal, what waits
+  // in its slave side; for a device, 0 once the output has left (it waits for that).
+  size_t Unread() const;
+
   int fd() const { return fd_; }  // non-blocking
   const std::string &path() const { return path_; }
   bool is_pty() const { return slave_fd_ >= 0; }
