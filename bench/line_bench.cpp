@@ -4,11 +4,11 @@
 //
 //   quiblink-bench [--quick] [--mode sleep|wake|both] [--only SECTION[,SECTION...]]
 //
-// Sections: sim, graphic, classic, latency, shared, ports, network. The modes
+// Sections: sim, graphic, classic, latency, shared, ports, network, monitor. The modes
 // are the engine's two ways of pausing (src/engine/waiting.h); "both" runs
 // every section under each and ends with the ratio of the two. The network
-// section (the graphic transfers straight and through ser2net) runs under the
-// last mode only.
+// section (the graphic transfers straight and through ser2net) and the monitor
+// section (straight and through `quiblink monitor`) run under the last mode only.
 #include <stdio.h>
 #include <string.h>
 
@@ -20,6 +20,9 @@
 #include <vector>
 
 #include "engine/waiting.h"
+#ifdef QUIBLINK_BENCH_MONITOR
+#include "monitor_bench.h"
+#endif
 #include "network_bench.h"
 #include "scenarios.h"
 
@@ -180,6 +183,12 @@ int Run(const Options &options) {
       }
       Print(&rows, ManyPorts(mode, many, plan.port_bytes));
     }
+#ifdef QUIBLINK_BENCH_MONITOR
+    if (options.Runs("monitor") && mode == options.modes.back()) {
+      Print(&rows, MonitorTransfers(mode, terminals.Get("graphic", 57600, 101), plan.network_bytes,
+                                    plan.queries));
+    }
+#endif
     if (options.Runs("network") && mode == options.modes.back()) {
       Print(&rows, NetworkTransfers(mode, terminals.Get("graphic", plan.network_baud, 100),
                                     plan.network_bytes));
@@ -201,7 +210,7 @@ int main(int argc, char **argv) {
   if (!quibbench::ParseOptions(argc, argv, &options)) {
     fprintf(stderr,
             "usage: quiblink-bench [--quick] [--mode sleep|wake|both] "
-            "[--only sim,graphic,classic,latency,shared,ports,network]\n");
+            "[--only sim,graphic,classic,latency,shared,ports,network,monitor]\n");
     return 2;
   }
   try {
