@@ -62,7 +62,8 @@ Row Compare(const std::string &mode, uint32_t baud, const std::string &name, dou
             double monitored_ms, const std::string &note, bool ok) {
   Row row;
   row.mode = mode;
-  row.name = "monitor vs direct " + name;
+  row.name = "monitor vs direct ";
+  row.name.append(name);
   row.baud = baud;
   row.unit = "%";
   row.figure = monitored_ms > 0 ? 100.0 * direct_ms / monitored_ms : 0;
