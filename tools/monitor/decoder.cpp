@@ -348,13 +348,13 @@ void Decoder::OnReply(const sim::Frame &frame, std::vector<Record> *out) {
   r.family = config_.family;
   r.bytes = frame.bytes;
   const bool answered = pending_.active;
-  if (answered) {
+  if (answered && config_.timing) {
     r.latency_us = r.t_us - pending_.end_us;
-    if (config_.timing && r.latency_us > config_.reply_timeout_us) {
+    if (r.latency_us > config_.reply_timeout_us) {
       r.flags.push_back({rule::kLateReply, "reply started " + std::to_string(r.latency_us) +
                                                " us after the request"});
     }
-  } else {
+  } else if (!answered) {
     r.flags.push_back(last_timed_out_ ? Flag{rule::kLateReply, "reply after the time-out"}
                                       : Flag{rule::kUnsolicited, "a reply with no request"});
   }
