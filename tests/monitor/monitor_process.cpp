@@ -1,5 +1,6 @@
 #include "monitor_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,13 +25,20 @@ pid_t Spawn(const std::vector<std::string> &args, const std::string &out, const 
   std::vector<std::string> copy = args;
   for (std::string &a : copy) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The files are opened before the fork: the child of a threaded process may only make
+  // async-signal-safe calls before exec.
+  int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out_fd < 0 || err_fd < 0) throw std::runtime_error("cannot create " + out);
   pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
+    if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0) _exit(126);
     execv(argv[0], argv.data());
     _exit(127);
   }
+  close(out_fd);
+  close(err_fd);
+  if (pid < 0) throw std::runtime_error("fork failed");
   return pid;
 }
 
