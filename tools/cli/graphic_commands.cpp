@@ -37,11 +37,13 @@ termios g_saved_terminal{};
 volatile sig_atomic_t g_echo_off = 0;
 constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
+// The flag is raised before the echo goes off: a signal that comes between the two then
+// restores settings that were still whole, where the other order would leave the echo off.
 void QuietTerminal() {
   termios quiet = g_saved_terminal;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   g_echo_off = 1;
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
 }
 
 // Puts the echo back before the signal takes its ordinary course; after a stop (Ctrl-Z) and
