@@ -64,19 +64,16 @@ void GraphicDecodeBlock(benchmark::State &state) {
 }
 BENCHMARK(GraphicDecodeBlock);
 
-// Classic frames for channel 0 on port 0, model code 0.
-void UseClassicPort() {
-  quib::State.Handles[0].Port = 0;
-  quib::State.Ports[0].ModelCode = 0;
-}
+// Classic frames of a model-0 panel, read on port 0.
+constexpr uint16_t kClassicModel = 0;
 
 void ClassicBuildWrite(benchmark::State &state) {
-  UseClassicPort();
   const std::vector<uint8_t> data = Data(32);
-  uint8_t frame[2 * 32 + 14];
+  uint8_t frame[quib::ClassicWriteFrameSize(kClassicModel, 32)];
   uint16_t expected = 0;
   for (auto _ : state) {
-    uint16_t length = quib::BuildClassicWrite(0, 0x100, 32, data.data(), frame, &expected);
+    uint16_t length =
+        quib::BuildClassicWrite(kClassicModel, 0x100, 32, data.data(), frame, &expected);
     benchmark::DoNotOptimize(length);
     benchmark::ClobberMemory();
   }
@@ -86,11 +83,10 @@ void ClassicBuildWrite(benchmark::State &state) {
 BENCHMARK(ClassicBuildWrite);
 
 void ClassicBuildRead(benchmark::State &state) {
-  UseClassicPort();
-  uint8_t frame[14];
+  uint8_t frame[quib::ClassicReadFrameSize(kClassicModel)];
   uint16_t expected = 0;
   for (auto _ : state) {
-    uint16_t length = quib::BuildClassicRead(0, 0, 0x100, 64, frame, &expected);
+    uint16_t length = quib::BuildClassicRead(kClassicModel, 0, 0x100, 64, frame, &expected);
     benchmark::DoNotOptimize(length);
     benchmark::ClobberMemory();
   }
@@ -101,12 +97,11 @@ BENCHMARK(ClassicBuildRead);
 // A 64-byte read reply: STX, 128 hex digits, ETX, checksum digits. The
 // decoder takes the count from the request in the port's TxBuffer.
 void ClassicDecodeRead(benchmark::State &state) {
-  UseClassicPort();
   uint16_t expected = 0;
-  quib::BuildClassicRead(0, 0, 0x100, 64, quib::State.Ports[0].TxBuffer, &expected);
+  quib::BuildClassicRead(kClassicModel, 0, 0x100, 64, quib::State.Ports[0].TxBuffer, &expected);
   const std::vector<uint8_t> data = Data(64);
   uint8_t rx[2 * 64 + 8] = {quib::kStx};
-  for (int i = 0; i < 64; ++i) quib::PutHex16(data[i], rx + 1 + 2 * i, 2);
+  for (int i = 0; i < 64; ++i) quib::PutHex(data[i], rx + 1 + 2 * i, 2);
   const uint16_t length = quib::TerminateClassicFrame(rx, 1 + 2 * 64);
   uint8_t payload[quib::kBufferSize];
   for (auto _ : state) {

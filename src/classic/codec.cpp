@@ -24,13 +24,6 @@ constexpr uint32_t kAreaOffset[kClassicMaxArea + 1][3] = {
     {0x12800, 0x2232A, 0x22800},
 };
 
-uint16_t ModelOfChannel(uint16_t handle) {
-  // Another thread may have closed the channel since its check: it has no
-  // port then, and the transaction call refuses whatever was built for it.
-  const int16_t port = PortOfChannel(handle);
-  return port < kPortCount ? State.Ports[port].ModelCode : 0;
-}
-
 int AreaColumn(uint16_t model) {
   if (model == 1) return 0;
   if (model == 0) return 1;
@@ -53,15 +46,7 @@ uint8_t Checksum(const uint8_t *bytes, uint16_t from, uint16_t through) {
 
 }  // namespace
 
-void PutHex16(uint16_t value, uint8_t *destination, int16_t digits) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  for (int16_t i = digits - 1; i >= 0; --i) {
-    destination[i] = static_cast<uint8_t>(kDigits[value & 0xF]);
-    value = static_cast<uint16_t>(value >> 4);
-  }
-}
-
-void PutHex32(uint32_t value, uint8_t *destination, int16_t digits) {
+void PutHex(uint32_t value, uint8_t *destination, int16_t digits) {
   static const char kDigits[] = "0123456789ABCDEF";
   for (int16_t i = digits - 1; i >= 0; --i) {
     destination[i] = static_cast<uint8_t>(kDigits[value & 0xF]);
@@ -90,78 +75,69 @@ uint32_t ClassicWireLimit(uint16_t model) {
 
 uint16_t TerminateClassicFrame(uint8_t *frame, uint16_t position) {
   frame[position] = kEtx;
-  PutHex16(Checksum(frame, 1, position), frame + position + 1, 2);
+  PutHex(Checksum(frame, 1, position), frame + position + 1, 2);
   frame[position + 3] = 0;
   return static_cast<uint16_t>(position + 3);
 }
 
-uint16_t BuildClassicRead(uint16_t handle, uint16_t area, int32_t address, uint16_t count,
+uint16_t BuildClassicRead(uint16_t model, uint16_t area, int32_t address, uint16_t count,
                           uint8_t *frame, uint16_t *expected) {
   if (count > kClassicMaxCount) return 0;
-  const uint16_t model = ModelOfChannel(handle);
   if (model != kClassicModelWord && area > kClassicMaxArea) return 0;
   *expected = static_cast<uint16_t>(2 * count + 4);
   frame[0] = kStx;
   if (model == kClassicModelWord) {
     frame[1] = kWordReadCommand;
-    PutHex32(static_cast<uint32_t>(address) + ClassicWireOffset(model, area, true), frame + 2, 4);
-    PutHex16(count, frame + 6, 2);
+    PutHex(static_cast<uint32_t>(address) + ClassicWireOffset(model, area, true), frame + 2, 4);
+    PutHex(count, frame + 6, 2);
     return TerminateClassicFrame(frame, 8);
   }
   frame[1] = kReadCommand;
-  PutHex32(static_cast<uint32_t>(address) + ClassicWireOffset(model, area, true), frame + 2, 6);
-  PutHex16(count, frame + 8, 2);
+  PutHex(static_cast<uint32_t>(address) + ClassicWireOffset(model, area, true), frame + 2, 6);
+  PutHex(count, frame + 8, 2);
   return TerminateClassicFrame(frame, 10);
 }
 
-uint16_t BuildClassicWrite(uint16_t handle, int32_t address, uint16_t count, const uint8_t *data,
+uint16_t BuildClassicWrite(uint16_t model, int32_t address, uint16_t count, const uint8_t *data,
                            uint8_t *frame, uint16_t *expected) {
   if (count > kClassicMaxCount) return 0;
-  const uint16_t model = ModelOfChannel(handle);
   *expected = 1;
   frame[0] = kStx;
   if (model == kClassicModelWord) {
     frame[1] = kWordWriteCommand;
-    PutHex32(static_cast<uint32_t>(address) + kWordAddressBase, frame + 2, 4);
-    PutHex16(count, frame + 6, 2);
-    for (uint16_t k = 0; k < count; ++k)
-      PutHex16(data[PairPartner(k, count)], frame + 8 + 2 * k, 2);
+    PutHex(static_cast<uint32_t>(address) + kWordAddressBase, frame + 2, 4);
+    PutHex(count, frame + 6, 2);
+    for (uint16_t k = 0; k < count; ++k) PutHex(data[PairPartner(k, count)], frame + 8 + 2 * k, 2);
     return TerminateClassicFrame(frame, static_cast<uint16_t>(8 + 2 * count));
   }
   frame[1] = kWriteCommand;
-  PutHex32(static_cast<uint32_t>(address), frame + 2, 6);
-  PutHex16(count, frame + 8, 2);
-  for (uint16_t k = 0; k < count; ++k) PutHex16(data[k], frame + 10 + 2 * k, 2);
+  PutHex(static_cast<uint32_t>(address), frame + 2, 6);
+  PutHex(count, frame + 8, 2);
+  for (uint16_t k = 0; k < count; ++k) PutHex(data[k], frame + 10 + 2 * k, 2);
   return TerminateClassicFrame(frame, static_cast<uint16_t>(10 + 2 * count));
 }
 
-int16_t CheckClassicStart(const uint8_t *reply, uint8_t expected, int16_t *status) {
-  if (reply[0] == kNak || reply[0] == expected) return 0;
-  *status = RC_BAD_START;
-  return 1;
+int16_t CheckClassicStart(const uint8_t *reply, uint8_t expected) {
+  return reply[0] == kNak || reply[0] == expected ? RC_OK : RC_BAD_START;
 }
 
-int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length, int16_t *status) {
+int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length) {
   // STX, ETX and two checksum digits at the least; anything shorter has no
   // place for an ETX in front of a checksum.
-  if (length < 4 || reply[length - 3] != kEtx) {
-    *status = RC_NO_ETX;
-    return 1;
-  }
+  if (length < 4 || reply[length - 3] != kEtx) return RC_NO_ETX;
   if (Checksum(reply, 1, static_cast<uint16_t>(length - 3)) !=
       static_cast<uint8_t>(GetHex(reply + length - 2, 2))) {
-    *status = RC_CHECKSUM;
-    return 1;
+    return RC_CHECKSUM;
   }
-  return 0;
+  return RC_OK;
 }
 
 namespace {
 
 int16_t ProbeClassic(uint16_t received, const uint8_t *rx, uint8_t start, uint16_t *expected) {
   if (received == 0) return 0;
-  int16_t status = 0;
-  if (CheckClassicStart(rx, start, &status) != 0) return status;
+  const int16_t status = CheckClassicStart(rx, start);
+  if (status != RC_OK) return status;
   if (rx[0] == kNak) *expected = 1;
   return 0;
 }
@@ -182,15 +158,18 @@ uint16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uin
     *status = RC_INCOMPLETE;
     return 0;
   }
-  if (CheckClassicStart(rx, kStx, status) != 0) return 0;
-  if (rx[0] != kStx) {
-    *status = RC_NAK;
+  int16_t refusal = CheckClassicStart(rx, kStx);
+  if (refusal == RC_OK && rx[0] != kStx) refusal = RC_NAK;
+  if (refusal == RC_OK) refusal = CheckClassicTrailer(rx, length);
+  if (refusal != RC_OK) {
+    *status = refusal;
     return 0;
   }
-  if (CheckClassicTrailer(rx, length, status) != 0) return 0;
-  const PortRecord &record = State.Ports[port];
-  const bool word_model = record.ModelCode == kClassicModelWord;
-  const int32_t count = GetHex(record.TxBuffer + (word_model ? 6 : 8), 2);
+  // The request this reply answers: its command tells the panel's byte
+  // order, its count digits the bytes the reply must carry.
+  const uint8_t *request = State.Ports[port].TxBuffer;
+  const bool word_model = request[1] == kWordReadCommand;
+  const int32_t count = GetHex(request + (word_model ? 6 : 8), 2);
   if (count <= 0) return 0;
   // The reply carries exactly the bytes the request asked for; an ETX in any
   // other place means the digits cannot be matched to the request.
@@ -212,7 +191,9 @@ uint16_t DecodeClassicWrite(int16_t, uint16_t length, const uint8_t *rx, uint8_t
     *status = RC_INCOMPLETE;
     return 0;
   }
-  if (CheckClassicStart(rx, kAck, status) != 0) {
+  const int16_t refusal = CheckClassicStart(rx, kAck);
+  if (refusal != RC_OK) {
+    *status = refusal;
     Trace("OTHER RECEIVED!\n");
     return 0;
   }

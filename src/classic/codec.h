@@ -16,9 +16,9 @@ constexpr uint16_t kClassicMaxCount = 64;  // data bytes a frame carries at most
 constexpr uint16_t kClassicModelWord = 3;  // the word-addressed panels: pair swap, 0x8080
 constexpr uint16_t kClassicMaxArea = 3;
 
-// Writes digits upper-case hex digits of value, most significant first.
-void PutHex16(uint16_t value, uint8_t *destination, int16_t digits);
-void PutHex32(uint32_t value, uint8_t *destination, int16_t digits);
+// Writes digits upper-case hex digits of value, most significant first;
+// digits beyond the eighth are zeros.
+void PutHex(uint32_t value, uint8_t *destination, int16_t digits);
 // Reads digits characters as hex. Characters from 'A' up count as code - 0x37,
 // all others as code - 0x30; nothing is refused, so 'a' counts as 42.
 int32_t GetHex(const uint8_t *text, int16_t digits);
@@ -35,22 +35,38 @@ uint32_t ClassicWireLimit(uint16_t model);
 // zero byte after that. Returns the frame length, position + 3.
 uint16_t TerminateClassicFrame(uint8_t *frame, uint16_t position);
 
-// Request builders. The frame buffer must hold the frame plus one zero byte:
-// 14 bytes for a read, 2 * count + 14 for a write. They return the frame
-// length, or 0 when count is above 64 (or, for a read on a panel other than
-// model 3, the area is above 3); nothing is written then.
-uint16_t BuildClassicRead(uint16_t handle, uint16_t area, int32_t address, uint16_t count,
+// Bytes a request frame takes with the zero byte behind it, by model code:
+// STX, command, address digits (four with model 3, six otherwise), two count
+// digits, two digits per data byte, ETX and two checksum digits.
+constexpr uint16_t ClassicFrameSize(uint16_t model, uint16_t data_count) {
+  return static_cast<uint16_t>((model == kClassicModelWord ? 12 : 14) + 2 * data_count);
+}
+constexpr uint16_t ClassicReadFrameSize(uint16_t model) {
+  return ClassicFrameSize(model, 0);
+}
+constexpr uint16_t ClassicWriteFrameSize(uint16_t model, uint16_t count) {
+  return ClassicFrameSize(model, count);
+}
+
+// Request builders for a panel of the given model code. The frame buffer must
+// hold ClassicReadFrameSize(model) or ClassicWriteFrameSize(model, count)
+// bytes. They return the frame length, or 0 when count is above 64 (or, for a
+// read on a panel other than model 3, the area is above 3); nothing is
+// written then.
+uint16_t BuildClassicRead(uint16_t model, uint16_t area, int32_t address, uint16_t count,
                           uint8_t *frame, uint16_t *expected);
-uint16_t BuildClassicWrite(uint16_t handle, int32_t address, uint16_t count, const uint8_t *data,
+uint16_t BuildClassicWrite(uint16_t model, int32_t address, uint16_t count, const uint8_t *data,
                            uint8_t *frame, uint16_t *expected);
 
-// 0 when the first reply byte is NAK or expected; else *status = -20 and 1.
-int16_t CheckClassicStart(const uint8_t *reply, uint8_t expected, int16_t *status);
+// 0 when the first reply byte is NAK or expected, else -20.
+int16_t CheckClassicStart(const uint8_t *reply, uint8_t expected);
 // 0 when the byte before the two checksum digits is ETX (-21 otherwise) and
-// the checksum matches (-17 otherwise); the code goes to *status.
-int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length, int16_t *status);
+// the checksum matches (-17 otherwise).
+int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length);
 
-// Length probes and reply decoders, as the port worker calls them.
+// Length probes and reply decoders, as the port worker calls them. The read
+// decoder takes the count and the byte order from the request in the port's
+// transmit buffer: the word-read command marks a model-3 panel.
 int16_t ProbeClassicRead(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 int16_t ProbeClassicWrite(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 uint16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,

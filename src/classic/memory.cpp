@@ -13,11 +13,6 @@ namespace {
 
 constexpr uint16_t kReadChunk = 64;
 constexpr uint16_t kWriteChunk = 32;
-constexpr uint16_t kReadFrameSize = 14;
-// Room for the longest write frame the codec builds, 64 bytes with any model:
-// the builder looks the model up again, and another thread may have closed
-// and reopened the channel's port with another model meanwhile.
-constexpr uint16_t kWriteFrameSize = 2 * kClassicMaxCount + 14;
 
 // Model-3 panels have a hole of eight wire addresses after logical address
 // 3959: everything from 3960 on sits 8 higher, and no request spans the hole.
@@ -30,6 +25,17 @@ constexpr int32_t kPreambleAddress = -36;
 constexpr uint8_t kPreamble[36] = {'t', 'h', 'e', 's', 'e', ' ', 'a', 'r', 'e',  ' ',  't',  'h',
                                    'e', ' ', 's', 'c', 'r', 'e', 'e', 'n', ' ',  'd',  'a',  't',
                                    'a', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0x00, 0x18, 0x10, 0x00};
+
+// Frame buffers, sized for the longest frame of any model: the byte panels'
+// read and chunk, and the word panels' preamble.
+constexpr uint16_t Larger(uint16_t a, uint16_t b) {
+  return a > b ? a : b;
+}
+constexpr uint16_t kReadFrameSize =
+    Larger(ClassicReadFrameSize(0), ClassicReadFrameSize(kClassicModelWord));
+constexpr uint16_t kWriteFrameSize =
+    Larger(ClassicWriteFrameSize(0, kWriteChunk),
+           ClassicWriteFrameSize(kClassicModelWord, sizeof kPreamble));
 
 uint16_t ModelOfChannel(uint16_t handle) {
   // Another thread may have closed the channel since its check: it has no
@@ -91,12 +97,12 @@ int16_t SendWrite(Transfer *transfer, const uint8_t *frame, uint16_t length, uin
   return TransferCall(transfer, request, frame);
 }
 
-int16_t WritePreamble(Transfer *transfer) {
+int16_t WritePreamble(Transfer *transfer, uint16_t model) {
   Trace("ENTER!!\n");
   uint8_t frame[kWriteFrameSize];
   uint16_t expected = 0;
-  const uint16_t length = BuildClassicWrite(transfer->Handle, kPreambleAddress, sizeof kPreamble,
-                                            kPreamble, frame, &expected);
+  const uint16_t length =
+      BuildClassicWrite(model, kPreambleAddress, sizeof kPreamble, kPreamble, frame, &expected);
   if (length == 0) return RC_BAD_ARGUMENT;
   Trace("ENTER PART2!!\n");
   return SendWrite(transfer, frame, length, expected);
@@ -112,8 +118,8 @@ int16_t ReadChunks(Transfer *transfer, uint16_t model, uint16_t area, int32_t ad
     const Chunk chunk = NextChunk(model, logical, remaining, kReadChunk);
     uint8_t frame[kReadFrameSize];
     uint16_t expected = 0;
-    const uint16_t length = BuildClassicRead(transfer->Handle, area, chunk.RequestAddress,
-                                             chunk.Count, frame, &expected);
+    const uint16_t length =
+        BuildClassicRead(model, area, chunk.RequestAddress, chunk.Count, frame, &expected);
     if (length == 0) return RC_BAD_ARGUMENT;
     RequestDescriptor request{length,           expected, ReplyTimeoutSeconds, DecodeClassicRead,
                               ProbeClassicRead, position};
@@ -135,7 +141,7 @@ int16_t ReadChunks(Transfer *transfer, uint16_t model, uint16_t area, int32_t ad
 int16_t WriteChunks(Transfer *transfer, uint16_t model, int32_t address, uint16_t count,
                     const uint8_t *data) {
   if (model == kClassicModelWord && address == 0) {
-    const int16_t status = WritePreamble(transfer);
+    const int16_t status = WritePreamble(transfer, model);
     if (status != RC_OK) return status;
   }
   uint16_t remaining = count;
@@ -145,8 +151,8 @@ int16_t WriteChunks(Transfer *transfer, uint16_t model, int32_t address, uint16_
     const Chunk chunk = NextChunk(model, logical, remaining, kWriteChunk);
     uint8_t frame[kWriteFrameSize];
     uint16_t expected = 0;
-    const uint16_t length = BuildClassicWrite(transfer->Handle, chunk.RequestAddress, chunk.Count,
-                                              position, frame, &expected);
+    const uint16_t length =
+        BuildClassicWrite(model, chunk.RequestAddress, chunk.Count, position, frame, &expected);
     if (length == 0) return RC_BAD_ARGUMENT;
     DumpFrame(frame);
     const int16_t status = SendWrite(transfer, frame, length, expected);

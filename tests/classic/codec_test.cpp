@@ -15,55 +15,47 @@ namespace {
 using fake::Bytes;
 using panel::Framed;
 
-constexpr uint16_t kHandle = 5;
 constexpr int16_t kPort = 2;
 
 class ClassicCodec : public LibraryTest {
  protected:
-  // Channel kHandle on port kPort, opened with the given model code.
-  void UseModel(uint16_t model) {
-    quib::State.Handles[kHandle].Port.store(kPort);
-    quib::State.Ports[kPort].ModelCode = model;
-  }
-  void TearDown() override {
-    quib::State.Handles[kHandle].Port.store(-1);
-    LibraryTest::TearDown();
-  }
-
   Bytes Read(uint16_t model, uint16_t area, int32_t address, uint16_t count,
              uint16_t *expected = nullptr) {
-    UseModel(model);
-    uint8_t frame[20];
-    std::memset(frame, 0xEE, sizeof frame);
+    // Exactly the room the model's read frame needs, so that a frame built
+    // for another model's layout shows as a short or overlong frame.
+    std::vector<uint8_t> frame(quib::ClassicReadFrameSize(model), 0xEE);
     uint16_t want = expected != nullptr ? *expected : 0;
-    const uint16_t length = quib::BuildClassicRead(kHandle, area, address, count, frame, &want);
+    const uint16_t length =
+        quib::BuildClassicRead(model, area, address, count, frame.data(), &want);
     if (expected != nullptr) *expected = want;
     if (length == 0) return {};
-    EXPECT_EQ(0, frame[length]) << "zero byte behind the frame";
-    return Bytes(frame, frame + length);
-  }
-
-  Bytes Write(uint16_t model, int32_t address, const Bytes &data, uint16_t *expected = nullptr) {
-    UseModel(model);
-    std::vector<uint8_t> frame(2 * data.size() + 14, 0xEE);
-    uint16_t want = expected != nullptr ? *expected : 0;
-    const uint16_t length = quib::BuildClassicWrite(
-        kHandle, address, static_cast<uint16_t>(data.size()), data.data(), frame.data(), &want);
-    if (expected != nullptr) *expected = want;
-    if (length == 0) return {};
+    EXPECT_EQ(frame.size(), length + 1u) << "frame and zero byte fill the model's room";
     EXPECT_EQ(0, frame[length]) << "zero byte behind the frame";
     return Bytes(frame.begin(), frame.begin() + length);
   }
 
-  // Runs the read decoder on reply as the answer to a read of count bytes.
+  Bytes Write(uint16_t model, int32_t address, const Bytes &data, uint16_t *expected = nullptr) {
+    const uint16_t count = static_cast<uint16_t>(data.size());
+    std::vector<uint8_t> frame(quib::ClassicWriteFrameSize(model, count), 0xEE);
+    uint16_t want = expected != nullptr ? *expected : 0;
+    const uint16_t length =
+        quib::BuildClassicWrite(model, address, count, data.data(), frame.data(), &want);
+    if (expected != nullptr) *expected = want;
+    if (length == 0) return {};
+    EXPECT_EQ(frame.size(), length + 1u) << "frame and zero byte fill the model's room";
+    EXPECT_EQ(0, frame[length]) << "zero byte behind the frame";
+    return Bytes(frame.begin(), frame.begin() + length);
+  }
+
+  // Runs the read decoder on reply as the answer to a read of count bytes
+  // from a panel of the given model, whose request the port holds.
   struct Decoded {
     int16_t Status;
     std::vector<uint8_t> Payload;
   };
   Decoded DecodeRead(uint16_t model, uint16_t count, const Bytes &reply) {
-    UseModel(model);
     uint16_t expected = 0;
-    quib::BuildClassicRead(kHandle, 0, 0, count, quib::State.Ports[kPort].TxBuffer, &expected);
+    quib::BuildClassicRead(model, 0, 0, count, quib::State.Ports[kPort].TxBuffer, &expected);
     std::vector<uint8_t> payload(80, 0xEE);
     int16_t status = 0;
     const uint16_t n = quib::DecodeClassicRead(kPort, static_cast<uint16_t>(reply.size()),
@@ -156,13 +148,12 @@ TEST_F(ClassicCodec, CountsAboveSixtyFourAreRefusedWithoutWriting) {
   EXPECT_EQ(Framed("E00000040"), Read(0, 0, 0, 64, &expected));
   EXPECT_EQ(132, expected);
   for (uint16_t model : {0, 3}) {
-    UseModel(model);
     uint8_t frame[160];
     std::memset(frame, 0xEE, sizeof frame);
     const std::vector<uint8_t> data(65, 0x5A);
     expected = 777;
-    EXPECT_EQ(0, quib::BuildClassicRead(kHandle, 0, 0, 65, frame, &expected));
-    EXPECT_EQ(0, quib::BuildClassicWrite(kHandle, 0, 65, data.data(), frame, &expected));
+    EXPECT_EQ(0, quib::BuildClassicRead(model, 0, 0, 65, frame, &expected));
+    EXPECT_EQ(0, quib::BuildClassicWrite(model, 0, 65, data.data(), frame, &expected));
     EXPECT_EQ(777, expected);
     for (uint8_t b : frame) ASSERT_EQ(0xEE, b);
   }
@@ -202,13 +193,13 @@ TEST_F(ClassicCodec, HexDigitsFollowThePanelRules) {
   }
 
   uint8_t out[9] = "........";
-  quib::PutHex16(0xABCD, out, 6);
+  quib::PutHex(0xABCD, out, 6);
   EXPECT_STREQ("00ABCD..", reinterpret_cast<char *>(out));
-  quib::PutHex32(0x12345678, out, 8);
+  quib::PutHex(0x12345678, out, 8);
   EXPECT_STREQ("12345678", reinterpret_cast<char *>(out));
-  quib::PutHex32(0x12345678, out, 3);
+  quib::PutHex(0x12345678, out, 3);
   EXPECT_STREQ("67845678", reinterpret_cast<char *>(out));
-  quib::PutHex16(0x1, out, 0);
+  quib::PutHex(0x1, out, 0);
   EXPECT_STREQ("67845678", reinterpret_cast<char *>(out));
 }
 

@@ -26,11 +26,6 @@ uint16_t PickModel(Input &in) {
   return pick < 200 ? pick % 4 : static_cast<uint16_t>(in.U16());
 }
 
-void UseModel(uint16_t model) {
-  quib::State.Handles[0].Port.store(0);
-  quib::State.Ports[0].ModelCode = model;
-}
-
 Bytes Padded(Input &in, size_t n) {
   Bytes b = in.Bytes(n);
   while (b.size() < n) b.push_back(static_cast<uint8_t>(b.size() * 13 + 1));
@@ -42,12 +37,14 @@ void Builders(Input &in, uint16_t model) {
   const int32_t address = static_cast<int32_t>(in.U32());
   const uint16_t count = static_cast<uint16_t>(in.Range(0, 70));
 
-  std::vector<uint8_t> frame(14, kSentinel);
+  const size_t read_room = quib::ClassicReadFrameSize(model);
+  std::vector<uint8_t> frame(read_room, kSentinel);
   uint16_t expected = 0x7777;
-  uint16_t length = quib::BuildClassicRead(0, area, address, count, frame.data(), &expected);
+  uint16_t length = quib::BuildClassicRead(model, area, address, count, frame.data(), &expected);
   if (count > 64 || (model != 3 && area > 3)) {
     FUZZ_CHECK(length == 0, "refused read built a frame");
-    FUZZ_CHECK(frame == std::vector<uint8_t>(14, kSentinel), "refused read wrote its buffer");
+    FUZZ_CHECK(frame == std::vector<uint8_t>(read_room, kSentinel),
+               "refused read wrote its buffer");
     FUZZ_CHECK(expected == 0x7777, "refused read wrote the expected length");
   } else {
     const Bytes want = cw::ReadRequest(model, area, address, count);
@@ -59,10 +56,10 @@ void Builders(Input &in, uint16_t model) {
   }
 
   const Bytes data = Padded(in, count);
-  const size_t room = count <= 64 ? 2u * count + 14 : 142;
+  const size_t room = quib::ClassicWriteFrameSize(model, count <= 64 ? count : 64);
   std::vector<uint8_t> wframe(room, kSentinel);
   expected = 0x7777;
-  length = quib::BuildClassicWrite(0, address, count, data.data(), wframe.data(), &expected);
+  length = quib::BuildClassicWrite(model, address, count, data.data(), wframe.data(), &expected);
   if (count > 64) {
     FUZZ_CHECK(length == 0 && expected == 0x7777, "refused write built a frame");
     FUZZ_CHECK(wframe == std::vector<uint8_t>(room, kSentinel), "refused write wrote its buffer");
@@ -88,12 +85,12 @@ void HexDigits(Input &in) {
   const int16_t put = static_cast<int16_t>(in.Range(0, 10)) - 2;
   uint8_t out[16];
   memset(out, kSentinel, sizeof out);
-  quib::PutHex32(value, out, put);
+  quib::PutHex(value, out, put);
   // Digits beyond the eighth have nothing left to show: they are zeros.
   Bytes expect(put > 8 ? put - 8 : 0, '0');
   if (put > 0) cw::PutHex(expect, value, put > 8 ? 8 : put);
-  FUZZ_CHECK(Bytes(out, out + (put > 0 ? put : 0)) == expect, "PutHex32");
-  FUZZ_CHECK(out[put > 0 ? put : 0] == kSentinel, "PutHex32 wrote past its digits");
+  FUZZ_CHECK(Bytes(out, out + (put > 0 ? put : 0)) == expect, "PutHex");
+  FUZZ_CHECK(out[put > 0 ? put : 0] == kSentinel, "PutHex wrote past its digits");
 }
 
 // The port worker's reception, step by step: reads that bring pieces of the
@@ -109,7 +106,7 @@ void Reply(Input &in, uint16_t model) {
 
   uint16_t expected = 0;
   if (read) {
-    quib::BuildClassicRead(0, area, address, count, quib::State.Ports[0].TxBuffer, &expected);
+    quib::BuildClassicRead(model, area, address, count, quib::State.Ports[0].TxBuffer, &expected);
   } else {
     expected = 1;
   }
@@ -175,7 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   quib::SetTraceHandler(DropTrace, nullptr);
   Input in(data, size);
   const uint16_t model = PickModel(in);
-  UseModel(model);
   switch (in.Byte() % 3) {
     case 0:
       Reply(in, model);
