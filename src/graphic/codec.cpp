@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "core/state.h"
+#include "graphic/command_table.h"
 #include "quiblink/quiblink.h"
 
 namespace quib {
@@ -12,29 +13,6 @@ namespace {
 // Bytes from offset 1 up to the longest frame's checksum; builders clear them
 // so that a frame never carries a previous call's bytes.
 constexpr int kClearedSpan = 1036;
-
-// Reply frame length each request expects; 0 = command not built here.
-uint16_t ExpectedReplyLength(uint8_t command, uint8_t subcommand) {
-  switch (command) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 50:
-    case 113:
-      return 9;
-    case 33:
-      return subcommand == 1 ? 1037 : 1035;
-    case 49:
-      if (subcommand == 0x41) return 15;
-      if (subcommand == 0x42) return 22;
-      return 1037;
-    case 82:
-      return 10;
-    default:
-      return 0;
-  }
-}
 
 void PutLe16(uint8_t *at, uint16_t value) {
   at[0] = static_cast<uint8_t>(value & 0xFF);
@@ -60,7 +38,8 @@ uint16_t BuildGraphicRequest(uint8_t command, uint8_t subcommand, uint16_t group
   const uint16_t reply_length = ExpectedReplyLength(command, subcommand);
   if (reply_length == 0) return 0;
   *expected = reply_length;
-  const bool grouped = command == 33 && subcommand == 1;
+  const GraphicCommand &grouped_read = GraphicCommandOf(kCmdReadOneGroup);
+  const bool grouped = command == grouped_read.Code && subcommand == grouped_read.Subcommand;
   const uint16_t length_field = grouped ? 8 : 6;
   StartFrame(frame, length_field, command, subcommand, continuation, 0);
   if (grouped) PutLe16(frame + 8, group);
@@ -69,9 +48,10 @@ uint16_t BuildGraphicRequest(uint8_t command, uint8_t subcommand, uint16_t group
 
 uint16_t BuildPasswordRequest(uint8_t length, const uint8_t *password, uint8_t *frame,
                               uint16_t *expected) {
-  *expected = 9;
+  const GraphicCommand &row = GraphicCommandOf(kCmdPassword);
+  *expected = row.ReplyLength;
   const uint16_t length_field = static_cast<uint16_t>(length + 7);
-  StartFrame(frame, length_field, 81, 0, 0, 0);
+  StartFrame(frame, length_field, row.Code, static_cast<uint8_t>(row.Subcommand), 0, 0);
   frame[8] = length;
   if (length > 0) memcpy(frame + 9, password, length);
   return GraphicChecksum(length_field, frame);
@@ -81,9 +61,10 @@ uint16_t BuildDataRequest(uint8_t command, uint8_t subcommand, uint16_t field, u
                           const uint8_t *data, uint8_t *frame, uint16_t *expected, uint8_t sequence,
                           uint8_t continuation) {
   if (count > kGraphicMaxData) return 0;
-  *expected = 9;
+  const GraphicCommand &install = GraphicCommandOf(kCmdInstall);
+  *expected = install.ReplyLength;
   uint16_t header;  // data bytes in front of the count
-  if (command == 18) {
+  if (command == install.Code) {
     header = 1;
   } else if (subcommand == 1) {
     header = 2;
@@ -121,20 +102,15 @@ uint32_t ReadLe32(const uint8_t *bytes) {
          (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-int CheckStartByte(uint8_t expected, const uint8_t *rx, uint16_t /*count*/, int16_t *status) {
-  if (rx[0] == expected) return 0;
-  *status = RC_BAD_START;
-  return 1;
+int16_t CheckStartByte(uint8_t expected, const uint8_t *rx) {
+  return rx[0] == expected ? RC_OK : RC_BAD_START;
 }
 
-int CheckReplyChecksum(const uint8_t *rx, int16_t length, int16_t *status) {
-  if (length >= 2) {
-    uint8_t sum = 0;
-    for (int i = 1; i <= length - 2; ++i) sum = static_cast<uint8_t>(sum + rx[i]);
-    if (sum == rx[length - 1]) return 0;
-  }
-  *status = RC_CHECKSUM;
-  return 1;
+int16_t CheckReplyChecksum(const uint8_t *rx, int16_t length) {
+  if (length < 2) return RC_CHECKSUM;
+  uint8_t sum = 0;
+  for (int i = 1; i <= length - 2; ++i) sum = static_cast<uint8_t>(sum + rx[i]);
+  return sum == rx[length - 1] ? RC_OK : RC_CHECKSUM;
 }
 
 uint16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx, uint8_t *payload,
@@ -143,7 +119,11 @@ uint16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx
     *status = RC_BAD_LENGTH;
     return 0;
   }
-  if (CheckStartByte(kGraphicReplyStart, rx, length, status) != 0) return 0;
+  int16_t refusal = CheckStartByte(kGraphicReplyStart, rx);
+  if (refusal != RC_OK) {
+    *status = refusal;
+    return 0;
+  }
   // Shorter than a header and checksum, or longer than the payload buffer can
   // take: nothing in it can be trusted.
   if (length < kGraphicShortestFrame || length > kBufferSize ||
@@ -151,7 +131,11 @@ uint16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx
     *status = RC_BAD_LENGTH;
     return 0;
   }
-  if (CheckReplyChecksum(rx, static_cast<int16_t>(length), status) != 0) return 0;
+  refusal = CheckReplyChecksum(rx, static_cast<int16_t>(length));
+  if (refusal != RC_OK) {
+    *status = refusal;
+    return 0;
+  }
   memcpy(payload, rx + 1, length - 2);
   return static_cast<uint16_t>(length - 2);
 }
@@ -163,8 +147,8 @@ uint16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx
 // length field matches again.
 int16_t ProbeGraphicLength(int16_t /*port*/, uint16_t received, const uint8_t *rx,
                            uint16_t *expected) {
-  int16_t status = 0;
-  if (CheckStartByte(kGraphicReplyStart, rx, received, &status) != 0) return status;
+  const int16_t status = CheckStartByte(kGraphicReplyStart, rx);
+  if (status != RC_OK) return status;
   if (received < 3) return 0;
   const int field = ReadLe16(rx + 1);
   if (field < kGraphicShortestFrame - 3 || field + 3 > kBufferSize || field + 3 > *expected) {
@@ -176,8 +160,8 @@ int16_t ProbeGraphicLength(int16_t /*port*/, uint16_t received, const uint8_t *r
 
 int16_t ProbeGraphicStart(int16_t /*port*/, uint16_t received, const uint8_t *rx,
                           uint16_t *expected) {
-  int16_t status = 0;
-  if (CheckStartByte(kGraphicReplyStart, rx, received, &status) != 0) return status;
+  const int16_t status = CheckStartByte(kGraphicReplyStart, rx);
+  if (status != RC_OK) return status;
   // The total stays the announced one; a length field beyond it is refused
   // now instead of cut to a frame whose checksum cannot match.
   if (received >= 3 && ReadLe16(rx + 1) + 3 > static_cast<int>(*expected)) return RC_BAD_LENGTH;

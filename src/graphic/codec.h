@@ -32,9 +32,9 @@ constexpr int kPayloadStatus = 6;
 constexpr int kPayloadData = 7;
 constexpr uint16_t kPayloadHeaderSize = 7;
 
-// Builds a request of command codes 1, 2, 3, 4, 33, 49, 50, 82 and 113 and
-// reports the reply length it expects. Returns the frame length, or 0 (frame
-// and *expected untouched) for any other command code.
+// Builds a header-only request of a command code in the command table and
+// reports the reply length it expects (ExpectedReplyLength). Returns the
+// frame length, or 0 (frame and *expected untouched) for any other code.
 uint16_t BuildGraphicRequest(uint8_t command, uint8_t subcommand, uint16_t group, uint8_t *frame,
                              uint16_t *expected, uint8_t continuation);
 
@@ -56,11 +56,10 @@ uint16_t GraphicChecksum(uint16_t length_field, uint8_t *frame);
 int16_t ReadLe16(const uint8_t *bytes);
 uint32_t ReadLe32(const uint8_t *bytes);
 
-// 0 when the first byte is the expected one; else *status = -20, returns 1.
-int CheckStartByte(uint8_t expected, const uint8_t *rx, uint16_t count, int16_t *status);
-// 0 when the last byte of the length-byte frame is its checksum; else
-// *status = -17, returns 1.
-int CheckReplyChecksum(const uint8_t *rx, int16_t length, int16_t *status);
+// 0 when the first byte is the expected one, else -20.
+int16_t CheckStartByte(uint8_t expected, const uint8_t *rx);
+// 0 when the last byte of the length-byte frame is its checksum, else -17.
+int16_t CheckReplyChecksum(const uint8_t *rx, int16_t length);
 
 // Reply decoder: start byte, frame length, length field, checksum, in that
 // order. Copies the payload and returns length - 2, or sets *status and
