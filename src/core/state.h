@@ -61,7 +61,6 @@ struct PortRecord {
   int16_t ReplyTimeout;  // seconds
   ReplyDecoder Decoder;  // ReplyDecoder of the current request
   LengthProbe Probe;     // LengthProbe of the current request
-  int16_t DecodedLength;
   int16_t Status;
   uint16_t ReceivedLength;
   uint32_t NextTxTick;

@@ -25,19 +25,24 @@ void AwaitDrain() {
   plat::SleepMs(kDrainPollMs);
 }
 
-int16_t Finish(PortRecord &p, uint32_t silence_ms) {
+StepResult Finish(PortRecord &p, uint32_t silence_ms) {
   p.CurrentHandle = -1;
   p.NextTxTick = plat::TickCount() + silence_ms;
-  return 0;
+  return kStepDone;
 }
 
-int16_t TimeOut(PortRecord &p, int16_t status) {
+StepResult Fail(PortRecord &p, int16_t status) {
+  p.Status = status;
+  return kStepFailed;
+}
+
+StepResult TimeOut(PortRecord &p, int16_t status) {
   p.Status = status;
   Trace("Time out\n");
-  return 1;
+  return kStepFailed;
 }
 
-int16_t Decode(int16_t port, uint16_t expected) {
+StepResult Decode(int16_t port, uint16_t expected) {
   PortRecord &p = State.Ports[port];
   Trace("Data Size is Ok, Now decoding ...\n");
   int16_t status = 0;
@@ -47,17 +52,16 @@ int16_t Decode(int16_t port, uint16_t expected) {
   if (length > kBufferSize) length = kBufferSize;
   if (status != 0) length = 0;  // a refused reply delivers nothing
   p.PayloadLength = static_cast<int16_t>(length);
-  p.DecodedLength = static_cast<int16_t>(length);
   p.Status = status;
   if (status != 0) {
     Trace("Data Size is Bad, Return with 1\n");
-    return 1;
+    return kStepFailed;
   }
   return Finish(p, p.QuietTime);
 }
 
 // A request that expects no reply ends once the frame has left the line.
-int16_t AwaitFrameGone(int16_t port) {
+StepResult AwaitFrameGone(int16_t port) {
   PortRecord &p = State.Ports[port];
   for (;;) {
     plat::LineStatus line = {};
@@ -74,7 +78,7 @@ int16_t AwaitFrameGone(int16_t port) {
 
 }  // namespace
 
-int16_t Receive(int16_t port) {
+StepResult Receive(int16_t port) {
   PortRecord &p = State.Ports[port];
   uint16_t expected = p.ExpectedLength;
 
@@ -94,8 +98,7 @@ int16_t Receive(int16_t port) {
     if (want > 0) {
       if (!plat::DeviceRead(p.CommHandle, p.RxBuffer + p.ReceivedLength, want, &got)) {
         Trace("Read File Fail\n");
-        p.Status = p.ReceivedLength == 0 ? RC_NO_RESPONSE : RC_INCOMPLETE;
-        return 1;
+        return Fail(p, p.ReceivedLength == 0 ? RC_NO_RESPONSE : RC_INCOMPLETE);
       }
       if (got > want) got = want;
     }
@@ -112,9 +115,11 @@ int16_t Receive(int16_t port) {
       int16_t code =
           p.Probe != nullptr ? p.Probe(port, p.ReceivedLength, p.RxBuffer, &expected) : 0;
       if (code != 0) {
+        // A refused reply finishes the request: a repeat would meet the
+        // same terminal.
         p.Status = code;
         p.NextTxTick = plat::TickCount() + DrainLimit(port, want);
-        return 0;
+        return kStepDone;
       }
       char text[48];
       Trace("Before Decoding\n");

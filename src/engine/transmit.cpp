@@ -42,40 +42,36 @@ void WaitForNextTx(int16_t port) {
   plat::SleepMs(static_cast<uint32_t>(ahead));
 }
 
-int16_t Fail(PortRecord &p, int16_t status, const char *trace) {
+StepResult Fail(PortRecord &p, int16_t status, const char *trace) {
   Trace(trace);
   p.Status = status;
-  return -1;
+  return kStepFailed;
 }
 
 }  // namespace
 
-int16_t CheckLineQuiet(int16_t port) {
+LineState CheckLineQuiet(int16_t port) {
   const plat::Handle dev = State.Ports[port].CommHandle;
   plat::LineStatus line = {};
   if (!plat::DeviceLineStatus(dev, &line)) {
     Trace("ClearCommError\n");
-    return 2;  // a line we cannot see is no line to send on
+    return kLineHeld;  // a line we cannot see is no line to send on
   }
-  if ((line.HoldFlags & kHoldBits) != 0) return 2;
-  if (line.InQueue == 0 && line.OutQueue == 0) return 0;
+  if ((line.HoldFlags & kHoldBits) != 0) return kLineHeld;
+  if (line.InQueue == 0 && line.OutQueue == 0) return kLineQuiet;
   plat::DevicePurge(dev);
-  return 1;
+  return kLinePurged;
 }
 
-int16_t Transmit(int16_t port) {
+StepResult Transmit(int16_t port) {
   PortRecord &p = State.Ports[port];
-  if (ModemLinesOff(p.CommHandle)) {
-    Trace("DSR and CTS Failed\n");
-    p.Status = RC_NO_RESPONSE;
-    return -1;
-  }
+  if (ModemLinesOff(p.CommHandle)) return Fail(p, RC_NO_RESPONSE, "DSR and CTS Failed\n");
 
   for (int purges = 0;;) {
     WaitForNextTx(port);
-    int16_t line = CheckLineQuiet(port);
-    if (line == 0) break;
-    if (line == 2) return Fail(p, RC_TX_FAILED, "TxFail\n");
+    const LineState line = CheckLineQuiet(port);
+    if (line == kLineQuiet) break;
+    if (line == kLineHeld) return Fail(p, RC_TX_FAILED, "TxFail\n");
     p.NextTxTick = plat::TickCount() + kBackOffMs;
     plat::SleepMs(kBackOffMs);
     Trace("RxBuff not Empty\n");
@@ -96,7 +92,7 @@ int16_t Transmit(int16_t port) {
   p.TxDrained = 0;
   p.ReceivedLength = 0;
   p.LastActivityTick = plat::TickCount();
-  return 0;
+  return kStepDone;
 }
 
 }  // namespace quib

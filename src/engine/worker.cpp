@@ -20,9 +20,9 @@ constexpr uint32_t kRetryWaitMs = 10;
 
 void ServeRequest(int16_t port) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (Transmit(port) != 0) {
+    if (Transmit(port) != kStepDone) {
       Trace("Tx Failed\n");
-    } else if (Receive(port) == 0) {
+    } else if (Receive(port) == kStepDone) {
       return;
     } else {
       Trace("Rx Failed\n");

@@ -14,12 +14,21 @@ extern bool StopRequest[kPortCount];
 // Tick at the start of the last write: the transmit time counts from there.
 extern uint32_t WriteStartTick[kPortCount];
 
-// 0 sent, -1 failed (the reason is in Status).
-int16_t Transmit(int16_t port);
-// 0 quiet, 1 bytes were pending and have been discarded, 2 the line is held.
-int16_t CheckLineQuiet(int16_t port);
-// 0 the request is finished (Status says how), 1 the attempt failed.
-int16_t Receive(int16_t port);
+// The outcome of a worker step. The request's result code goes to the port
+// record's Status, where the transaction call takes it.
+enum StepResult : uint8_t {
+  kStepDone,    // Transmit: the frame is sent; Receive: the request is finished
+  kStepFailed,  // the attempt failed; Status says why
+};
+StepResult Transmit(int16_t port);
+StepResult Receive(int16_t port);
+
+enum LineState : uint8_t {
+  kLineQuiet,   // nothing pending either way
+  kLinePurged,  // bytes were pending and have been discarded
+  kLineHeld,    // the line is held, or cannot be seen
+};
+LineState CheckLineQuiet(int16_t port);
 
 // Milliseconds from tick `since` to now; the counter's wrap is harmless.
 inline uint32_t TicksSince(uint32_t since) {
