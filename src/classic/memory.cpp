@@ -14,11 +14,6 @@ namespace {
 constexpr uint16_t kReadChunk = 64;
 constexpr uint16_t kWriteChunk = 32;
 
-// Model-3 panels have a hole of eight wire addresses after logical address
-// 3959: everything from 3960 on sits 8 higher, and no request spans the hole.
-constexpr int64_t kGapStart = 3960;
-constexpr int64_t kGapSize = 8;
-
 // Written below address 0 before a model-3 panel's memory is rewritten from
 // its start; the panel takes it as the header of new screen data.
 constexpr int32_t kPreambleAddress = -36;
@@ -36,6 +31,11 @@ constexpr uint16_t kReadFrameSize =
 constexpr uint16_t kWriteFrameSize =
     Larger(ClassicWriteFrameSize(0, kWriteChunk),
            ClassicWriteFrameSize(kClassicModelWord, sizeof kPreamble));
+
+// Model-3 panels have a hole of eight wire addresses after logical address
+// 3959: everything from 3960 on sits 8 higher, and no request spans the hole.
+constexpr int64_t kGapStart = 3960;
+constexpr int64_t kGapSize = 8;
 
 uint16_t ModelOfChannel(uint16_t handle) {
   // Another thread may have closed the channel since its check: it has no

@@ -18,13 +18,8 @@ int16_t CheckGraphicChannel(uint16_t handle) {
 int16_t ExchangeGraphicFrame(Transfer *transfer, const uint8_t *frame, uint16_t frame_length,
                              uint16_t expected_length, LengthProbe probe, uint8_t *reply,
                              uint16_t *payload_length) {
-  RequestDescriptor request{};
-  request.TxLength = frame_length;
-  request.ExpectedLength = expected_length;
-  request.ReplyTimeout = ReplyTimeoutSeconds;
-  request.Decoder = DecodeGraphicReply;
-  request.Probe = probe;
-  request.OutputBuffer = reply;
+  const RequestDescriptor request{frame_length,       expected_length, ReplyTimeoutSeconds,
+                                  DecodeGraphicReply, probe,           reply};
   *payload_length = 0;
   return TransferCall(transfer, request, frame, payload_length);
 }
