@@ -53,9 +53,10 @@ void GraphicDecodeBlock(benchmark::State &state) {
   uint8_t payload[quib::kBufferSize];
   for (auto _ : state) {
     uint16_t expected = 1037;
-    int16_t status = quib::ProbeGraphicLength(0, length, rx, &expected);
-    uint16_t n = quib::DecodeGraphicReply(0, expected, rx, payload, &status);
-    if (status != 0 || n != length - 2) state.SkipWithError("reply refused");
+    const int16_t probed = quib::ProbeGraphicLength(0, length, rx, &expected);
+    uint16_t n = 0;
+    const int16_t status = quib::DecodeGraphicReply(0, expected, rx, payload, &n);
+    if (probed != 0 || status != 0 || n != length - 2) state.SkipWithError("reply refused");
     benchmark::DoNotOptimize(n);
     benchmark::ClobberMemory();
   }
@@ -106,9 +107,10 @@ void ClassicDecodeRead(benchmark::State &state) {
   uint8_t payload[quib::kBufferSize];
   for (auto _ : state) {
     uint16_t want = expected;
-    int16_t status = quib::ProbeClassicRead(0, length, rx, &want);
-    uint16_t n = quib::DecodeClassicRead(0, want, rx, payload, &status);
-    if (status != 0 || n != 64) state.SkipWithError("reply refused");
+    const int16_t probed = quib::ProbeClassicRead(0, length, rx, &want);
+    uint16_t n = 0;
+    const int16_t status = quib::DecodeClassicRead(0, want, rx, payload, &n);
+    if (probed != 0 || status != 0 || n != 64) state.SkipWithError("reply refused");
     benchmark::DoNotOptimize(n);
     benchmark::ClobberMemory();
   }

@@ -152,58 +152,48 @@ int16_t ProbeClassicWrite(int16_t, uint16_t received, const uint8_t *rx, uint16_
   return ProbeClassic(received, rx, kAck, expected);
 }
 
-uint16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                           int16_t *status) {
-  if (length == 0) {
-    *status = RC_INCOMPLETE;
-    return 0;
-  }
-  int16_t refusal = CheckClassicStart(rx, kStx);
-  if (refusal == RC_OK && rx[0] != kStx) refusal = RC_NAK;
-  if (refusal == RC_OK) refusal = CheckClassicTrailer(rx, length);
-  if (refusal != RC_OK) {
-    *status = refusal;
-    return 0;
-  }
+int16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                          uint16_t *payload_length) {
+  *payload_length = 0;
+  if (length == 0) return RC_INCOMPLETE;
+  const int16_t start = CheckClassicStart(rx, kStx);
+  if (start != RC_OK) return start;
+  if (rx[0] != kStx) return RC_NAK;
+  const int16_t trailer = CheckClassicTrailer(rx, length);
+  if (trailer != RC_OK) return trailer;
   // The request this reply answers: its command tells the panel's byte
   // order, its count digits the bytes the reply must carry.
   const uint8_t *request = State.Ports[port].TxBuffer;
   const bool word_model = request[1] == kWordReadCommand;
   const int32_t count = GetHex(request + (word_model ? 6 : 8), 2);
-  if (count <= 0) return 0;
+  if (count <= 0) return RC_OK;
   // The reply carries exactly the bytes the request asked for; an ETX in any
   // other place means the digits cannot be matched to the request.
-  if (2 * count + 4 != length) {
-    *status = RC_NO_ETX;
-    return 0;
-  }
+  if (2 * count + 4 != length) return RC_NO_ETX;
   const uint16_t n = static_cast<uint16_t>(count);
   for (uint16_t i = 0; i < n; ++i) {
     const uint16_t source = word_model ? PairPartner(i, n) : i;
     payload[i] = static_cast<uint8_t>(GetHex(rx + 1 + 2 * source, 2));
   }
-  return n;
+  *payload_length = n;
+  return RC_OK;
 }
 
-uint16_t DecodeClassicWrite(int16_t, uint16_t length, const uint8_t *rx, uint8_t *,
-                            int16_t *status) {
-  if (length == 0) {
-    *status = RC_INCOMPLETE;
-    return 0;
-  }
-  const int16_t refusal = CheckClassicStart(rx, kAck);
-  if (refusal != RC_OK) {
-    *status = refusal;
+int16_t DecodeClassicWrite(int16_t, uint16_t length, const uint8_t *rx, uint8_t *,
+                           uint16_t *payload_length) {
+  *payload_length = 0;
+  if (length == 0) return RC_INCOMPLETE;
+  const int16_t start = CheckClassicStart(rx, kAck);
+  if (start != RC_OK) {
     Trace("OTHER RECEIVED!\n");
-    return 0;
+    return start;
   }
   if (rx[0] == kAck) {
     Trace("ACK RECEIVED!\n");
-    return 0;
+    return RC_OK;
   }
-  *status = RC_NAK;
   Trace("NAK RECEIVED!\n");
-  return 0;
+  return RC_NAK;
 }
 
 }  // namespace quib

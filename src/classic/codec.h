@@ -69,9 +69,9 @@ int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length);
 // transmit buffer: the word-read command marks a model-3 panel.
 int16_t ProbeClassicRead(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 int16_t ProbeClassicWrite(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
-uint16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                           int16_t *status);
-uint16_t DecodeClassicWrite(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                            int16_t *status);
+int16_t DecodeClassicRead(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                          uint16_t *payload_length);
+int16_t DecodeClassicWrite(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                           uint16_t *payload_length);
 
 }  // namespace quib

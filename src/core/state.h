@@ -26,10 +26,11 @@ static_assert(QUIBLINK_VERSION_MINOR < 10 && QUIBLINK_VERSION_PATCH < 10,
 // any other value ends the exchange with that status.
 typedef int16_t (*LengthProbe)(int16_t port, uint16_t received, const uint8_t *rx,
                                uint16_t *expected);
-// Reply decoder: called once the expected length has arrived. Returns the
-// payload length written to payload; on a bad reply sets *status and returns 0.
-typedef uint16_t (*ReplyDecoder)(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                                 int16_t *status);
+// Reply decoder: called once the expected length has arrived. Returns 0 with
+// the length of the payload written to payload in *payload_length, or the
+// result code of a bad reply with *payload_length 0.
+typedef int16_t (*ReplyDecoder)(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                                uint16_t *payload_length);
 
 // Which open function opened a channel: the exports of the other family
 // refuse it, since its terminal cannot understand their frames.

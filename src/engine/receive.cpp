@@ -45,10 +45,9 @@ StepResult TimeOut(PortRecord &p, int16_t status) {
 StepResult Decode(int16_t port, uint16_t expected) {
   PortRecord &p = State.Ports[port];
   Trace("Data Size is Ok, Now decoding ...\n");
-  int16_t status = 0;
   uint16_t length = 0;
-  if (p.Decoder != nullptr)
-    length = p.Decoder(port, expected, p.RxBuffer, p.PayloadBuffer, &status);
+  const int16_t status =
+      p.Decoder != nullptr ? p.Decoder(port, expected, p.RxBuffer, p.PayloadBuffer, &length) : 0;
   if (length > kBufferSize) length = kBufferSize;
   if (status != 0) length = 0;  // a refused reply delivers nothing
   p.PayloadLength = static_cast<int16_t>(length);

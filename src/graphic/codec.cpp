@@ -113,31 +113,23 @@ int16_t CheckReplyChecksum(const uint8_t *rx, int16_t length) {
   return sum == rx[length - 1] ? RC_OK : RC_CHECKSUM;
 }
 
-uint16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                            int16_t *status) {
-  if (length == 0) {
-    *status = RC_BAD_LENGTH;
-    return 0;
-  }
-  int16_t refusal = CheckStartByte(kGraphicReplyStart, rx);
-  if (refusal != RC_OK) {
-    *status = refusal;
-    return 0;
-  }
+int16_t DecodeGraphicReply(int16_t /*port*/, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                           uint16_t *payload_length) {
+  *payload_length = 0;
+  if (length == 0) return RC_BAD_LENGTH;
+  const int16_t start = CheckStartByte(kGraphicReplyStart, rx);
+  if (start != RC_OK) return start;
   // Shorter than a header and checksum, or longer than the payload buffer can
   // take: nothing in it can be trusted.
   if (length < kGraphicShortestFrame || length > kBufferSize ||
       ReadLe16(rx + 1) + 3 != static_cast<int>(length)) {
-    *status = RC_BAD_LENGTH;
-    return 0;
+    return RC_BAD_LENGTH;
   }
-  refusal = CheckReplyChecksum(rx, static_cast<int16_t>(length));
-  if (refusal != RC_OK) {
-    *status = refusal;
-    return 0;
-  }
+  const int16_t checksum = CheckReplyChecksum(rx, static_cast<int16_t>(length));
+  if (checksum != RC_OK) return checksum;
   memcpy(payload, rx + 1, length - 2);
-  return static_cast<uint16_t>(length - 2);
+  *payload_length = static_cast<uint16_t>(length - 2);
+  return RC_OK;
 }
 
 // *expected holds the length the request announced until a probe replaces it

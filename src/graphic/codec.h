@@ -62,10 +62,10 @@ int16_t CheckStartByte(uint8_t expected, const uint8_t *rx);
 int16_t CheckReplyChecksum(const uint8_t *rx, int16_t length);
 
 // Reply decoder: start byte, frame length, length field, checksum, in that
-// order. Copies the payload and returns length - 2, or sets *status and
-// returns 0.
-uint16_t DecodeGraphicReply(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                            int16_t *status);
+// order. Copies the payload, length - 2 bytes, and returns 0, or returns the
+// first check's result code.
+int16_t DecodeGraphicReply(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                           uint16_t *payload_length);
 
 // Variable-length probe: once the length field is in, the reply is length
 // field + 3 bytes long. A length field below 6, or a reply that would not fit

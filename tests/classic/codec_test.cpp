@@ -57,9 +57,9 @@ class ClassicCodec : public LibraryTest {
     uint16_t expected = 0;
     quib::BuildClassicRead(model, 0, 0, count, quib::State.Ports[kPort].TxBuffer, &expected);
     std::vector<uint8_t> payload(80, 0xEE);
-    int16_t status = 0;
-    const uint16_t n = quib::DecodeClassicRead(kPort, static_cast<uint16_t>(reply.size()),
-                                               reply.data(), payload.data(), &status);
+    uint16_t n = 0xBEEF;
+    const int16_t status = quib::DecodeClassicRead(kPort, static_cast<uint16_t>(reply.size()),
+                                                   reply.data(), payload.data(), &n);
     EXPECT_TRUE(status == 0 || n == 0) << "a refused reply yields no payload";
     for (size_t i = n; i < payload.size(); ++i) {
       EXPECT_EQ(0xEE, payload[i]) << "payload byte " << i << " beyond the decoded length";
@@ -283,10 +283,11 @@ TEST_F(ClassicCodec, WriteDecoderTracesWhatCameBack) {
   };
   for (const Row &row : rows) {
     fake::ClearDebug();
-    int16_t status = 0;
+    uint16_t length = 0xBEEF;
     uint8_t payload[4] = {};
-    EXPECT_EQ(0, quib::DecodeClassicWrite(kPort, 1, &row.reply, payload, &status));
-    EXPECT_EQ(row.status, status) << row.trace;
+    EXPECT_EQ(row.status, quib::DecodeClassicWrite(kPort, 1, &row.reply, payload, &length))
+        << row.trace;
+    EXPECT_EQ(0, length) << row.trace;
     EXPECT_EQ(std::vector<std::string>{row.trace}, fake::DebugTexts());
   }
 }

@@ -57,32 +57,22 @@ int16_t ProbeHuge(int16_t, uint16_t received, const uint8_t *, uint16_t *expecte
   return 0;
 }
 
-uint16_t DecodeReply(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                     int16_t *status) {
+int16_t DecodeReply(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                    uint16_t *payload_length) {
+  *payload_length = 0;
   {
     std::lock_guard<std::mutex> lock(g_mu);
     g_recorded.decoded_lengths.push_back(length);
   }
-  if (length == 1 && rx[0] == kRefusal) {
-    *status = kRefusedStatus;
-    return 0;
-  }
-  if (length < 3 || rx[1] != length - 3) {
-    *status = RC_BAD_LENGTH;
-    return 0;
-  }
-  if (rx[0] != kStart) {
-    *status = RC_BAD_START;
-    return 0;
-  }
+  if (length == 1 && rx[0] == kRefusal) return kRefusedStatus;
+  if (length < 3 || rx[1] != length - 3) return RC_BAD_LENGTH;
+  if (rx[0] != kStart) return RC_BAD_START;
   uint8_t check = 0;
   for (int i = 2; i < length - 1; ++i) check ^= rx[i];
-  if (check != rx[length - 1]) {
-    *status = RC_CHECKSUM;
-    return 0;
-  }
+  if (check != rx[length - 1]) return RC_CHECKSUM;
   for (int i = 2; i < length - 1; ++i) payload[i - 2] = rx[i];
-  return static_cast<uint16_t>(length - 3);
+  *payload_length = static_cast<uint16_t>(length - 3);
+  return 0;
 }
 
 Result Exchange(uint16_t handle, const Bytes &frame, uint16_t expected, quib::LengthProbe probe,

@@ -57,8 +57,8 @@ int16_t ProbeToZero(int16_t port, uint16_t received, const uint8_t *rx, uint16_t
 int16_t ProbeHuge(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 // Checks start, length and XOR; -19 for a lone refusal byte, -20 bad start,
 // -30 bad length, -17 bad XOR. Copies the payload.
-uint16_t DecodeReply(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                     int16_t *status);
+int16_t DecodeReply(int16_t port, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                    uint16_t *payload_length);
 
 struct Result {
   int16_t status;

@@ -36,22 +36,18 @@ int16_t ProbeStart(int16_t, uint16_t, const uint8_t *rx, uint16_t *expected) {
   return 0;
 }
 
-uint16_t DecodeReply(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload,
-                     int16_t *status) {
-  if (length < 3 || rx[1] != length - 3) {
-    *status = RC_BAD_LENGTH;
-    return 0;
-  }
+int16_t DecodeReply(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload,
+                    uint16_t *payload_length) {
+  *payload_length = 0;
+  if (length < 3 || rx[1] != length - 3) return RC_BAD_LENGTH;
   uint8_t check = 0;
   for (int i = 2; i < length - 1; ++i) {
     payload[i - 2] = rx[i];
     check ^= rx[i];
   }
-  if (check != rx[length - 1]) {
-    *status = RC_CHECKSUM;
-    return 0;
-  }
-  return static_cast<uint16_t>(length - 3);
+  if (check != rx[length - 1]) return RC_CHECKSUM;
+  *payload_length = static_cast<uint16_t>(length - 3);
+  return 0;
 }
 
 // The far end: collects whole requests and answers each as the script says,

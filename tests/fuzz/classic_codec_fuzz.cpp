@@ -142,7 +142,8 @@ void Reply(Input &in, uint16_t model) {
       const std::vector<uint8_t> rx(got.begin(), got.begin() + expected);
       std::vector<uint8_t> out(read ? count : 1, kSentinel);
       const auto decode = read ? quib::DecodeClassicRead : quib::DecodeClassicWrite;
-      payload_length = decode(0, expected, rx.data(), out.data(), &status);
+      payload_length = 0xBEEF;
+      status = decode(0, expected, rx.data(), out.data(), &payload_length);
       payload.assign(out.begin(),
                      out.begin() + (payload_length <= out.size() ? payload_length : 0));
       if (payload_length == 0) {

@@ -36,17 +36,18 @@ TEST(GraphicCodecGolden, OfflineRequestIsTheNineBytesOfTheWorkedExample) {
 TEST(GraphicCodecGolden, OfflineReplyDecodesToItsSevenBytePayload) {
   const Bytes reply{0xFF, 0x06, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x08};
   uint8_t payload[16];
-  int16_t status = 0;
-  ASSERT_EQ(DecodeGraphicReply(0, 9, reply.data(), payload, &status), 7);
-  EXPECT_EQ(status, 0);
+  uint16_t length = 0;
+  ASSERT_EQ(DecodeGraphicReply(0, 9, reply.data(), payload, &length), 0);
+  EXPECT_EQ(length, 7);
   EXPECT_EQ(Bytes(payload, payload + 7), (Bytes{0x06, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00}));
 }
 
 TEST(GraphicCodecGolden, RefusingOfflineReplyWithStatusFiveChecksumsTo0D) {
   const Bytes reply{0xFF, 0x06, 0x00, 0x01, 0x01, 0x00, 0x00, 0x05, 0x0D};
   uint8_t payload[16];
-  int16_t status = 0;
-  ASSERT_EQ(DecodeGraphicReply(0, 9, reply.data(), payload, &status), 7);
+  uint16_t length = 0;
+  ASSERT_EQ(DecodeGraphicReply(0, 9, reply.data(), payload, &length), 0);
+  ASSERT_EQ(length, 7);
   EXPECT_EQ(payload[6], 5);
 }
 
@@ -352,9 +353,9 @@ TEST(GraphicCodecDecoder, ChecksRunInOrderAndFailuresDeliverNothing) {
     if (!row.frame.empty()) memcpy(rx, row.frame.data(), row.frame.size());
     uint8_t payload[1100];
     memset(payload, kFill, sizeof payload);
-    int16_t status = 0;
     const uint16_t n = static_cast<uint16_t>(row.frame.size());
-    const uint16_t got = DecodeGraphicReply(0, n, rx, payload, &status);
+    uint16_t got = 0xBEEF;
+    const int16_t status = DecodeGraphicReply(0, n, rx, payload, &got);
     EXPECT_EQ(status, row.status);
     if (row.status == 0) {
       ASSERT_EQ(got, n - 2);
@@ -367,12 +368,13 @@ TEST(GraphicCodecDecoder, ChecksRunInOrderAndFailuresDeliverNothing) {
   }
 }
 
-TEST(GraphicCodecDecoder, StatusIsLeftAloneOnSuccess) {
-  const Bytes reply = Offline();
+TEST(GraphicCodecDecoder, ARefusedReplyReportsNoPayload) {
+  Bytes reply = Offline();
+  reply[8] ^= 1;
   uint8_t payload[16];
-  int16_t status = 77;
-  EXPECT_EQ(DecodeGraphicReply(0, 9, reply.data(), payload, &status), 7);
-  EXPECT_EQ(status, 77);
+  uint16_t length = 77;
+  EXPECT_EQ(DecodeGraphicReply(0, 9, reply.data(), payload, &length), RC_CHECKSUM);
+  EXPECT_EQ(length, 0);
 }
 
 TEST(GraphicCodecDecoder, ALengthBeyondTheReceiveBufferIsRefused) {
@@ -384,9 +386,9 @@ TEST(GraphicCodecDecoder, ALengthBeyondTheReceiveBufferIsRefused) {
   for (int i = 1; i <= 1099; ++i) sum += rx[i];
   rx[1100] = static_cast<uint8_t>(sum);
   std::vector<uint8_t> payload(1200, kFill);
-  int16_t status = 0;
-  EXPECT_EQ(DecodeGraphicReply(0, 1101, rx.data(), payload.data(), &status), 0);
-  EXPECT_EQ(status, RC_BAD_LENGTH);
+  uint16_t length = 77;
+  EXPECT_EQ(DecodeGraphicReply(0, 1101, rx.data(), payload.data(), &length), RC_BAD_LENGTH);
+  EXPECT_EQ(length, 0);
   EXPECT_EQ(payload[0], kFill);
 }
 
@@ -411,8 +413,8 @@ TEST(GraphicCodecDecoder, RandomFramesNeverOverrunOrPassUnchecked) {
     }
     uint8_t payload[1100 + 1];
     payload[1100] = kFill;
-    int16_t status = 0;
-    const uint16_t got = DecodeGraphicReply(0, n, rx, payload, &status);
+    uint16_t got = 0;
+    const int16_t status = DecodeGraphicReply(0, n, rx, payload, &got);
     ASSERT_EQ(payload[1100], kFill);
     if (status == 0) {
       ASSERT_GE(n, 9);
