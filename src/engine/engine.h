@@ -20,6 +20,12 @@ struct RequestDescriptor {
   uint8_t *OutputBuffer;  // receives the payload; may be null when none comes
 };
 
+// The check every operation runs before its first exchange: 0 when handle
+// names an open channel that an open function of family opened; -2 for a
+// handle above 31, -3 for a free slot, -2 for a channel of the other family,
+// whose terminal would stay silent through every attempt.
+int16_t CheckChannel(uint16_t handle, ChannelFamily family);
+
 // Runs one exchange on the channel's port. The caller has refused handles
 // above 31. On return OutputBuffer holds the payload; *payload_length (when
 // given) receives its length, 0 on every failure.

@@ -4,6 +4,7 @@
 #include "engine/channels.h"
 #include "core/state.h"
 #include "core/trace.h"
+#include "engine/engine.h"
 #include "quiblink/quiblink.h"
 
 extern "C" {
@@ -15,9 +16,8 @@ QUIB_API int16_t QUIB_CALL QUIB_Open(uint16_t port, uint16_t model) {
 QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t address,
                                      uint8_t *buffer, uint16_t count) {
   quib::Trace("READ command\n");
-  if (handle >= quib::kChannelCount) return RC_BAD_ARGUMENT;
-  if (!quib::ChannelIsOpen(handle)) return RC_NOT_OPEN;
-  if (!quib::ChannelIsOfFamily(handle, quib::kFamilyClassic)) return RC_BAD_ARGUMENT;
+  const int16_t checked = quib::CheckChannel(handle, quib::kFamilyClassic);
+  if (checked != RC_OK) return checked;
   if (count == 0 || buffer == nullptr) return RC_BAD_ARGUMENT;
   return quib::ReadPanelMemory(handle, area, address, buffer, count);
 }
@@ -25,9 +25,8 @@ QUIB_API int16_t QUIB_CALL QUIB_Read(uint16_t handle, uint16_t area, int32_t add
 QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t address,
                                       uint16_t count, const uint8_t *data) {
   quib::Trace("WRITE command\n");
-  if (handle >= quib::kChannelCount) return RC_BAD_ARGUMENT;
-  if (!quib::ChannelIsOpen(handle)) return RC_NOT_OPEN;
-  if (!quib::ChannelIsOfFamily(handle, quib::kFamilyClassic)) return RC_BAD_ARGUMENT;
+  const int16_t checked = quib::CheckChannel(handle, quib::kFamilyClassic);
+  if (checked != RC_OK) return checked;
   if (count == 0 || data == nullptr) return RC_BAD_ARGUMENT;
   if (area != 0) return RC_BAD_ARGUMENT;
   return quib::WritePanelMemory(handle, area, address, count, data);

@@ -4,6 +4,8 @@
 
 #include "core/state.h"
 #include "core/trace.h"
+#include "engine/engine.h"
+#include "graphic/command_table.h"
 #include "graphic/codec.h"
 #include "graphic/exchange.h"
 #include "graphic/transfers.h"
@@ -11,8 +13,6 @@
 namespace quib {
 namespace {
 
-constexpr uint8_t kBlockRead = 33;
-constexpr uint8_t kGroupedArea = 1;
 constexpr uint8_t kLastBlock = 2;
 
 // Payload offsets of a block reply: grouped area (group, count, data) and
@@ -24,8 +24,15 @@ constexpr int kAreaCountAt = kPayloadData;
 constexpr int kGroupedEmptyLength = 10;
 constexpr int kAreaEmptyLength = 8;
 
-// CheckReply's answer when XQUIB_ReadAll meets group 0.
-constexpr int16_t kAllGroupsRead = 1;
+// The command row of each kind of read.
+constexpr GraphicCommandId kReadCommand[] = {kCmdReadAllGroups, kCmdReadOneGroup, kCmdReadArea};
+static_assert(kReadCommand[kReadAllGroups] == kCmdReadAllGroups &&
+              kReadCommand[kReadOneGroup] == kCmdReadOneGroup &&
+              kReadCommand[kReadArea] == kCmdReadArea);
+
+const GraphicCommand &RowOf(const BlockRead &read) {
+  return GraphicCommandOf(kReadCommand[read.Kind]);
+}
 
 struct ReadProgress {
   uint8_t ExpectedSequence;
@@ -46,12 +53,14 @@ uint16_t GroupOf(const uint8_t *reply) {
   return static_cast<uint16_t>(ReadLe16(reply + kGroupAt));
 }
 
-// The reply checks up to the data count, in each read's own order.
+// The reply checks up to the data count, in each read's own order. The
+// group 0 that ends an all-groups read passes without its sequence number.
 int16_t CheckReply(const BlockRead &read, const uint8_t *reply, uint16_t got,
                    ReadProgress *progress) {
   if (!PayloadCovers(got, 0, kPayloadHeaderSize)) return RC_BAD_LENGTH;
-  const uint8_t subcommand = read.Kind == kReadArea ? read.Area : kGroupedArea;
-  if (reply[kPayloadCommand] != kBlockRead || reply[kPayloadSubcommand] != subcommand) {
+  const GraphicCommand &row = RowOf(read);
+  if (reply[kPayloadCommand] != row.Code ||
+      reply[kPayloadSubcommand] != SubcommandOf(row, read.Area)) {
     return RC_BAD_ECHO;
   }
   int16_t rc;
@@ -66,7 +75,7 @@ int16_t CheckReply(const BlockRead &read, const uint8_t *reply, uint16_t got,
       rc = StoreTerminalStatus(reply, read.Status);
       if (rc != RC_OK) return rc;
       if (!PayloadCovers(got, kGroupAt, 2)) return RC_BAD_LENGTH;
-      if (GroupOf(reply) == 0) return kAllGroupsRead;
+      if (GroupOf(reply) == 0) return RC_OK;
       if (GroupOf(reply) != progress->CurrentGroup) {
         progress->CurrentGroup = GroupOf(reply);
         progress->ExpectedSequence = 0;
@@ -85,7 +94,8 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
   const bool area = read.Kind == kReadArea;
   int16_t rc;
 
-  const uint8_t subcommand = area ? read.Area : kGroupedArea;
+  const GraphicCommand &row = RowOf(read);
+  const uint8_t subcommand = SubcommandOf(row, read.Area);
   const uint16_t group = read.Kind == kReadOneGroup ? read.Group : 0;
   const int count_at = area ? kAreaCountAt : kGroupedCountAt;
   const int empty_length = area ? kAreaEmptyLength : kGroupedEmptyLength;
@@ -98,16 +108,17 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
   for (;;) {
     uint16_t expected = 0;
     const uint16_t length =
-        BuildGraphicRequest(kBlockRead, subcommand, group, frame, &expected, continuation);
+        BuildGraphicRequest(row.Code, subcommand, group, frame, &expected, continuation);
     if (length == 0) return RC_BAD_ARGUMENT;
     if (area) DumpFrame(frame);
     uint16_t got = 0;
-    rc = ExchangeGraphicFrame(transfer, frame, length, expected, ProbeGraphicLength, reply, &got);
+    rc = ExchangeGraphicFrame(transfer, frame, length, expected, row.Reply, reply, &got);
     if (rc != RC_OK) return rc;
 
     rc = CheckReply(read, reply, got, &progress);
-    if (rc == kAllGroupsRead) break;
     if (rc != RC_OK) return rc;
+    // XQUIB_ReadAll ends on group 0.
+    if (read.Kind == kReadAllGroups && GroupOf(reply) == 0) break;
 
     // A reply too short for a data count is refused before one is taken
     // from it, so no count reaches the copy that the payload does not hold.
@@ -134,8 +145,8 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
 }  // namespace
 
 int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
-  Trace(read.Kind == kReadAllGroups ? "READAll command\n" : "READ command\n");
-  const int16_t checked = CheckGraphicChannel(handle);
+  Trace(RowOf(read).Trace);
+  const int16_t checked = CheckChannel(handle, kFamilyGraphic);
   if (checked != RC_OK) return checked;
   if (read.Kind == kReadArea && !AreaReadable(read.Area)) return RC_BAD_ARGUMENT;
   if (read.Data == nullptr || read.Total == nullptr || read.Status == nullptr) {

@@ -3,6 +3,7 @@
 // bytes.
 #include "core/state.h"
 #include "core/trace.h"
+#include "engine/engine.h"
 #include "graphic/codec.h"
 #include "graphic/exchange.h"
 #include "graphic/transfers.h"
@@ -10,15 +11,13 @@
 namespace quib {
 namespace {
 
-constexpr uint8_t kAreaWrite = 17;
-constexpr uint8_t kInstall = 18;
 constexpr uint8_t kMiddleChunk = 1;
 constexpr uint8_t kLastChunk = 2;
 
 // The chunks, holding the port's turn from the first on.
-int16_t SendChunks(Transfer *transfer, uint8_t command, uint8_t subcommand, uint16_t field,
-                   uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
-                   void *user) {
+int16_t SendChunks(Transfer *transfer, const GraphicCommand &row, uint8_t subcommand,
+                   uint16_t field, uint32_t length, const uint8_t *data, uint16_t *status,
+                   QUIB_Progress progress, void *user) {
   int16_t rc;
   uint8_t frame[kGraphicFrameSize];
   uint8_t reply[kBufferSize];
@@ -37,20 +36,15 @@ int16_t SendChunks(Transfer *transfer, uint8_t command, uint8_t subcommand, uint
       continuation = kMiddleChunk;
     }
     uint16_t expected = 0;
-    const uint16_t frame_length = BuildDataRequest(command, subcommand, field, chunk, next, frame,
+    const uint16_t frame_length = BuildDataRequest(row.Code, subcommand, field, chunk, next, frame,
                                                    &expected, sequence, continuation);
     if (frame_length == 0) return RC_BAD_ARGUMENT;
     DumpFrame(frame);
     uint16_t got = 0;
-    rc = ExchangeGraphicFrame(transfer, frame, frame_length, expected, ProbeGraphicStart, reply,
-                              &got);
+    rc = ExchangeGraphicFrame(transfer, frame, frame_length, expected, row.Reply, reply, &got);
     if (rc != RC_OK) return rc;
-
-    if (!PayloadCovers(got, 0, kPayloadHeaderSize)) return RC_BAD_LENGTH;
-    if (reply[kPayloadCommand] != command || reply[kPayloadSubcommand] != subcommand) {
-      return RC_BAD_ECHO;
-    }
-    if (reply[kPayloadContinuation] != 0 || reply[kPayloadSequence] != 0) return RC_SEQUENCE;
+    rc = CheckSingleReply(reply, got, row.Code, subcommand);
+    if (rc != RC_OK) return rc;
     rc = StoreTerminalStatus(reply, status);
     if (rc != RC_OK) return rc;
 
@@ -68,28 +62,30 @@ bool AreaWritable(uint8_t area) {
   return area == 1 || (area >= 3 && area <= 6);
 }
 
-int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
+int16_t WriteChunked(uint16_t handle, GraphicCommandId id, uint8_t subcommand, uint16_t field,
                      uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
                      void *user) {
-  Trace("WRITE command\n");
-  const int16_t checked = CheckGraphicChannel(handle);
+  const GraphicCommand &row = GraphicCommandOf(id);
+  Trace(row.Trace);
+  const int16_t checked = CheckChannel(handle, kFamilyGraphic);
   if (checked != RC_OK) return checked;
   if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
   Transfer transfer = BeginTransfer(handle);
   const int16_t rc =
-      SendChunks(&transfer, command, subcommand, field, length, data, status, progress, user);
+      SendChunks(&transfer, row, subcommand, field, length, data, status, progress, user);
   EndTransfer(&transfer);
   return rc;
 }
 
 int16_t WriteArea(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
                   const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user) {
-  return WriteChunked(handle, kAreaWrite, area, group, length, data, status, progress, user);
+  return WriteChunked(handle, kCmdAreaWrite, area, group, length, data, status, progress, user);
 }
 
 int16_t InstallOs(uint16_t handle, uint8_t subcommand, uint8_t option, uint32_t length,
                   const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user) {
-  return WriteChunked(handle, kInstall, subcommand, option, length, data, status, progress, user);
+  return WriteChunked(handle, kCmdInstall, subcommand, option, length, data, status, progress,
+                      user);
 }
 
 }  // namespace quib

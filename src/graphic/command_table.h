@@ -100,6 +100,12 @@ constexpr const GraphicCommand &GraphicCommandOf(GraphicCommandId id) {
   return kGraphicCommands[id];
 }
 
+// The subcommand a request of the row carries: the row's own, or given for a
+// row that takes any.
+constexpr uint8_t SubcommandOf(const GraphicCommand &row, uint8_t given) {
+  return row.Subcommand == kAnySubcommand ? given : static_cast<uint8_t>(row.Subcommand);
+}
+
 // Reply frame length a header-only request of code and subcommand announces:
 // the matching row's, or for a subcommand that no row of the code names, the
 // longest of the code's rows. 0 when no header-only row has the code.

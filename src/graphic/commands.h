@@ -4,15 +4,17 @@
 
 #include <stdint.h>
 
+#include "graphic/command_table.h"
+
 namespace quib {
 
-// Entry trace, channel check, refusal of missing out-parameters (outputs_given
-// false: -2), one request of command/subcommand, and the reply's echo,
-// continuation flag and sequence number. On 0, reply holds *payload_length
-// bytes (at least the header) whose status byte is not yet examined. reply
-// must hold kBufferSize bytes.
-int16_t SendGraphicCommand(uint16_t handle, uint8_t command, uint8_t subcommand, bool outputs_given,
-                           uint8_t *reply, uint16_t *payload_length);
+// The row's entry trace, the channel check, refusal of missing out-parameters
+// (outputs_given false: -2), one header-only request of the row (with
+// subcommand where the row takes any), and the single-reply checks. On 0,
+// reply holds *payload_length bytes (at least the header) whose status byte
+// is not yet examined. reply must hold kBufferSize bytes.
+int16_t SendGraphicCommand(uint16_t handle, GraphicCommandId id, uint8_t subcommand,
+                           bool outputs_given, uint8_t *reply, uint16_t *payload_length);
 
 // The control commands: one request each, whose reply's status byte goes to
 // *status. ChangeBaudRate's rate is the code 0x81..0x83, checked by the

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "graphic/command_table.h"
 #include "quiblink/quiblink_ext.h"
 
 namespace quib {
@@ -38,8 +39,8 @@ int16_t ReadBlocks(uint16_t handle, const BlockRead &read);
 bool AreaWritable(uint8_t area);
 
 // Sends length bytes (at least 1) in chunks of at most 1024 bytes with the
-// given command, subcommand and field (group number or option byte).
-int16_t WriteChunked(uint16_t handle, uint8_t command, uint8_t subcommand, uint16_t field,
+// command of row id, subcommand and field (group number or option byte).
+int16_t WriteChunked(uint16_t handle, GraphicCommandId id, uint8_t subcommand, uint16_t field,
                      uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
                      void *user);
 
