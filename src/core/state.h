@@ -57,6 +57,9 @@ struct PortRecord {
   uint16_t DataBits;
   int16_t Parity;
   int16_t StopBits;
+  // LineType (232) and ModeChar ('2' at attach, '0' at open) are written and
+  // read by nothing, the family check included (it reads the handle entry's
+  // Family); they go once the open and the attach stop writing them.
   int16_t LineType;
   uint16_t ModelCode;
   int16_t ReplyTimeout;  // seconds
