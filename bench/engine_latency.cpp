@@ -69,13 +69,13 @@ int16_t ProbeStart(int16_t, uint16_t, const uint8_t *rx, uint16_t *) {
   return rx[0] == 0xAA ? 0 : RC_BAD_START;
 }
 
-uint16_t Decode(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload, int16_t *status) {
-  if (length < 3 || rx[1] != length - 3) {
-    *status = RC_BAD_LENGTH;
-    return 0;
-  }
+int16_t Decode(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payload,
+               uint16_t *payload_length) {
+  *payload_length = 0;
+  if (length < 3 || rx[1] != length - 3) return RC_BAD_LENGTH;
   for (int i = 2; i < length - 1; ++i) payload[i - 2] = rx[i];
-  return static_cast<uint16_t>(length - 3);
+  *payload_length = static_cast<uint16_t>(length - 3);
+  return 0;
 }
 
 int16_t Exchange(int16_t handle, uint8_t pause_steps, uint8_t data_bytes) {
