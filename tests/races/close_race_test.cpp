@@ -80,8 +80,9 @@ TEST_F(CloseRace, WritePreambleOnAChannelJustClosedIsRefused) {
 }
 
 // The same moment, but the port opens again at once for a panel of another
-// model, and the channel gets the same slot: the preamble is built for that
-// model, longer than a word panel's, and must still fit its frame buffer.
+// model, and the channel gets the same slot: the write goes on with the model
+// it checked, so every frame of it, the preamble included, is a word panel's
+// frame built in a buffer sized for it, never a mix of the two models.
 TEST_F(CloseRace, WritePreambleWhileThePortReopensForAnotherModelStaysInItsBuffer) {
   const int16_t h = QUIB_Open(0, 3);
   ASSERT_GE(h, 0);
@@ -97,8 +98,10 @@ TEST_F(CloseRace, WritePreambleWhileThePortReopensForAnotherModelStaysInItsBuffe
   EXPECT_EQ(rc, RC_OK);
   const auto frames = fake::LineOfPort(0).Frames();
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].size(), 85u) << "a 36-byte write frame of a panel of model 0";
-  EXPECT_EQ(frames[0][1], 'F');
+  EXPECT_EQ(frames[0].size(), 83u) << "a 36-byte write frame of a word panel";
+  EXPECT_EQ(frames[0][1], '1');
+  EXPECT_EQ(frames[1].size(), 19u) << "a 4-byte write frame of a word panel";
+  EXPECT_EQ(frames[1][1], '1');
   EXPECT_EQ(QUIB_Close(uint16_t(h)), RC_OK);
 }
 
