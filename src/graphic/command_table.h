@@ -67,7 +67,7 @@ constexpr char kTraceWrite[] = "WRITE command\n";
 
 inline constexpr GraphicCommand kGraphicCommands[kGraphicCommandCount] = {
     // clang-format off
-    // id               code subcommand      frame      reply reply kind trace
+    // id                code subcommand      frame           reply reply kind   trace
     {kCmdOffline,        1,   1,              kFrameHeader,   9,    kReplyFixed, kTraceOffline},
     {kCmdSoftwareReset,  2,   1,              kFrameHeader,   9,    kReplyFixed, kTraceOffline},
     {kCmdReset,          3,   1,              kFrameHeader,   9,    kReplyFixed, kTraceOffline},
