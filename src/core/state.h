@@ -57,10 +57,6 @@ struct PortRecord {
   uint16_t DataBits;
   int16_t Parity;
   int16_t StopBits;
-  // LineType (232) and ModeChar ('2' at attach, '0' at open) are written and
-  // read by nothing, the family check included (it reads the handle entry's
-  // Family); they go once the open and the attach stop writing them.
-  int16_t LineType;
   uint16_t ModelCode;
   int16_t ReplyTimeout;  // seconds
   ReplyDecoder Decoder;  // ReplyDecoder of the current request
@@ -68,7 +64,6 @@ struct PortRecord {
   int16_t Status;
   uint16_t ReceivedLength;
   uint32_t NextTxTick;
-  char ModeChar;
   uint16_t QuietTime;
   uint32_t LastActivityTick;
   int16_t TxDrained;

@@ -145,8 +145,6 @@ void StoreLineSettings(PortRecord &p, uint32_t baud, uint16_t data_bits, uint16_
   p.DataBits = data_bits;
   p.Parity = plat::kParityEven;
   p.StopBits = plat::kOneStopBit;
-  p.LineType = 232;
-  p.ModeChar = '0';
   p.QuietTime = 5;
   p.ModelCode = model;
 }

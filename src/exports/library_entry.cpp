@@ -81,7 +81,6 @@ void ProcessAttach() {
     record.CommHandle = plat::kInvalid;
     record.CurrentHandle = -1;
     record.NextTxTick = 0;
-    record.ModeChar = '2';
     record.QuietTime = 5;
     record.Status = 0;
     PortQueue &queue = State.Queues[port];

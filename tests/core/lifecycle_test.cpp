@@ -22,7 +22,6 @@ TEST_F(LifecycleTest, RightAfterAttachEveryHandleIsFreeAndEveryPortClosed) {
     EXPECT_EQ(port.CommHandle, plat::kInvalid);
     EXPECT_EQ(port.CurrentHandle, -1);
     EXPECT_EQ(port.QuietTime, 5);
-    EXPECT_EQ(port.ModeChar, '2');
   }
   EXPECT_EQ(quib::State.InitFlag, 1);
 }

@@ -105,8 +105,6 @@ TEST_F(ChannelsTest, TheFirstOpenOpensTheDeviceAndProgramsTheLine) {
   EXPECT_EQ(line.OutBufferSize(), 2048u);
   const quib::PortRecord &p = quib::State.Ports[3];
   EXPECT_EQ(p.ModelCode, 0x1234);
-  EXPECT_EQ(p.LineType, 232);
-  EXPECT_EQ(p.ModeChar, '0');
   EXPECT_EQ(p.QuietTime, 5);
   EXPECT_EQ(p.OpenerProcessId, plat::CurrentProcessId());
   std::vector<std::string> traces = fake::DebugTexts();
