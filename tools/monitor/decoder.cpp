@@ -28,20 +28,6 @@ std::string HexN(unsigned v, int digits) {
   return text;
 }
 
-// The speed a baud-rate code stands for, as far as this monitor knows; 0 when it does not know.
-int BaudOfCode(uint8_t code) {
-  switch (code) {
-    case 0x81:
-      return 9600;
-    case 0x82:
-      return 19200;
-    case 0x83:
-      return 38400;
-    default:
-      return 0;
-  }
-}
-
 // Whether the PC repeats a request after this reply: a reply lost, damaged or cut short, or a
 // classic NAK. A reply that arrived whole but says the wrong thing (echo, sequence, status) ends
 // the call, and so does a graphic reply that does not start as one.
@@ -443,7 +429,7 @@ void Decoder::CheckGraphicReply(Record &r, bool answered) {
   if (status != 0) {
     r.flags.push_back({rule::kStatus, "the terminal refused with status " + Hex2(status)});
   } else if (command == kBaudChange) {
-    baud_change_ = BaudOfCode(subcommand);
+    baud_change_ = g::BaudOfCode(subcommand);
   }
 }
 

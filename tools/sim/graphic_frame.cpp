@@ -120,4 +120,17 @@ std::string DescribeReply(const Bytes &frame) {
   return text;
 }
 
+int BaudOfCode(uint8_t code) {
+  switch (code) {
+    case 0x81:
+      return 9600;
+    case 0x82:
+      return 19200;
+    case 0x83:
+      return 38400;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace quiblink::sim::graphic

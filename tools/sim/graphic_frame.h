@@ -73,6 +73,9 @@ std::string ParseRequest(const Bytes &frame, Request *request);
 // "terminal-type", "block-read", ...; "unknown" for a command this terminal does not know.
 const char *CommandName(uint8_t command, uint8_t subcommand);
 
+// The line speed a baud-rate change code stands for; 0 for a code the terminal does not know.
+int BaudOfCode(uint8_t code);
+
 std::string DescribeRequest(const Bytes &frame);
 std::string DescribeReply(const Bytes &frame);
 

@@ -23,19 +23,6 @@ Bytes DefaultArea(uint8_t area) {
   return data;
 }
 
-int BaudOfCode(uint8_t code) {
-  switch (code) {
-    case 0x81:
-      return 9600;
-    case 0x82:
-      return 19200;
-    case 0x83:
-      return 38400;
-    default:
-      return 0;
-  }
-}
-
 }  // namespace
 
 GraphicTerminal::GraphicTerminal(GraphicConfig config) : config_(std::move(config)) {
