@@ -1,168 +1,75 @@
 #include "sim/options.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include <CLI/CLI.hpp>
 
 #include "sim/faults.h"
 
 namespace quiblink::sim {
 
 namespace {
+
 constexpr double kMaxIdleSeconds = 86400;
-}  // namespace
+constexpr size_t kMaxProjectName = 240;
 
-std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::string *error) {
-  Options o;
-  std::optional<std::string> family_word;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string &arg = args[i];
-    auto value = [&](std::string *out) {
-      if (i + 1 >= args.size()) {
-        *error = arg + " wants a value";
-        return false;
+// Usage first, then the option groups, then the fault grammar and the control commands; an
+// option shows its value's name only, the range and default are in its own text.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter() { column_width(29); }
+  std::string make_help(const CLI::App *app, std::string, CLI::AppFormatMode) const override {
+    std::string text = make_usage(app, "") + "\n" + app->get_description() + "\n";
+    // Groups in the order of their first option.
+    std::vector<std::string> groups;
+    for (const CLI::Option *option : app->get_options()) {
+      if (std::find(groups.begin(), groups.end(), option->get_group()) == groups.end()) {
+        groups.push_back(option->get_group());
       }
-      *out = args[++i];
-      return true;
-    };
-    auto number = [&](long long lo, long long hi, long long *out) {
-      std::string text;
-      if (!value(&text)) return false;
-      auto n = ParseNumber(text);
-      if (!n || *n < lo || *n > hi) {
-        *error = arg + ": not a number from " + std::to_string(lo) + " to " + std::to_string(hi);
-        return false;
-      }
-      *out = *n;
-      return true;
-    };
-    std::string text;
-    long long n = 0;
-    if (arg == "-h" || arg == "--help") {
-      o.help = true;
-    } else if (arg == "--family") {
-      if (!value(&text)) return std::nullopt;
-      if (text != "classic" && text != "graphic") {
-        *error = "--family is classic or graphic";
-        return std::nullopt;
-      }
-      o.family = text == "classic" ? Family::kClassic : Family::kGraphic;
-    } else if (arg == "--model") {
-      if (!number(0, 3, &n)) return std::nullopt;
-      o.model = static_cast<int>(n);
-    } else if (arg == "--device") {
-      if (!value(&o.device)) return std::nullopt;
-    } else if (arg == "--baud") {
-      if (!number(300, 4000000, &n)) return std::nullopt;
-      o.baud = static_cast<int>(n);
-    } else if (arg == "--pacing") {
-      o.pacing = true;
-    } else if (arg == "--no-pacing") {
-      o.pacing = false;
-    } else if (arg == "--turnaround") {
-      if (!number(0, 60000, &n)) return std::nullopt;
-      o.turnaround_ms = static_cast<int>(n);
-    } else if (arg == "--log") {
-      if (!value(&o.log_path)) return std::nullopt;
-    } else if (arg == "--log-full") {
-      o.log_full = true;
-    } else if (arg == "--image") {
-      if (!value(&o.image_path)) return std::nullopt;
-    } else if (arg == "--control") {
-      if (!value(&o.control_path)) return std::nullopt;
-    } else if (arg == "--fault") {
-      if (!value(&text)) return std::nullopt;
-      o.faults.push_back(text);
-    } else if (arg == "--password") {
-      if (!value(&o.password)) return std::nullopt;
-    } else if (arg == "--type") {
-      if (!number(0, 255, &n)) return std::nullopt;
-      o.type = static_cast<int>(n);
-    } else if (arg == "--project-name") {
-      if (!value(&text)) return std::nullopt;
-      if (text.size() > 240) {
-        *error = "--project-name: at most 240 bytes";
-        return std::nullopt;
-      }
-      o.project_name = text;
-    } else if (arg == "--follow-baud") {
-      o.follow_baud = true;
-    } else if (arg == "--path-file") {
-      if (!value(&o.path_file)) return std::nullopt;
-    } else if (arg == "--link") {
-      if (!value(&o.link_path)) return std::nullopt;
-    } else if (arg == "--exit-after-idle") {
-      if (!value(&text)) return std::nullopt;
-      char *end = nullptr;
-      o.exit_after_idle = std::strtod(text.c_str(), &end);
-      // Not a number, infinity or beyond a day would never end the simulator.
-      if (text.empty() || *end != '\0' || !std::isfinite(o.exit_after_idle) ||
-          o.exit_after_idle <= 0 || o.exit_after_idle > kMaxIdleSeconds) {
-        *error = "--exit-after-idle wants seconds above 0, at most 86400";
-        return std::nullopt;
-      }
-    } else {
-      *error = "unknown argument: " + arg;
-      return std::nullopt;
     }
-    if (!error->empty()) return std::nullopt;
-  }
-  for (const std::string &fault : o.faults) {
-    if (!ParseFault(fault, o.family, error)) {
-      *error = "--fault " + fault + ": " + *error;
-      return std::nullopt;
+    for (const std::string &group : groups) {
+      text += "\n" + group + ":\n";
+      for (const CLI::Option *option : app->get_options()) {
+        if (option->get_group() == group) text += make_option(option, false);
+      }
     }
+    return text + "\n" + app->get_footer();
   }
-  return o;
-}
+  std::string make_usage(const CLI::App *, std::string) const override {
+    return "usage: quiblink-sim [options]\n"
+           "       quiblink-sim ctl SOCKET COMMAND...\n";
+  }
+  std::string make_option_name(const CLI::Option *option, bool) const override {
+    // "--pacing, --no-pacing" and the like, without the negation marks.
+    std::string names;
+    for (const std::string &name : option->get_lnames()) {
+      names += (names.empty() ? "--" : ", --") + name;
+    }
+    for (const std::string &name : option->get_snames()) names = "-" + name + ", " + names;
+    for (const auto &flag : option->get_fnames()) {
+      if (std::find(option->get_lnames().begin(), option->get_lnames().end(), flag) ==
+          option->get_lnames().end()) {
+        names += ", --" + flag;
+      }
+    }
+    return names;
+  }
+  std::string make_option_opts(const CLI::Option *option) const override {
+    return option->get_type_size() == 0 ? "" : " " + option->get_type_name();
+  }
+};
 
-std::string HelpText() {
-  return R"(usage: quiblink-sim [options]
-       quiblink-sim ctl SOCKET COMMAND...
-
-Plays one operator terminal on a serial line. Without --device it creates a
+constexpr const char *kDescription =
+    R"(Plays one operator terminal on a serial line. Without --device it creates a
 pseudo-terminal pair and prints, as the first line on stdout,
     quiblink-sim: serving <path>
-Open <path> as the serial port (for instance QUIBLINK_COM1=<path>).
+Open <path> as the serial port (for instance QUIBLINK_COM1=<path>).)";
 
-Terminal:
-  --family classic|graphic   terminal family (default classic)
-  --model N                  classic model code 0..3 (default 0)
-  --password TEXT            graphic: password the check accepts (default empty)
-  --type N                   graphic: terminal type byte (default 0x01)
-  --project-name TEXT        graphic: project name, at most 240 bytes
-  --image PATH               load content at start if present, save after
-                             changes and on exit; a folder (existing, or PATH
-                             ending in '/') or one file, see README.md. A
-                             folder must be new, empty or marked as the
-                             simulator's own (.quiblink-sim-image)
-
-Line:
-  --device PATH              serve a real serial device instead (raw, 7E1
-                             classic or 8E1 graphic); pacing is off by default
-  --baud N                   line speed (default 9600 classic, 38400 graphic)
-  --no-pacing, --pacing      replies at once, or paced at the line speed:
-                             10 bits a character classic, 11 graphic; a reply
-                             starts no earlier than the request would have
-                             arrived
-  --turnaround MS            extra delay before every reply (default 0)
-  --follow-baud              graphic: after an accepted baud-rate change
-                             (0x81 9600, 0x82 19200, 0x83 38400) pace at it
-  --path-file FILE           also write the serial path to FILE
-  --link PATH                also make PATH a symbolic link to it; replaces
-                             only a symbolic link, never a file
-  --exit-after-idle SECONDS  end after that long without a request (above 0,
-                             at most 86400)
-
-Diagnostics and faults:
-  --log FILE|-               log every frame both ways (- is stderr)
-  --log-full                 log long frames whole, not head and tail
-  --fault FAULT              arm a fault (repeatable), grammar below
-  --control SOCKET           control socket (mode 0600): one command a line
-                             of at most 64 KiB, answered "ok ..." or
-                             "error: ..." once in effect; replaces only a
-                             socket nobody listens on
-
-FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
+constexpr const char *kFooter = R"(FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
   TRIGGER   next (default) | next=K | every=N | always | cmd=C
             cmd=C alone and every=N fire until cleared; next=K limits to K.
             K and N: 1 to 1000000000.
@@ -189,7 +96,9 @@ FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
     garbage[=B]         cg  B bytes of junk, 1..65535 (default the reply's
                             length)
     refuse-password     g   status 0x05 to the next password check
+)";
 
+constexpr const char *kControlHelp = R"(
 Control commands:
   ping | fault FAULT | clear | faults | stats | save
   classic:  peek ADDR N | poke ADDR HEX | state
@@ -199,6 +108,169 @@ Control commands:
             set memdata A B C | set projinfo A B | set osinfo A B [swapped]
             set computed
 )";
+
+// A text option whose value is checked, and taken, by a function that throws the error text.
+CLI::Option *AddChecked(CLI::App &app, const std::string &name, const std::string &type,
+                        std::function<void(const std::string &)> take, const std::string &help) {
+  CLI::Option *option = app.add_option_function<std::string>(name, std::move(take), help);
+  option->type_name(type);
+  return option;
+}
+
+// A number option, decimal or 0x-hexadecimal, within [low, high].
+template <class T>
+CLI::Option *AddNumber(CLI::App &app, const std::string &name, T *target, long long low,
+                       long long high, const std::string &help) {
+  return AddChecked(
+      app, name, "N",
+      [=](const std::string &text) {
+        auto n = ParseNumber(text);
+        if (!n || *n < low || *n > high) {
+          throw CLI::ValidationError(name + ": not a number from " + std::to_string(low) + " to " +
+                                     std::to_string(high));
+        }
+        *target = static_cast<T>(*n);
+      },
+      help);
+}
+
+// Every option of the simulator, with its text for --help; parsing fills *o.
+void DefineOptions(CLI::App &app, Options *o, bool *pacing) {
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.description(kDescription);
+  app.footer(std::string(kFooter) + kControlHelp);
+  // A repeated option counts once, the last one.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  // Left-over arguments are refused by ParseOptions in its own words.
+  app.allow_extras();
+  app.set_help_flag();
+
+  app.option_defaults()->group("Terminal");
+  AddChecked(
+      app, "--family", "classic|graphic",
+      [o](const std::string &text) {
+        if (text != "classic" && text != "graphic") {
+          throw CLI::ValidationError("--family is classic or graphic");
+        }
+        o->family = text == "classic" ? Family::kClassic : Family::kGraphic;
+      },
+      "terminal family (default classic)");
+  AddNumber(app, "--model", &o->model, 0, 3, "classic model code 0..3 (default 0)");
+  app.add_option("--password", o->password, "graphic: password the check accepts (default empty)")
+      ->type_name("TEXT");
+  AddNumber(app, "--type", &o->type, 0, 255, "graphic: terminal type byte (default 0x01)");
+  AddChecked(
+      app, "--project-name", "TEXT",
+      [o](const std::string &text) {
+        if (text.size() > kMaxProjectName) {
+          throw CLI::ValidationError("--project-name: at most 240 bytes");
+        }
+        o->project_name = text;
+      },
+      "graphic: project name, at most 240 bytes");
+  app.add_option("--image", o->image_path,
+                 "load content at start if present, save after\n"
+                 "changes and on exit; a folder (existing, or PATH\n"
+                 "ending in '/') or one file, see README.md. A\n"
+                 "folder must be new, empty or marked as the\n"
+                 "simulator's own (.quiblink-sim-image)")
+      ->type_name("PATH");
+
+  app.option_defaults()->group("Line");
+  app.add_option("--device", o->device,
+                 "serve a real serial device instead (raw, 7E1\n"
+                 "classic or 8E1 graphic); pacing is off by default")
+      ->type_name("PATH");
+  AddNumber(app, "--baud", &o->baud, 300, 4000000,
+            "line speed (default 9600 classic, 38400 graphic)");
+  app.add_flag("!--no-pacing,--pacing", *pacing,
+               "replies at once, or paced at the line speed:\n"
+               "10 bits a character classic, 11 graphic; a reply\n"
+               "starts no earlier than the request would have\n"
+               "arrived");
+  AddNumber(app, "--turnaround", &o->turnaround_ms, 0, 60000,
+            "extra delay before every reply (default 0)")
+      ->type_name("MS");
+  app.add_flag("--follow-baud", o->follow_baud,
+               "graphic: after an accepted baud-rate change\n"
+               "(0x81 9600, 0x82 19200, 0x83 38400) pace at it");
+  app.add_option("--path-file", o->path_file, "also write the serial path to FILE")
+      ->type_name("FILE");
+  app.add_option("--link", o->link_path,
+                 "also make PATH a symbolic link to it; replaces\n"
+                 "only a symbolic link, never a file")
+      ->type_name("PATH");
+  AddChecked(
+      app, "--exit-after-idle", "SECONDS",
+      [o](const std::string &text) {
+        char *end = nullptr;
+        double seconds = std::strtod(text.c_str(), &end);
+        // Not a number, infinity or beyond a day would never end the simulator.
+        if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+            seconds > kMaxIdleSeconds) {
+          throw CLI::ValidationError("--exit-after-idle wants seconds above 0, at most 86400");
+        }
+        o->exit_after_idle = seconds;
+      },
+      "end after that long without a request (above 0,\n"
+      "at most 86400)");
+
+  app.option_defaults()->group("Diagnostics and faults");
+  app.add_option("--log", o->log_path, "log every frame both ways (- is stderr)")
+      ->type_name("FILE|-");
+  app.add_flag("--log-full", o->log_full, "log long frames whole, not head and tail");
+  app.add_option("--fault", o->faults, "arm a fault (repeatable), grammar below")
+      ->type_name("FAULT")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  app.add_option("--control", o->control_path,
+                 "control socket (mode 0600): one command a line\n"
+                 "of at most 64 KiB, answered \"ok ...\" or\n"
+                 "\"error: ...\" once in effect; replaces only a\n"
+                 "socket nobody listens on")
+      ->type_name("SOCKET");
+  app.add_flag("-h,--help", o->help, "show this text");
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(const std::vector<std::string> &args, std::string *error) {
+  Options o;
+  bool pacing = false;
+  CLI::App app("", "quiblink-sim");
+  DefineOptions(app, &o, &pacing);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch &e) {
+    // The only mismatch of these options: a value missing at the end.
+    std::string text = e.what();
+    *error = text.substr(0, text.find(':')) + " wants a value";
+    return std::nullopt;
+  } catch (const CLI::ParseError &e) {
+    *error = e.what();
+    return std::nullopt;
+  }
+  if (!app.remaining().empty()) {
+    *error = "unknown argument: " + app.remaining().front();
+    return std::nullopt;
+  }
+  if (app.count("--pacing") + app.count("--no-pacing") > 0) o.pacing = pacing;
+  for (const std::string &fault : o.faults) {
+    if (!ParseFault(fault, o.family, error)) {
+      *error = "--fault " + fault + ": " + *error;
+      return std::nullopt;
+    }
+  }
+  return o;
+}
+
+std::string HelpText() {
+  Options o;
+  bool pacing = false;
+  CLI::App app("", "quiblink-sim");
+  DefineOptions(app, &o, &pacing);
+  return app.help();
 }
 
 }  // namespace quiblink::sim
