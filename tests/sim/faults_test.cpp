@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "test_frames.h"
 
 namespace quiblink::sim {
@@ -77,6 +80,28 @@ TEST(FaultGrammar, RefusesWhatItCannotDo) {
     EXPECT_FALSE(ParseFault(c.text, c.family, &error)) << c.text;
     EXPECT_FALSE(error.empty()) << c.text;
   }
+}
+
+// The help is made from the kinds' table: each line names a kind and the families that take it,
+// and the bare kind (its preset argument included) parses for exactly those.
+TEST(FaultGrammar, HelpListsEveryKindWithTheFamiliesThatTakeIt) {
+  std::istringstream help(FaultKindsHelp());
+  std::set<std::string> names;
+  for (std::string line; std::getline(help, line);) {
+    if (line.compare(0, 28, std::string(28, ' ')) == 0) continue;  // a continued text
+    ASSERT_GT(line.size(), 28u) << line;
+    std::string name = line.substr(4, line.find_first_of(" [", 4) - 4);
+    std::string families = line.substr(24, 4);
+    names.insert(name);
+    std::string error;
+    EXPECT_EQ(ParseFault(name, Family::kClassic, &error).has_value(),
+              families.find('c') != std::string::npos)
+        << line << ": " << error;
+    EXPECT_EQ(ParseFault(name, Family::kGraphic, &error).has_value(),
+              families.find('g') != std::string::npos)
+        << line << ": " << error;
+  }
+  EXPECT_EQ(names.size(), static_cast<size_t>(FaultKind::kRefusePassword) + 1);
 }
 
 Fault MakeFault(const char *text, Family family) {

@@ -9,32 +9,111 @@ namespace quiblink::sim {
 
 namespace {
 
+// The largest count of a trigger: fits the fault's int counters with room to spare.
+constexpr long long kMaxTriggerCount = 1000000000;
+constexpr long long kMaxFrameBytes = 65535;
+constexpr long long kMaxGapMs = 60000;
+
+// Which requests a kind can change.
+enum class Reach {
+  kAny,
+  kClassicReads,   // on a classic panel only read replies carry what it spoils
+  kPasswordCheck,  // only the graphic password check
+};
+
+// What the argument after '=' sets, within [low, high].
+enum class Argument {
+  kNone,
+  kValue,   // fault.value
+  kGap,     // fault.gap_ms
+  kPieces,  // COUNT[/GAP_MS]: fault.value, fault.gap_ms
+  kHex,     // fault.bytes, 1 to high bytes
+};
+
+// A change to one field of a graphic reply's header; the checksum is made valid again after it.
+using HeaderEdit = void (*)(const Fault &fault, Bytes &frame);
+
+void PutLength(Bytes &frame, long long length) {
+  frame[graphic::kLengthAt] = static_cast<uint8_t>(length & 0xFF);
+  frame[graphic::kLengthAt + 1] = static_cast<uint8_t>((length >> 8) & 0xFF);
+}
+
+constexpr HeaderEdit kEchoPlusOne = [](const Fault &, Bytes &f) { ++f[graphic::kCommandAt]; };
+constexpr HeaderEdit kSequencePlusOne = [](const Fault &, Bytes &f) { ++f[graphic::kSequenceAt]; };
+constexpr HeaderEdit kOtherFlag = [](const Fault &, Bytes &f) {
+  f[graphic::kFlagAt] = f[graphic::kFlagAt] == 1 ? 2 : 1;
+};
+constexpr HeaderEdit kStatusByte = [](const Fault &fault, Bytes &f) {
+  f[graphic::kStatusAt] = static_cast<uint8_t>(fault.value);
+};
+constexpr HeaderEdit kPasswordRefused = [](const Fault &, Bytes &f) {
+  f[graphic::kStatusAt] = graphic::kStatusPasswordRefused;
+};
+constexpr HeaderEdit kLengthPlus = [](const Fault &fault, Bytes &f) {
+  PutLength(f, GetLe16(&f[graphic::kLengthAt]) + fault.value);
+};
+constexpr HeaderEdit kLengthSet = [](const Fault &fault, Bytes &f) { PutLength(f, fault.value); };
+
+// One row per kind: everything about it; what the others than header edits do to a reply is
+// in ApplyFault.
 struct KindInfo {
   const char *name;
   FaultKind kind;
   bool classic;
   bool graphic;
-  bool spoils;
+  Reach reach;
+  bool spoils;  // the PC cannot use what comes out and will repeat the request
+  Argument argument;
+  long long low;
+  long long high;
+  const char *preset;  // the argument when none is given, parsed like one
+  const char *usage;   // for --help: the kind with its argument, and what it does
+  const char *effect;
+  HeaderEdit edit = nullptr;
 };
 
 constexpr KindInfo kKinds[] = {
-    {"nak", FaultKind::kNak, true, true, true},
-    {"bad-checksum", FaultKind::kBadChecksum, true, true, true},
-    {"missing-etx", FaultKind::kMissingEtx, true, false, true},
-    {"wrong-start", FaultKind::kWrongStart, true, true, true},
-    {"wrong-echo", FaultKind::kWrongEcho, false, true, true},
-    {"wrong-seq", FaultKind::kWrongSequence, false, true, true},
-    {"wrong-flag", FaultKind::kWrongFlag, false, true, true},
-    {"status", FaultKind::kStatus, false, true, true},
-    {"bad-length", FaultKind::kBadLength, false, true, true},
-    {"oversized", FaultKind::kOversized, false, true, true},
-    {"pieces", FaultKind::kPieces, true, true, false},
-    {"partial", FaultKind::kPartial, true, true, true},
-    {"silence", FaultKind::kSilence, true, true, true},
-    {"drip", FaultKind::kDrip, true, true, false},
-    {"stray", FaultKind::kStray, true, true, false},
-    {"garbage", FaultKind::kGarbage, true, true, true},
-    {"refuse-password", FaultKind::kRefusePassword, false, true, true},
+    {"nak", FaultKind::kNak, true, true, Reach::kAny, true, Argument::kNone, 0, 0, nullptr, "nak",
+     "the single byte NAK (0x15) instead of the reply"},
+    {"bad-checksum", FaultKind::kBadChecksum, true, true, Reach::kClassicReads, true,
+     Argument::kNone, 0, 0, nullptr, "bad-checksum", "checksum off by one (classic: read replies)"},
+    {"missing-etx", FaultKind::kMissingEtx, true, false, Reach::kClassicReads, true,
+     Argument::kNone, 0, 0, nullptr, "missing-etx",
+     "byte before the checksum digits is 0x04 (reads)"},
+    {"wrong-start", FaultKind::kWrongStart, true, true, Reach::kAny, true, Argument::kNone, 0, 0,
+     nullptr, "wrong-start", "first byte 0x07 (classic) or 0xFE (graphic)"},
+    {"wrong-echo", FaultKind::kWrongEcho, false, true, Reach::kAny, true, Argument::kNone, 0, 0,
+     nullptr, "wrong-echo", "command code + 1", kEchoPlusOne},
+    {"wrong-seq", FaultKind::kWrongSequence, false, true, Reach::kAny, true, Argument::kNone, 0, 0,
+     nullptr, "wrong-seq", "sequence number + 1", kSequencePlusOne},
+    {"wrong-flag", FaultKind::kWrongFlag, false, true, Reach::kAny, true, Argument::kNone, 0, 0,
+     nullptr, "wrong-flag", "continuation flag 1 (or 2 where it was 1)", kOtherFlag},
+    {"status", FaultKind::kStatus, false, true, Reach::kAny, true, Argument::kValue, 0, 255, "0x05",
+     "status[=N]", "status byte N, 0..255 (default 0x05)", kStatusByte},
+    {"bad-length", FaultKind::kBadLength, false, true, Reach::kAny, true, Argument::kValue,
+     -kMaxFrameBytes, kMaxFrameBytes, "1", "bad-length[=D]",
+     "length field + D, -65535..65535 (default 1),\nchecksum kept valid", kLengthPlus},
+    {"oversized", FaultKind::kOversized, false, true, Reach::kAny, true, Argument::kValue, 0,
+     kMaxFrameBytes, "2048", "oversized[=L]", "length field L, 0..65535 (default 2048)",
+     kLengthSet},
+    {"pieces", FaultKind::kPieces, true, true, Reach::kAny, false, Argument::kPieces, 1,
+     kMaxFrameBytes, "3/200", "pieces[=N[/MS]]",
+     "reply in N pieces, 1..65535 (default 3), MS\napart, 0..60000 (200)"},
+    {"partial", FaultKind::kPartial, true, true, Reach::kAny, true, Argument::kValue, 0,
+     kMaxFrameBytes, nullptr, "partial[=B]",
+     "first B bytes, 0..65535 (default half), then\nsilence"},
+    {"silence", FaultKind::kSilence, true, true, Reach::kAny, true, Argument::kNone, 0, 0, nullptr,
+     "silence", "no reply"},
+    {"drip", FaultKind::kDrip, true, true, Reach::kAny, false, Argument::kGap, 0, kMaxGapMs, "3000",
+     "drip[=MS]", "one byte every MS ms, 0..60000 (default 3000)"},
+    {"stray", FaultKind::kStray, true, true, Reach::kAny, false, Argument::kHex, 1, kMaxFrameBytes,
+     "55AA55", "stray[=HEX]", "after the reply, these bytes (default 55AA55)"},
+    {"garbage", FaultKind::kGarbage, true, true, Reach::kAny, true, Argument::kValue, 1,
+     kMaxFrameBytes, nullptr, "garbage[=B]",
+     "B bytes of junk, 1..65535 (default the reply's\nlength)"},
+    {"refuse-password", FaultKind::kRefusePassword, false, true, Reach::kPasswordCheck, true,
+     Argument::kNone, 0, 0, nullptr, "refuse-password", "status 0x05 to the next password check",
+     kPasswordRefused},
 };
 
 const KindInfo &Info(FaultKind kind) {
@@ -44,66 +123,58 @@ const KindInfo &Info(FaultKind kind) {
   return kKinds[0];
 }
 
-constexpr uint8_t kStx = 0x02;
+bool OfFamily(const KindInfo &info, Family family) {
+  return family == Family::kClassic ? info.classic : info.graphic;
+}
+
 constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kClassicWrongStart = 0x07;
 constexpr uint8_t kNotEtx = 0x04;
 
-// The largest count of a trigger: fits the fault's int counters with room to spare.
-constexpr long long kMaxTriggerCount = 1000000000;
-constexpr long long kMaxFrameBytes = 65535;
-constexpr long long kMaxGapMs = 60000;
-
-bool ParseArgument(Fault *fault, std::string_view arg, std::string *error) {
-  auto number = [&](long long low, long long high, long long *out) {
-    auto v = ParseInRange(arg, low, high);
-    if (!v) {
-      *error = std::string(Info(fault->kind).name) + " wants a number from " + std::to_string(low) +
-               " to " + std::to_string(high);
-      return false;
+bool ParseArgument(const KindInfo &info, Fault *fault, std::string_view arg, std::string *error) {
+  const std::string name = info.name;
+  const std::string range = std::to_string(info.low) + " to " + std::to_string(info.high);
+  switch (info.argument) {
+    case Argument::kValue:
+    case Argument::kGap: {
+      auto v = ParseInRange(arg, info.low, info.high);
+      if (!v) {
+        *error = name + " wants a number from " + range;
+        return false;
+      }
+      (info.argument == Argument::kValue ? fault->value : fault->gap_ms) = *v;
+      return true;
     }
-    *out = *v;
-    return true;
-  };
-  switch (fault->kind) {
-    case FaultKind::kStatus:
-      return number(0, 255, &fault->value);
-    case FaultKind::kBadLength:
-      return number(-kMaxFrameBytes, kMaxFrameBytes, &fault->value);
-    case FaultKind::kOversized:
-    case FaultKind::kPartial:
-      return number(0, kMaxFrameBytes, &fault->value);
-    case FaultKind::kGarbage:
-      return number(1, kMaxFrameBytes, &fault->value);
-    case FaultKind::kDrip:
-      return number(0, kMaxGapMs, &fault->gap_ms);
-    case FaultKind::kPieces: {
+    case Argument::kPieces: {
       size_t slash = arg.find('/');
-      auto count = ParseInRange(arg.substr(0, slash), 1, kMaxFrameBytes);
+      auto count = ParseInRange(arg.substr(0, slash), info.low, info.high);
       auto gap = slash == std::string_view::npos
                      ? std::optional<long long>(fault->gap_ms)
                      : ParseInRange(arg.substr(slash + 1), 0, kMaxGapMs);
       if (!count || !gap) {
-        *error = "pieces wants COUNT[/GAP_MS], COUNT 1 to 65535, GAP_MS 0 to 60000";
+        *error = name + " wants COUNT[/GAP_MS], COUNT " + range + ", GAP_MS 0 to " +
+                 std::to_string(kMaxGapMs);
         return false;
       }
       fault->value = *count;
       fault->gap_ms = *gap;
       return true;
     }
-    case FaultKind::kStray: {
+    case Argument::kHex: {
       auto bytes = ParseHex(arg);
-      if (!bytes || bytes->empty() || bytes->size() > kMaxFrameBytes) {
-        *error = "stray wants hex bytes";
+      if (!bytes || bytes->size() < static_cast<size_t>(info.low) ||
+          bytes->size() > static_cast<size_t>(info.high)) {
+        *error = name + " wants hex bytes";
         return false;
       }
       fault->bytes = *bytes;
       return true;
     }
-    default:
-      *error = std::string(Info(fault->kind).name) + " takes no argument";
-      return false;
+    case Argument::kNone:
+      break;
   }
+  *error = name + " takes no argument";
+  return false;
 }
 
 bool ParseCommand(std::string_view value, Family family, int *command) {
@@ -183,40 +254,15 @@ std::optional<Fault> ParseFault(std::string_view text, Family family, std::strin
     *error = "unknown fault kind: " + std::string(name);
     return std::nullopt;
   }
-  if (!(family == Family::kClassic ? info->classic : info->graphic)) {
+  if (!OfFamily(*info, family)) {
     *error = std::string(info->name) + " is no fault of a " + FamilyName(family) + " terminal";
     return std::nullopt;
   }
   fault.kind = info->kind;
-  // Defaults of the arguments.
-  switch (fault.kind) {
-    case FaultKind::kStatus:
-      fault.value = graphic::kStatusPasswordRefused;
-      break;
-    case FaultKind::kBadLength:
-      fault.value = 1;
-      break;
-    case FaultKind::kOversized:
-      fault.value = 2048;
-      break;
-    case FaultKind::kPartial:
-    case FaultKind::kGarbage:
-      fault.value = -1;
-      break;
-    case FaultKind::kPieces:
-      fault.value = 3;
-      fault.gap_ms = 200;
-      break;
-    case FaultKind::kDrip:
-      fault.gap_ms = 3000;
-      break;
-    case FaultKind::kStray:
-      fault.bytes = {0x55, 0xAA, 0x55};
-      break;
-    default:
-      break;
-  }
-  if (eq != std::string_view::npos && !ParseArgument(&fault, head.substr(eq + 1), error)) {
+  // A number argument with no preset is taken from the reply (-1 until then).
+  if (info->argument == Argument::kValue && !info->preset) fault.value = -1;
+  if (info->preset && !ParseArgument(*info, &fault, info->preset, error)) return std::nullopt;
+  if (eq != std::string_view::npos && !ParseArgument(*info, &fault, head.substr(eq + 1), error)) {
     return std::nullopt;
   }
   if (colon != std::string_view::npos &&
@@ -228,17 +274,38 @@ std::optional<Fault> ParseFault(std::string_view text, Family family, std::strin
 
 bool FaultApplies(FaultKind kind, Family family, const RequestKey &key) {
   const KindInfo &info = Info(kind);
-  if (!(family == Family::kClassic ? info.classic : info.graphic)) return false;
-  if (family == Family::kClassic &&
-      (kind == FaultKind::kBadChecksum || kind == FaultKind::kMissingEtx)) {
-    return key.read;
+  if (!OfFamily(info, family)) return false;
+  switch (info.reach) {
+    case Reach::kClassicReads:
+      return family != Family::kClassic || key.read;
+    case Reach::kPasswordCheck:
+      return key.command == graphic::kCheckPassword;
+    case Reach::kAny:
+      break;
   }
-  if (kind == FaultKind::kRefusePassword) return key.command == graphic::kCheckPassword;
   return true;
 }
 
 bool FaultSpoils(FaultKind kind) {
   return Info(kind).spoils;
+}
+
+std::string FaultKindsHelp() {
+  std::string text;
+  for (const KindInfo &info : kKinds) {
+    std::string head = std::string("    ") + info.usage;
+    head.resize(24, ' ');
+    head += info.classic ? "c" : "";
+    head += info.graphic ? "g" : "";
+    head.resize(28, ' ');
+    text += head;
+    for (const char *c = info.effect; *c; ++c) {
+      text += *c;
+      if (*c == '\n') text += std::string(28, ' ');
+    }
+    text += '\n';
+  }
+  return text;
 }
 
 Emission ApplyFault(const Fault *fault, const Reply &reply, Family family) {
@@ -290,29 +357,12 @@ Emission ApplyFault(const Fault *fault, const Reply &reply, Family family) {
     case FaultKind::kStatus:
     case FaultKind::kRefusePassword:
     case FaultKind::kBadLength:
-    case FaultKind::kOversized: {
+    case FaultKind::kOversized:
       if (!graphic || b.size() < graphic::kHeader + 1) return unchanged("not a reply frame"), out;
-      if (fault->kind == FaultKind::kWrongEcho) {
-        ++b[graphic::kCommandAt];
-      } else if (fault->kind == FaultKind::kWrongSequence) {
-        ++b[graphic::kSequenceAt];
-      } else if (fault->kind == FaultKind::kWrongFlag) {
-        b[graphic::kFlagAt] = b[graphic::kFlagAt] == 1 ? 2 : 1;
-      } else if (fault->kind == FaultKind::kStatus) {
-        b[graphic::kStatusAt] = static_cast<uint8_t>(fault->value);
-      } else if (fault->kind == FaultKind::kRefusePassword) {
-        b[graphic::kStatusAt] = graphic::kStatusPasswordRefused;
-      } else {
-        long long length = fault->kind == FaultKind::kOversized
-                               ? fault->value
-                               : GetLe16(&b[graphic::kLengthAt]) + fault->value;
-        b[graphic::kLengthAt] = static_cast<uint8_t>(length & 0xFF);
-        b[graphic::kLengthAt + 1] = static_cast<uint8_t>((length >> 8) & 0xFF);
-      }
+      Info(fault->kind).edit(*fault, b);
       graphic::Reseal(b);
       send(b);
       break;
-    }
     case FaultKind::kPieces: {
       size_t pieces = std::min<size_t>(static_cast<size_t>(fault->value), b.size());
       size_t at = 0;

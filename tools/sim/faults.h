@@ -51,6 +51,9 @@ struct Fault {
 
 std::optional<Fault> ParseFault(std::string_view text, Family family, std::string *error);
 
+// The kinds for --help, one a line: usage, families (c, g) and what it does.
+std::string FaultKindsHelp();
+
 // Whether a fault of this kind can change the reply to the request.
 bool FaultApplies(FaultKind kind, Family family, const RequestKey &key);
 // Whether the reply that comes out is unusable to the PC, so that it will repeat the request.

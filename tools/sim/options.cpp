@@ -75,27 +75,6 @@ constexpr const char *kFooter = R"(FAULT:  KIND[=ARG][:TRIGGER[,TRIGGER...]]
             K and N: 1 to 1000000000.
             C: graphic command code (0x21); classic E, F, 0, 1, read, write
   KIND (c = classic, g = graphic):
-    nak                 cg  the single byte NAK (0x15) instead of the reply
-    bad-checksum        cg  checksum off by one (classic: read replies)
-    missing-etx         c   byte before the checksum digits is 0x04 (reads)
-    wrong-start         cg  first byte 0x07 (classic) or 0xFE (graphic)
-    wrong-echo          g   command code + 1
-    wrong-seq           g   sequence number + 1
-    wrong-flag          g   continuation flag 1 (or 2 where it was 1)
-    status[=N]          g   status byte N, 0..255 (default 0x05)
-    bad-length[=D]      g   length field + D, -65535..65535 (default 1),
-                            checksum kept valid
-    oversized[=L]       g   length field L, 0..65535 (default 2048)
-    pieces[=N[/MS]]     cg  reply in N pieces, 1..65535 (default 3), MS
-                            apart, 0..60000 (200)
-    partial[=B]         cg  first B bytes, 0..65535 (default half), then
-                            silence
-    silence             cg  no reply
-    drip[=MS]           cg  one byte every MS ms, 0..60000 (default 3000)
-    stray[=HEX]         cg  after the reply, these bytes (default 55AA55)
-    garbage[=B]         cg  B bytes of junk, 1..65535 (default the reply's
-                            length)
-    refuse-password     g   status 0x05 to the next password check
 )";
 
 constexpr const char *kControlHelp = R"(
@@ -138,7 +117,7 @@ CLI::Option *AddNumber(CLI::App &app, const std::string &name, T *target, long l
 void DefineOptions(CLI::App &app, Options *o, bool *pacing) {
   app.formatter(std::make_shared<HelpFormatter>());
   app.description(kDescription);
-  app.footer(std::string(kFooter) + kControlHelp);
+  app.footer(std::string(kFooter) + FaultKindsHelp() + kControlHelp);
   // A repeated option counts once, the last one.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   // Left-over arguments are refused by ParseOptions in its own words.
