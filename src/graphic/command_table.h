@@ -59,11 +59,11 @@ struct GraphicCommand {
 // library's trace, odd ones included: every single-frame control or query
 // command enters as OFFLINE, the start command and the all-groups read as
 // READAll. Keep them as they are.
-constexpr char kTraceOffline[] = "OFFLINE command\n";
-constexpr char kTracePassword[] = "PASSWORD command\n";
-constexpr char kTraceReadAll[] = "READAll command\n";
-constexpr char kTraceRead[] = "READ command\n";
-constexpr char kTraceWrite[] = "WRITE command\n";
+inline constexpr char kTraceOffline[] = "OFFLINE command\n";
+inline constexpr char kTracePassword[] = "PASSWORD command\n";
+inline constexpr char kTraceReadAll[] = "READAll command\n";
+inline constexpr char kTraceRead[] = "READ command\n";
+inline constexpr char kTraceWrite[] = "WRITE command\n";
 
 inline constexpr GraphicCommand kGraphicCommands[kGraphicCommandCount] = {
     // clang-format off
