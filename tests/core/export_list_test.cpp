@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,18 +16,23 @@
 
 namespace {
 
+// An export line reads `_Name@N = Name@N`; other lines (the header, comments,
+// blank ones) do not have that form.
 std::vector<std::string> DefNames() {
   std::ifstream def(QUIBLINK_DEF_PATH);
   std::vector<std::string> names;
-  const std::regex exported(R"(^\s*(_\w+@\d+)\s*=\s*(\w+@\d+)\s*$)");
   std::string line;
   while (std::getline(def, line)) {
-    std::smatch match;
-    if (!std::regex_match(line, match, exported)) continue;
+    std::istringstream words(line);
+    std::string decorated, equals, symbol, rest;
+    if (!(words >> decorated >> equals >> symbol) || (words >> rest) || equals != "=" ||
+        decorated.size() < 2 || decorated[0] != '_' || decorated.find('@') == std::string::npos) {
+      continue;
+    }
     // The right side is the function's own symbol: the same name without the
     // leading underscore.
-    EXPECT_EQ(match[1].str(), "_" + match[2].str()) << line;
-    names.push_back(match[1].str());
+    EXPECT_EQ(decorated, "_" + symbol) << line;
+    names.push_back(decorated);
   }
   return names;
 }
