@@ -13,7 +13,9 @@ case "${1:-all}" in
                         # the Python package's tests and its offline pip install
                         python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
                         # the reference, the manual pages and the Debian packages
-                        doxygen help2man dpkg-dev file man-db
+                        doxygen help2man dpkg-dev file man-db groff
+                        # the C# binding's test
+                        mono-mcs mono-runtime
                         # the network tests' serial device server
                         ser2net) ;;
   *)
