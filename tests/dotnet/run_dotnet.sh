@@ -2,7 +2,8 @@
 # Compiles bindings/dotnet/Quiblink.cs with the test program under mono and runs it against the
 # shared library (through a dllmap of quiblink64.dll) and two simulators on pseudo-terminals:
 # a graphic terminal on port 0, a classic panel on port 1. Then checks, from the simulators'
-# side, what the program wrote.
+# side, what the program wrote. The C# example of docs/windows.md is compiled too, for both
+# widths.
 #
 #   run_dotnet.sh MCS MONO LIBRARY SIM SOURCE_DIR VERSION
 set -euo pipefail
@@ -19,6 +20,12 @@ trap cleanup EXIT
 
 "$mcs" -nologo -warnaserror -out:"$scratch/QuiblinkTest.exe" \
   "$source/bindings/dotnet/Quiblink.cs" "$source/tests/dotnet/QuiblinkTest.cs"
+sed -n '/^```csharp$/,/^```$/p' "$source/docs/windows.md" | sed '1d;$d' >"$scratch/guide.cs"
+grep -q 'static int Main' "$scratch/guide.cs" || { echo "docs/windows.md has no C# program"; exit 1; }
+for define in "" "-define:QUIBLINK_X86"; do
+  "$mcs" -nologo -warnaserror $define -out:"$scratch/guide.exe" "$scratch/guide.cs" \
+    "$source/bindings/dotnet/Quiblink.cs"
+done
 cat >"$scratch/QuiblinkTest.exe.config" <<CONFIG
 <configuration>
   <dllmap dll="quiblink64.dll" target="$library" />
