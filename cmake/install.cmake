@@ -31,22 +31,27 @@ install(FILES ${PROJECT_BINARY_DIR}/quiblinkConfig.cmake
               ${PROJECT_BINARY_DIR}/quiblinkConfigVersion.cmake
   DESTINATION ${QUIB_CMAKE_DIR} COMPONENT Development)
 
-# The pkg-config file finds its prefix from where it lies, so the installed
-# tree can be moved (or installed with cmake --install --prefix).
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
-  set(QUIB_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-  set(QUIB_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
-else()
-  file(RELATIVE_PATH QUIB_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
-  string(REGEX REPLACE "/$" "" QUIB_PC_UP "${QUIB_PC_UP}")
-  set(QUIB_PC_PREFIX "\${pcfiledir}/${QUIB_PC_UP}")
-  set(QUIB_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
-endif()
-if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-  set(QUIB_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
-else()
-  set(QUIB_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
-endif()
-configure_file(${PROJECT_SOURCE_DIR}/cmake/quiblink.pc.in ${PROJECT_BINARY_DIR}/quiblink.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/quiblink.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+# The pkg-config file names the prefix the tree is installed into and derives every other
+# path from it (${prefix}/include, ...), as pkg-config users expect: made when the install
+# runs, so `cmake --install --prefix` and cpack's staging give it the real prefix.
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(QUIB_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(QUIB_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+set(QUIB_PC_FILE ${CMAKE_INSTALL_LIBDIR}/pkgconfig/quiblink.pc)
+install(CODE "
+  set(QUIB_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(QUIB_PC_LIBDIR [[${QUIB_PC_LIBDIR}]])
+  set(QUIB_PC_INCLUDEDIR [[${QUIB_PC_INCLUDEDIR}]])
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  set(quib_pc \"${QUIB_PC_FILE}\")
+  if(NOT IS_ABSOLUTE \"\${quib_pc}\")
+    set(quib_pc \"\${CMAKE_INSTALL_PREFIX}/\${quib_pc}\")
+  endif()
+  message(STATUS \"Installing: \$ENV{DESTDIR}\${quib_pc}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/quiblink.pc.in\" \"\$ENV{DESTDIR}\${quib_pc}\" @ONLY)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${quib_pc}\")
+" COMPONENT Development)

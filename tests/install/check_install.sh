@@ -28,6 +28,10 @@ echo "find_package consumer: $out"
 
 # pkg-config, with a plain compiler call.
 pcdir=$(dirname "$(find "$prefix" -name quiblink.pc | head -n 1)")
+# Its paths come from the prefix the tree was installed into.
+grep -qx "prefix=$prefix" "$pcdir/quiblink.pc" || { echo "quiblink.pc: no prefix=$prefix"; exit 1; }
+grep -qx 'includedir=${prefix}/include' "$pcdir/quiblink.pc" ||
+  { echo "quiblink.pc: includedir is not \${prefix}/include"; exit 1; }
 libdir=$(PKG_CONFIG_PATH=$pcdir pkg-config --variable=libdir quiblink)
 cc "$source/examples/version.c" -o "$scratch/pc-consumer" \
   $(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs quiblink)
