@@ -2,7 +2,8 @@
 # Builds the Debian packages with cpack (libquiblink2, libquiblink-dev, quiblink-tools),
 # checks what each holds, installs them with dpkg -i, and runs `quiblink demo` from the
 # installed tree: the build folder is removed first, so the installed tool can only find the
-# installed simulator and library. Then the packages are removed again.
+# installed simulator and library. A program is compiled with the installed pkg-config file,
+# and the manual pages are opened with man. Then the packages are removed again.
 #
 #   scripts/check_packages.sh          as root (CI), or with sudo
 #
@@ -63,9 +64,19 @@ expect libquiblink-dev '/usr/include/quiblink/quiblink\.h$' '/usr/include/quibli
   '/usr/include/quiblink/quiblink_version\.h$' '/usr/lib/.*libquiblink\.so$' \
   '/usr/lib/.*pkgconfig/quiblink\.pc$' '/usr/lib/.*cmake/quiblink/quiblinkConfig\.cmake$'
 expect quiblink-tools '/usr/bin/quiblink$' '/usr/bin/quiblink-sim$'
-# The reference is built where doxygen and help2man are (scripts/deps.sh installs them).
+for package in "${packages[@]}"; do
+  expect "$package" "/usr/share/doc/$package/copyright\$" "/usr/share/doc/$package/changelog\\.gz\$"
+done
+# A page of its own for every export, and the overview.
+for name in $(sed -n 's/^[[:space:]]*_\([A-Za-z0-9_]*\)@[0-9]*[[:space:]]*=.*$/\1/p' \
+  "$ROOT/src/exports/quiblink.def"); do
+  expect libquiblink-dev "/usr/share/man/man3/$name\\.3"
+done
+expect libquiblink-dev '/usr/share/man/man7/quiblink\.7'
+# The HTML reference and the tools' pages are built where doxygen and help2man are
+# (scripts/deps.sh installs them).
 if command -v doxygen >/dev/null && command -v help2man >/dev/null; then
-  expect libquiblink-dev '/usr/share/man/man3/XQUIB_GetProjInfo\.3' '/usr/share/doc/.*/html/index\.html$'
+  expect libquiblink-dev '/usr/share/doc/.*/html/index\.html$'
   expect quiblink-tools '/usr/share/man/man1/quiblink\.1' '/usr/share/man/man1/quiblink-sim\.1'
 fi
 dpkg-deb -f "$WORK"/libquiblink-dev_*.deb Depends | grep -q libquiblink2 ||
@@ -79,10 +90,26 @@ say "installing ${packages[*]}"
 say "running the installed quiblink demo"
 (cd "$WORK" && quiblink demo) >"$WORK/demo.log" 2>&1 || { cat "$WORK/demo.log"; die "quiblink demo"; }
 tail -3 "$WORK/demo.log"
-if command -v man >/dev/null && dpkg -L libquiblink-dev | grep -q man3; then
-  man -w 3 XQUIB_GetProjInfo >/dev/null || die "man 3 XQUIB_GetProjInfo finds no page"
+for package in "${packages[@]}"; do
+  [ "$(zcat "/usr/share/doc/$package/changelog.gz" | head -1)" = "# Changelog" ] ||
+    die "/usr/share/doc/$package/changelog.gz is not the changelog"
+done
+# The pkg-config file: paths from ${prefix}, and a program built with it runs.
+pc=$(pkg-config --variable=pcfiledir quiblink)/quiblink.pc
+[ "$(pkg-config --variable=prefix quiblink)" = /usr ] || die "quiblink.pc: prefix is not /usr"
+grep -qx 'includedir=${prefix}/include' "$pc" || die "quiblink.pc: includedir is not \${prefix}-based"
+grep -q '^libdir=${prefix}/lib' "$pc" || die "quiblink.pc: libdir is not \${prefix}-based"
+cc "$ROOT/examples/version.c" -o "$WORK/version" $(pkg-config --cflags --libs quiblink) ||
+  die "a program does not build with pkg-config"
+[ "$("$WORK/version")" = "QUIBLINK version 211" ] || die "the program built with pkg-config"
+say "pkg-config: a program builds and runs against the installed library"
+if command -v man >/dev/null; then
+  man -P cat 3 XQUIB_GetKEWType 2>/dev/null | grep -A1 '^NAME' |
+    grep -q 'XQUIB_GetKEWType - query the type of a graphic terminal' ||
+    die "man 3 XQUIB_GetKEWType does not open the function's own page"
   man -P cat 3 XQUIB_GetProjInfo 2>/dev/null | grep -q RC_BAD_PROJECT_INFO ||
-    die "man 3 XQUIB_GetProjInfo does not show the reference"
-  say "man 3 XQUIB_GetProjInfo: the reference"
+    die "man 3 XQUIB_GetProjInfo does not list its result codes"
+  man -P cat 7 quiblink 2>/dev/null | grep -q 'RESULT CODES' || die "man 7 quiblink"
+  say "man 3 XQUIB_GetKEWType, man 7 quiblink: the pages"
 fi
 say "all passed"
