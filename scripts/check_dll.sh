@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds quiblink.dll (32-bit) and quiblink64.dll (64-bit) with their
 # import libraries and Windows test programs, checks both DLLs' export and
-# import tables, and runs the test programs under headless wine against
+# import tables, makes the Windows zip ($BUILD/quiblink-VERSION-windows.zip)
+# and lists it, and runs the test programs under headless wine against
 # terminal simulators on pseudo-terminals that wine sees as COM ports: the
 # 64-bit set in a 64-bit prefix on every machine, the 32-bit set in a 32-bit
 # prefix where the machine can run 32-bit programs.
@@ -220,6 +221,44 @@ msvc_link_check() {  # clang target, machine, folder, library, DLL, expected nam
 }
 msvc_link_check i686-pc-windows-msvc x86 "$BIN32" quiblink.lib quiblink.dll "$DECORATED" /safeseh
 msvc_link_check x86_64-pc-windows-msvc x64 "$BIN64" quiblink64.lib quiblink64.dll "$PLAIN"
+
+# ---- The Windows zip ------------------------------------------------------------
+
+# Both builds installed into one folder, zipped: what a Windows user downloads.
+# The listing must hold every file a user needs, and the DLLs must be the ones
+# checked above.
+VERSION=$(sed -n 's/^project(quiblink VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+ZIP_NAME=quiblink-$VERSION-windows
+ZIP=$BUILD/$ZIP_NAME.zip
+make_zip() {
+  local stage=$BUILD/zip
+  rm -rf "$stage" "$ZIP"
+  for dir in mingw mingw64; do
+    cmake --install "$BUILD/$dir" --prefix "$stage/$ZIP_NAME" >"$BUILD/zip-install.log" 2>&1 ||
+      { cat "$BUILD/zip-install.log"; die "installing $dir for the zip"; }
+  done
+  (cd "$stage" && cmake -E tar cf "$ZIP" --format=zip "$ZIP_NAME") || die "zipping"
+  local listing expected=() name missing=()
+  listing=$(cmake -E tar tf "$ZIP")
+  expected=(bin/quiblink.dll bin/quiblink64.dll lib/quiblink.lib lib/quiblink64.lib
+    lib/libquiblink.dll.a lib/libquiblink64.dll.a lib/quiblink.def lib/quiblink64.def
+    bindings/dotnet/Quiblink.cs doc/README.md doc/CHANGELOG.md doc/windows.md doc/network.md
+    doc/man/man7/quiblink.7)
+  for name in "$ROOT"/include/quiblink/*.h "$ROOT"/include/quiblink/*.hpp \
+    "$BUILD"/mingw/include/quiblink/*.h; do
+    expected+=("include/quiblink/$(basename "$name")")
+  done
+  for name in $PLAIN; do expected+=("doc/man/man3/$name.3"); done
+  for name in "${expected[@]}"; do
+    grep -qx "$ZIP_NAME/$name" <<<"$listing" || missing+=("$name")
+  done
+  [ ${#missing[@]} -eq 0 ] || die "the zip lacks: ${missing[*]}"
+  cmp -s "$stage/$ZIP_NAME/bin/quiblink.dll" "$BIN32/quiblink.dll" &&
+    cmp -s "$stage/$ZIP_NAME/bin/quiblink64.dll" "$BIN64/quiblink64.dll" ||
+    die "the zip's DLLs are not the ones built"
+  say "$(basename "$ZIP"): $(grep -c '[^/]$' <<<"$listing") files, both DLLs, their import libraries, headers, C# binding, manual pages"
+}
+make_zip
 
 # ---- Wine -------------------------------------------------------------------
 

@@ -116,13 +116,20 @@ if(QUIBLINK_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
   include(${PROJECT_SOURCE_DIR}/tests/win32/build.cmake)
 endif()
 
-# What the Windows zip holds (cpack -G ZIP): the DLL, the MinGW import library, the module
-# definition file (for making an import library with other tools), the headers and the
-# documentation.
+# What the Windows zip holds: scripts/check_dll.sh installs the 32-bit and the 64-bit build
+# into one folder and zips it, so the zip has both DLLs, their MinGW and MSVC import libraries
+# and module definitions (for making an import library with other tools), the headers, the C#
+# binding, the manual pages and the documents.
 install(FILES $<TARGET_FILE:quiblink> DESTINATION bin)
 install(FILES ${QUIB_IMPLIB} ${QUIB_DEF_FILE} DESTINATION lib)
+if(QUIB_LLD_LINK)
+  install(FILES ${QUIB_MSVC_LIB} DESTINATION lib)
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quiblink ${QUIB_GENERATED_INCLUDE}/quiblink
   DESTINATION include FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
+install(FILES ${PROJECT_SOURCE_DIR}/bindings/dotnet/Quiblink.cs DESTINATION bindings/dotnet)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-              ${PROJECT_SOURCE_DIR}/docs/windows.md
+              ${PROJECT_SOURCE_DIR}/docs/windows.md ${PROJECT_SOURCE_DIR}/docs/network.md
   DESTINATION doc)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/man/man3 ${PROJECT_SOURCE_DIR}/docs/man/man7
+  DESTINATION doc/man)
