@@ -41,7 +41,18 @@ typedef void(QUIB_CALL *QUIB_TraceHandler)(const char *text, void *user);
  *
  * Never called from the library's load or unload, nor from its Windows entry point (thread
  * attach and detach): those lines always go to the debugger output, so a handler written in a
- * managed language is never called while its runtime ends. The unload removes the handler.
+ * managed language is never called while its runtime ends. The unload removes the handler
+ * without waiting for its calls.
+ *
+ * Replacing or removing a handler: the call returns once no call of the handler it replaces
+ * (nor of any earlier one) is still running on another thread, so that the caller may free
+ * what the old @p user points to, or let go of a managed delegate, right after it. Calls that
+ * start after the change get the new handler and its @p user, never one with the other's
+ * pointer. It waits only for calls under way: do not call it while holding something the old
+ * handler waits for (a lock of your own, or from Python a module-level lock of the handler).
+ * Called from inside a trace handler or a progress callback it returns at once, without that
+ * wait: there it could wait for its own call, or for a thread that waits for the port the
+ * caller holds; the old handler may then still be running on other threads.
  *
  * @param handler the function to call, or NULL to remove the handler.
  * @param user handed to every call of @p handler unchanged; may be NULL.
