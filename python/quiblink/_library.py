@@ -80,6 +80,7 @@ _PROTOTYPES: dict[str, tuple[Any, list[Any]]] = {
     ),
     "QUIB_ResultText": (ctypes.c_char_p, [c_int16]),
     "QUIB_LastOpenError": (c_int32, [ctypes.c_char_p, c_uint16]),
+    "QUIB_CancelTransfer": (c_int16, [c_uint16]),
 }
 
 
