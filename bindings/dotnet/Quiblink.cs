@@ -137,6 +137,8 @@ namespace Quiblink
         public static extern void QUIB_SetMessageBoxes(int enabled);
         [DllImport(Dll, EntryPoint = Pre + "QUIB_SetPortDevice" + At8, CallingConvention = Call)]
         public static extern short QUIB_SetPortDevice(ushort port, [MarshalAs(UnmanagedType.LPStr)] string device);
+        [DllImport(Dll, EntryPoint = Pre + "QUIB_CancelTransfer" + At4, CallingConvention = Call)]
+        public static extern short QUIB_CancelTransfer(ushort handle);
     }
 
     /// <summary>The result codes under their C names (quiblink_results.h; a test holds the
@@ -163,6 +165,7 @@ namespace Quiblink
         RC_BAD_GROUP = -35,
         RC_TERMINAL_ERROR = -36,
         RC_BUFFER_TOO_SMALL = -40,
+        RC_CANCELLED = -41,
     }
 
     /// <summary>A call that did not return RC_OK.</summary>
@@ -376,6 +379,17 @@ namespace Quiblink
             Close();
         }
 
+        /// <summary>Stops this channel's block transfer before its next exchange
+        /// (QUIB_CancelTransfer): from any thread, or from the transfer's progress callback. The
+        /// transfer's call then throws QuiblinkException with RC_CANCELLED. With no transfer
+        /// under way it changes nothing, and is not kept for the next transfer.</summary>
+        public void Cancel()
+        {
+            short h = handle;
+            if (h >= 0)
+                Check("QUIB_CancelTransfer", Native.QUIB_CancelTransfer((ushort)h));
+        }
+
         internal static void Check(string function, short rc, ushort? status = null)
         {
             if (rc != 0)
@@ -437,7 +451,11 @@ namespace Quiblink
                     if (thrown != null)
                         return;
                     try { progress(done, total); }
-                    catch (Exception e) { thrown = e; }
+                    catch (Exception e)
+                    {
+                        thrown = e;
+                        Cancel(); // no further block: the exception ends the transfer
+                    }
                 };
             }
             int capacity = Math.Max(ReadCapacity, 1024);
@@ -508,7 +526,11 @@ namespace Quiblink
                     if (thrown != null)
                         return;
                     try { progress(done, total); }
-                    catch (Exception e) { thrown = e; }
+                    catch (Exception e)
+                    {
+                        thrown = e;
+                        Cancel(); // no further block: the exception ends the transfer
+                    }
                 };
             }
             ushort status = LastStatus;

@@ -224,7 +224,9 @@ QUIB_API int16_t QUIB_CALL QUIB_Write(uint16_t handle, uint16_t area, int32_t ad
  * argument outside its range), RC_NOT_OPEN, RC_CHANNEL_BUSY, the line's RC_TX_FAILED,
  * RC_NO_RESPONSE, RC_INCOMPLETE, RC_CHECKSUM and RC_BAD_START, and RC_BAD_ECHO (a reply to
  * another command), RC_SEQUENCE (a block out of sequence), RC_BAD_LENGTH (a malformed
- * reply), RC_TERMINAL_ERROR (refused: see @p status).
+ * reply), RC_TERMINAL_ERROR (refused: see @p status), and RC_CANCELLED when another thread
+ * stopped the transfer with QUIB_CancelTransfer (quiblink_ext.h), which QUIB_Read and
+ * QUIB_Write also heed.
  * Every XQUIB_ call returns RC_BAD_ARGUMENT at once on a channel that QUIB_Open opened.
  * @{ */
 

@@ -128,9 +128,11 @@ inline void check(int16_t rc, const char *operation, const uint16_t *status = nu
 }
 
 // Carries a std::function through the C callback and keeps what it throws until the library
-// has returned.
+// has returned. What it throws also ends the transfer: it is cancelled before its next
+// exchange, and the exception, not RC_CANCELLED, reaches the caller.
 struct ProgressRelay {
   const Progress *progress;
+  uint16_t handle;
   std::exception_ptr failure;
 
   static void QUIB_CALL call(uint32_t done, uint32_t total, void *user) {
@@ -140,6 +142,7 @@ struct ProgressRelay {
       (*self->progress)(done, total);
     } catch (...) {
       self->failure = std::current_exception();
+      QUIB_CancelTransfer(self->handle);
     }
   }
   QUIB_Progress function() const { return *progress ? &ProgressRelay::call : nullptr; }
@@ -223,6 +226,12 @@ class Channel {
   bool is_open() const { return handle_.has_value(); }
   uint16_t handle() const { return handle_.value_or(0xFFFF); }
 
+  // Stops the channel's block transfer before its next exchange: the transfer's call throws
+  // Error with RC_CANCELLED (or returns normally when its last block had already gone). Any
+  // thread may call it, and so may a progress function; it does not wait, and it changes
+  // nothing when no block transfer is under way (it is not remembered for the next one).
+  void cancel() const { detail::check(QUIB_CancelTransfer(handle()), "QUIB_CancelTransfer"); }
+
   // Closes now and reports the result; the destructor closes silently.
   void close() {
     if (!handle_) return;
@@ -243,15 +252,15 @@ class Channel {
 
   // Graphic terminals: block reads. Each returns the number of bytes stored in out.
   size_t read_all(std::span<uint8_t> out, const Progress &progress = {}) const {
-    return sized_read("XQUIB_ReadAll", out, progress,
+    return sized_read("XQUIB_ReadAll", out, progress, handle(),
                       [&](auto... rest) { return XQUIB_ReadAllEx(handle(), rest...); });
   }
   size_t read_group(uint16_t group, std::span<uint8_t> out, const Progress &progress = {}) const {
-    return sized_read("XQUIB_Read1G", out, progress,
+    return sized_read("XQUIB_Read1G", out, progress, handle(),
                       [&](auto... rest) { return XQUIB_Read1GEx(handle(), group, rest...); });
   }
   size_t read_area(uint8_t area, std::span<uint8_t> out, const Progress &progress = {}) const {
-    return sized_read("XQUIB_Read", out, progress,
+    return sized_read("XQUIB_Read", out, progress, handle(),
                       [&](auto... rest) { return XQUIB_ReadEx(handle(), area, rest...); });
   }
 
@@ -265,7 +274,7 @@ class Channel {
                     &status);
       return;
     }
-    detail::ProgressRelay relay{&progress, nullptr};
+    detail::ProgressRelay relay{&progress, handle(), nullptr};
     int16_t rc = XQUIB_WriteEx(handle(), area, group, length, data.data(), &status,
                                relay.function(), &relay);
     relay.rethrow();
@@ -281,7 +290,7 @@ class Channel {
                     "XQUIB_OSInstl", &status);
       return;
     }
-    detail::ProgressRelay relay{&progress, nullptr};
+    detail::ProgressRelay relay{&progress, handle(), nullptr};
     int16_t rc = XQUIB_OSInstlEx(handle(), subcommand, option, length, data.data(), &status,
                                  relay.function(), &relay);
     relay.rethrow();
@@ -351,11 +360,11 @@ class Channel {
 
   template <class Call>
   static size_t sized_read(const char *operation, std::span<uint8_t> out, const Progress &progress,
-                           Call call) {
+                           uint16_t handle, Call call) {
     uint32_t capacity = detail::narrow32(out.size(), operation);
     int32_t total = 0;
     uint16_t status = detail::kNoStatus;
-    detail::ProgressRelay relay{&progress, nullptr};
+    detail::ProgressRelay relay{&progress, handle, nullptr};
     int16_t rc = call(out.data(), capacity, &total, &status, relay.function(), &relay);
     relay.rethrow();
     detail::check(rc, operation, &status);

@@ -1,6 +1,7 @@
 /**
  * @file quiblink_ext.h
- * @brief Extensions: a trace handler, and block transfers with a buffer size and progress.
+ * @brief Extensions: a trace handler, and block transfers with a buffer size, progress and a
+ *        cancel.
  *
  * Additions to the export set of quiblink.h. They never change a function of quiblink.h, its
  * arguments or its result codes. On 32-bit Windows they are exported under their decorated
@@ -15,10 +16,11 @@
 extern "C" {
 #endif
 
-/* Extension result code: a sized block read stopped before writing past the
- * caller's buffer. The blocks before the one that did not fit are in the
- * buffer, nothing of that block is; the total is not stored. */
-#include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL */
+/* Extension result codes: a sized block read stopped before writing past the
+ * caller's buffer (the blocks before the one that did not fit are in the
+ * buffer, nothing of that block is; the total is not stored), and a block
+ * transfer stopped by QUIB_CancelTransfer. */
+#include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL, RC_CANCELLED */
 
 /**
  * @brief A function that receives the library's trace text. Callbacks use the exports'
@@ -39,7 +41,18 @@ typedef void(QUIB_CALL *QUIB_TraceHandler)(const char *text, void *user);
  *
  * Never called from the library's load or unload, nor from its Windows entry point (thread
  * attach and detach): those lines always go to the debugger output, so a handler written in a
- * managed language is never called while its runtime ends. The unload removes the handler.
+ * managed language is never called while its runtime ends. The unload removes the handler
+ * without waiting for its calls.
+ *
+ * Replacing or removing a handler: the call returns once no call of the handler it replaces
+ * (nor of any earlier one) is still running on another thread, so that the caller may free
+ * what the old @p user points to, or let go of a managed delegate, right after it. Calls that
+ * start after the change get the new handler and its @p user, never one with the other's
+ * pointer. It waits only for calls under way: do not call it while holding something the old
+ * handler waits for (a lock of your own, or from Python a module-level lock of the handler).
+ * Called from inside a trace handler or a progress callback it returns at once, without that
+ * wait: there it could wait for its own call, or for a thread that waits for the port the
+ * caller holds; the old handler may then still be running on other threads.
  *
  * @param handler the function to call, or NULL to remove the handler.
  * @param user handed to every call of @p handler unchanged; may be NULL.
@@ -51,7 +64,9 @@ QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *us
  * @brief Progress callback of the sized transfers.
  *
  * Called on the caller's thread after each block the terminal accepted or sent. It runs
- * while the transfer holds its port: a call it makes on that port gets RC_CHANNEL_BUSY.
+ * while the transfer holds its port: a call it makes on that port gets RC_CHANNEL_BUSY. It may
+ * call QUIB_CancelTransfer on its channel: the transfer then ends with RC_CANCELLED instead of
+ * sending its next frame.
  * @param done bytes moved so far, counting this block.
  * @param total for writes, the length of the whole transfer; 0 for reads, whose length is
  *        not known in advance.
@@ -86,6 +101,8 @@ typedef void(QUIB_CALL *QUIB_Progress)(uint32_t done, uint32_t total, void *user
  *         of a block failed on the line (after the port worker's repeats).
  * @retval RC_BAD_ECHO, RC_SEQUENCE, RC_BAD_LENGTH a reply out of step or malformed.
  * @retval RC_TERMINAL_ERROR the terminal refused; its status byte is in @p status.
+ * @retval RC_CANCELLED QUIB_CancelTransfer stopped the read; the blocks before it are in
+ *         @p data, @p total is not written.
  * @since 2.1.1
  */
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity,
@@ -142,7 +159,7 @@ QUIB_API int16_t QUIB_CALL XQUIB_ReadEx(uint16_t handle, uint8_t area, uint8_t *
  * @param progress called after each accepted chunk with the bytes written so far and
  *        @p length; may be NULL.
  * @param user handed to @p progress unchanged.
- * @return as XQUIB_Write.
+ * @return as XQUIB_Write, and RC_CANCELLED when QUIB_CancelTransfer stopped it.
  * @since 2.1.1
  */
 QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t group,
@@ -161,12 +178,60 @@ QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t
  * @param progress called after each accepted chunk with the bytes sent so far and @p length;
  *        may be NULL.
  * @param user handed to @p progress unchanged.
- * @return as XQUIB_OSInstl.
+ * @return as XQUIB_OSInstl, and RC_CANCELLED when QUIB_CancelTransfer stopped it.
  * @since 2.1.1
  */
 QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, uint8_t option,
                                            uint32_t length, const uint8_t *data, uint16_t *status,
                                            QUIB_Progress progress, void *user);
+
+/**
+ * @brief Stops the channel's block transfer before its next exchange.
+ *
+ * Marks the block transfer under way on @p handle and returns at once: it takes no lock, waits
+ * for nothing and calls nothing back, so any thread may call it, also the transfer's own
+ * progress callback, a trace handler or a signal handler. A block transfer is a block read or
+ * write of either family: XQUIB_ReadAll, XQUIB_Read1G, XQUIB_Read, XQUIB_Write, XQUIB_OSInstl,
+ * their Ex forms, QUIB_Read and QUIB_Write. The marked transfer
+ *  - sends no further frame and returns RC_CANCELLED, also while its first frame still waits
+ *    for the port behind other channels;
+ *  - lets the exchange already on the line end as it would: a reply that comes is taken (a
+ *    block read appends it and calls its progress callback), and the transfer stops before the
+ *    next frame; a transfer whose last exchange has succeeded returns RC_OK;
+ *  - when that exchange is failing and the port's worker waits out its attempts (three of up to
+ *    10 s of reply time-out each), makes no further attempt: the call returns RC_CANCELLED once
+ *    the attempt on the line has ended and the 140 ms pause after it has passed.
+ *
+ * A cancel is not remembered. With no block transfer under way on the channel (it is idle, or in
+ * a call of one exchange such as XQUIB_GetKEWType, which a cancel leaves alone) the call
+ * changes nothing, and the channel's next transfer runs in full: a cancel that comes just
+ * before a transfer must not stop one started later for another reason. A thread that cancels a
+ * transfer another thread is about to start calls again until that thread's call has returned.
+ *
+ * Other channels, also those on the same port, are untouched, and the cancelled channel stays
+ * open and usable. The terminal is not told: chunks it has accepted stay written, and its next
+ * transfer starts afresh, as after any failed transfer. The total of a cancelled read is not
+ * written; the blocks before the cancel are in the caller's buffer.
+ *
+ * @param handle channel handle of either family, 0..31.
+ * @retval RC_OK the cancel is taken: the channel's block transfer under way, if any, stops as
+ *         above.
+ * @retval RC_BAD_ARGUMENT @p handle is above 31.
+ * @retval RC_NOT_OPEN the channel is not open.
+ * @since 2.1.1
+ *
+ * @par Example
+ * @code
+ * static void QUIB_CALL on_block(uint32_t done, uint32_t total, void *user) {
+ *   struct job *job = user;
+ *   if (job->stop_requested) QUIB_CancelTransfer(job->handle);
+ * }
+ * ...
+ * int16_t rc = XQUIB_ReadAllEx(job.handle, buf, sizeof buf, &total, &status, on_block, &job);
+ * if (rc == RC_CANCELLED) puts("stopped");
+ * @endcode
+ */
+QUIB_API int16_t QUIB_CALL QUIB_CancelTransfer(uint16_t handle);
 
 /** @name Engine style
  * How a port's worker waits for reply bytes and a caller for its turn on the port.

@@ -95,6 +95,7 @@ _PROTOTYPES: dict[str, tuple[Any, list[Any]]] = {
     "QUIB_SetTraceHandler": (None, [TRACE, ctypes.c_void_p]),
     "QUIB_SetMessageBoxes": (None, [ctypes.c_int]),
     "QUIB_SetPortDevice": (c_int16, [c_uint16, ctypes.c_char_p]),
+    "QUIB_CancelTransfer": (c_int16, [c_uint16]),
 }
 
 

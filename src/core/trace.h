@@ -11,7 +11,8 @@ namespace quib {
 void Trace(const char *text);
 
 // At unload, before anything else: the caller's handler is not called again,
-// by this thread or by a worker that serves the unload's last requests.
+// by this thread or by a worker that serves the unload's last requests. It
+// does not wait for calls of the handler under way.
 void DropTraceHandler();
 
 // Formats into the process-wide 256-character trace buffer, then writes it.
@@ -34,6 +35,17 @@ void MessageBox(const char *text, const char *caption);
 void SetMessageBoxes(bool enabled);
 // Back to the environment's say, as before any SetMessageBoxes.
 void FollowMessageBoxEnvironment();
+
+// While one lives, the thread is inside a callback of the caller (a progress
+// callback; trace handler calls count by themselves): a change of the trace
+// handler made there does not wait for the old handler's calls to end.
+class CallerCallbackScope {
+ public:
+  CallerCallbackScope();
+  ~CallerCallbackScope();
+  CallerCallbackScope(const CallerCallbackScope &) = delete;
+  CallerCallbackScope &operator=(const CallerCallbackScope &) = delete;
+};
 
 // While one lives, trace texts of every thread go to the default sink (the
 // debugger output), never to the caller's handler: the entry point runs under

@@ -39,13 +39,23 @@ int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_
 // until EndTransfer. Other channels' calls on the port wait behind it, in
 // queue order; another call or a close of the channel itself is refused as
 // busy. Every path of the transfer must end it.
+//
+// A block transfer can be cancelled from any thread (QUIB_CancelTransfer):
+// its next frame is then not sent and the transfer ends with RC_CANCELLED,
+// also while its first frame waits for the turn; a frame whose exchange is
+// failing ends at the next attempt's boundary. A single exchange cannot be.
 struct Transfer {
   uint16_t Handle;
   bool Held;              // the turn is held: the first frame has been queued
   int16_t OuterHeldPort;  // the port this thread held before, restored at the end
+  bool Cancellable;       // a block transfer, which a cancel stops
 };
 inline Transfer BeginTransfer(uint16_t handle) {
-  return Transfer{handle, false, -1};
+  return Transfer{handle, false, -1, true};
+}
+// A call that takes one exchange: a cancel leaves it alone.
+inline Transfer BeginSingleExchange(uint16_t handle) {
+  return Transfer{handle, false, -1, false};
 }
 // One frame of the transfer, with the results of TransactionCall.
 int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_t *frame,

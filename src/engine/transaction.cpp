@@ -4,6 +4,7 @@
 // back once the worker has finished.
 #include <string.h>
 
+#include "engine/cancel.h"
 #include "engine/engine.h"
 #include "engine/waiting.h"
 #include "engine/worker.h"
@@ -11,6 +12,7 @@
 #include "core/trace.h"
 #include "platform/platform.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_ext.h"
 
 namespace quib {
 
@@ -30,21 +32,24 @@ int16_t NotOpen(uint16_t handle) {
   return RC_NOT_OPEN;
 }
 
-// Waits until the channel's entry is the head of the port's queue; false when
-// limit_ms passed first.
-bool AwaitTurn(int16_t port, uint16_t handle, uint32_t limit_ms) {
+enum TurnResult { kTurnCame, kTurnTimedOut, kTurnCancelled };
+
+// Waits until the channel's entry is the head of the port's queue, at most
+// limit_ms, and for a cancellable transfer only until it is cancelled.
+TurnResult AwaitTurn(int16_t port, uint16_t handle, uint32_t limit_ms, bool cancellable) {
   uint32_t waited = 0;
   while (!QueueIsAtHead(port, handle)) {
-    if (limit_ms != plat::kInfinite && waited >= limit_ms) return false;
+    if (cancellable && CancelRequested(handle)) return kTurnCancelled;
+    if (limit_ms != plat::kInfinite && waited >= limit_ms) return kTurnTimedOut;
     uint32_t counted = 0;
     AwaitTurnSignal(handle, kHeadPollMs, &counted);
     waited += counted;
   }
-  return true;
+  return kTurnCame;
 }
 
 void FillRecord(int16_t port, uint16_t handle, const RequestDescriptor &request,
-                const uint8_t *frame, bool stop) {
+                const uint8_t *frame, bool stop, bool cancellable) {
   PortRecord &p = State.Ports[port];
   p.CurrentHandle = static_cast<int16_t>(handle);
   p.Decoder = request.Decoder;
@@ -57,6 +62,7 @@ void FillRecord(int16_t port, uint16_t handle, const RequestDescriptor &request,
   p.ExpectedLength = request.ExpectedLength;
   p.TxTime = TransmitTime(port, request.TxLength);
   StopRequest[port] = stop;
+  CancelChannel[port] = cancellable ? static_cast<int16_t>(handle) : int16_t{-1};
 }
 
 enum HandOverResult { kNotWoken, kNoAnswer, kAnswered };
@@ -100,14 +106,23 @@ int16_t TransferCall(Transfer *transfer, RequestDescriptor request, const uint8_
       entry.Busy.store(0);
       return NotOpen(handle);
     }
-    AwaitTurn(PortOfChannel(handle), handle, plat::kInfinite);
+    if (transfer->Cancellable) OpenCancelWindow(handle);
+    if (AwaitTurn(PortOfChannel(handle), handle, plat::kInfinite, transfer->Cancellable) ==
+        kTurnCancelled) {
+      // Out of the queue before the mark goes, as a transfer that ends does.
+      QueueRemoveEntry(PortOfChannel(handle), handle);
+      CloseCancelWindow(handle);
+      entry.Busy.store(0);
+      return RC_CANCELLED;
+    }
     transfer->Held = true;
     transfer->OuterHeldPort = HeldPortOfThread;
     HeldPortOfThread = PortOfChannel(handle);
   }
 
+  if (transfer->Cancellable && CancelRequested(handle)) return RC_CANCELLED;
   const int16_t port = PortOfChannel(handle);
-  FillRecord(port, handle, request, frame, false);
+  FillRecord(port, handle, request, frame, false, transfer->Cancellable);
   // Without the worker's answer the port record may be mid-exchange: its
   // Status is no result of this call.
   int16_t result = RC_TX_FAILED;
@@ -128,13 +143,14 @@ void EndTransfer(Transfer *transfer) {
   if (!transfer->Held) return;
   transfer->Held = false;
   HeldPortOfThread = transfer->OuterHeldPort;
+  if (transfer->Cancellable) CloseCancelWindow(transfer->Handle);
   QueueRemoveHead(PortOfChannel(transfer->Handle));
   State.Handles[transfer->Handle].Busy.store(0);
 }
 
 int16_t TransactionCall(uint16_t handle, RequestDescriptor request, const uint8_t *frame,
                         uint16_t *payload_length) {
-  Transfer single = BeginTransfer(handle);
+  Transfer single = BeginSingleExchange(handle);
   const int16_t result = TransferCall(&single, request, frame, payload_length);
   EndTransfer(&single);
   return result;
@@ -144,12 +160,12 @@ bool StopPortWorker(uint16_t handle, uint32_t limit_ms) {
   Trace("Send Command\n");
   if (QueueAppend(handle) == 0) return false;
   const int16_t port = PortOfChannel(handle);
-  if (!AwaitTurn(port, handle, limit_ms)) {
+  if (AwaitTurn(port, handle, limit_ms, false) != kTurnCame) {
     QueueRemoveEntry(port, handle);
     return false;
   }
   const RequestDescriptor stop = {0, 0, ReplyTimeoutSeconds, nullptr, nullptr, nullptr};
-  FillRecord(port, handle, stop, nullptr, true);
+  FillRecord(port, handle, stop, nullptr, true, false);
   bool answered = HandOver(port, limit_ms) == kAnswered;
   QueueRemoveHead(port);
   return answered;

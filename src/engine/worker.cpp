@@ -1,15 +1,18 @@
 // The port worker: one thread per open port, the only one that touches the
 // serial device while the port is open. It sleeps until the transaction call
 // hands it a request, tries it up to three times and hands the result back.
+#include "engine/cancel.h"
 #include "engine/engine.h"
 #include "engine/worker.h"
 
 #include "core/trace.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_ext.h"
 
 namespace quib {
 
 bool StopRequest[kPortCount];
+int16_t CancelChannel[kPortCount];
 uint32_t WriteStartTick[kPortCount];
 
 namespace {
@@ -20,6 +23,12 @@ constexpr uint32_t kRetryWaitMs = 10;
 
 void ServeRequest(int16_t port) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    // A cancelled transfer takes no further attempt; the one on the line
+    // was let finish.
+    if (attempt > 0 && CancelChannel[port] >= 0 && CancelRequested(CancelChannel[port])) {
+      State.Ports[port].Status = RC_CANCELLED;
+      return;
+    }
     if (Transmit(port) != kStepDone) {
       Trace("Tx Failed\n");
     } else if (Receive(port) == kStepDone) {

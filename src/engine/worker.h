@@ -11,6 +11,9 @@ namespace quib {
 // Set by the transaction call when the request it hands over is the stop
 // request of the port's last close; the worker ends on this request only.
 extern bool StopRequest[kPortCount];
+// The channel of the request handed over when it is a frame of a block
+// transfer, which a cancel ends between attempts; -1 for any other request.
+extern int16_t CancelChannel[kPortCount];
 // Tick at the start of the last write: the transmit time counts from there.
 extern uint32_t WriteStartTick[kPortCount];
 

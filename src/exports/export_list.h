@@ -47,5 +47,6 @@
   X(const char *, QUIB_ResultText, (int16_t code), 4) \
   X(int32_t, QUIB_LastOpenError, (char *text, uint16_t size), 8) \
   X(void, QUIB_SetMessageBoxes, (int enabled), 4) \
-  X(int16_t, QUIB_SetPortDevice, (uint16_t port, const char *device), 8)
+  X(int16_t, QUIB_SetPortDevice, (uint16_t port, const char *device), 8) \
+  X(int16_t, QUIB_CancelTransfer, (uint16_t handle), 4)
 // clang-format on

@@ -1,5 +1,6 @@
 // What the library does when a process loads and unloads it, and when threads
 // start and end in that process.
+#include "engine/cancel.h"
 #include "engine/channels.h"
 #include "core/port_devices.h"
 #include "core/state.h"
@@ -44,6 +45,7 @@ void ForgetPortsInChild() {
   QueueLock = plat::SemaphoreCreate(nullptr, 1, 1);
   CloseTurnSignals();
   CreateTurnSignals();
+  ForgetCancelWindows();
   RenewChannelLocksInChild();
 }
 

@@ -1,6 +1,7 @@
 // Exports that belong to the library as a whole: its version, the trace
-// handler, the engine's way of waiting, and the close of a channel of either
-// family.
+// handler, the engine's way of waiting, and the close and the cancel of a
+// channel of either family.
+#include "engine/cancel.h"
 #include "engine/channels.h"
 #include "core/state.h"
 #include "core/trace_handler.h"
@@ -30,6 +31,13 @@ QUIB_API int32_t QUIB_CALL QUIB_GetEngineStyle(void) {
 
 QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle) {
   return quib::CloseChannel(handle);
+}
+
+QUIB_API int16_t QUIB_CALL QUIB_CancelTransfer(uint16_t handle) {
+  if (handle >= quib::kChannelCount) return RC_BAD_ARGUMENT;
+  if (!quib::ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  quib::RequestCancel(handle);
+  return RC_OK;
 }
 
 }  // extern "C"

@@ -132,7 +132,10 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
     if (static_cast<uint32_t>(count) > read.Capacity - done) return RC_BUFFER_TOO_SMALL;
     memcpy(read.Data + done, reply + count_at + 2, static_cast<size_t>(count));
     done += static_cast<uint32_t>(count);
-    if (read.Progress != nullptr) read.Progress(done, 0, read.User);
+    if (read.Progress != nullptr) {
+      CallerCallbackScope callback;
+      read.Progress(done, 0, read.User);
+    }
 
     // XQUIB_ReadAll ends on group 0 only.
     if (read.Kind != kReadAllGroups && reply[kPayloadContinuation] == kLastBlock) break;

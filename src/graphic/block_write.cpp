@@ -51,7 +51,10 @@ int16_t SendChunks(Transfer *transfer, const GraphicCommand &row, uint8_t subcom
     next += chunk;
     remaining -= chunk;
     ++sequence;
-    if (progress != nullptr) progress(length - remaining, length, user);
+    if (progress != nullptr) {
+      CallerCallbackScope callback;
+      progress(length - remaining, length, user);
+    }
   }
   return RC_OK;
 }

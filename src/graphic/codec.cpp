@@ -150,14 +150,13 @@ int16_t ProbeGraphicLength(int16_t /*port*/, uint16_t received, const uint8_t *r
   return 0;
 }
 
-int16_t ProbeGraphicStart(int16_t /*port*/, uint16_t received, const uint8_t *rx,
-                          uint16_t *expected) {
-  const int16_t status = CheckStartByte(kGraphicReplyStart, rx);
-  if (status != RC_OK) return status;
-  // The total stays the announced one; a length field beyond it is refused
-  // now instead of cut to a frame whose checksum cannot match.
-  if (received >= 3 && ReadLe16(rx + 1) + 3 > static_cast<int>(*expected)) return RC_BAD_LENGTH;
-  return 0;
+// The total stays the announced one, whatever the length field says: a
+// fixed-length reply whose field disagrees is the decoder's -30, repeated
+// like every refusal of a reply that arrived whole (one flipped bit in a
+// length byte is line noise, not a terminal that means something else).
+int16_t ProbeGraphicStart(int16_t /*port*/, uint16_t /*received*/, const uint8_t *rx,
+                          uint16_t * /*expected*/) {
+  return CheckStartByte(kGraphicReplyStart, rx);
 }
 
 }  // namespace quib

@@ -68,12 +68,14 @@ int16_t DecodeGraphicReply(int16_t port, uint16_t length, const uint8_t *rx, uin
                            uint16_t *payload_length);
 
 // Variable-length probe: once the length field is in, the reply is length
-// field + 3 bytes long. A length field below 6, or a reply that would not fit
-// the port's 1100-byte receive buffer, is refused with -30 at once rather than
-// left to run into the reply time-out.
+// field + 3 bytes long. A length field below 6, one beyond the length the
+// request announced (whose buffer it would overrun), or a reply that would not
+// fit the port's 1100-byte receive buffer, is refused with -30 at once rather
+// than left to run into the reply time-out.
 int16_t ProbeGraphicLength(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 
-// Fixed-length probe: checks the start byte only.
+// Fixed-length probe: checks the start byte only; the length field is the
+// decoder's to judge, so a reply that disagrees with it is repeated.
 int16_t ProbeGraphicStart(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 
 // True when a payload of payload_length bytes holds size bytes at offset.

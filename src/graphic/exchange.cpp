@@ -24,7 +24,7 @@ int16_t ExchangeGraphicFrame(Transfer *transfer, const uint8_t *frame, uint16_t 
 int16_t ExchangeGraphicFrame(uint16_t handle, const uint8_t *frame, uint16_t frame_length,
                              uint16_t expected_length, GraphicReply reply_kind, uint8_t *reply,
                              uint16_t *payload_length) {
-  Transfer single = BeginTransfer(handle);
+  Transfer single = BeginSingleExchange(handle);
   const int16_t rc = ExchangeGraphicFrame(&single, frame, frame_length, expected_length, reply_kind,
                                           reply, payload_length);
   EndTransfer(&single);

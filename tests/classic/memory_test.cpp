@@ -11,6 +11,7 @@
 
 #include "panel.h"
 #include "quiblink/quiblink.h"
+#include "quiblink/quiblink_ext.h"
 #include "support/library_fixture.h"
 
 namespace {
@@ -178,6 +179,22 @@ TEST_F(ClassicMemory, FailedSecondChunkKeepsTheFirstAndTouchesNothingElse) {
   for (const Bytes &f : Line().Frames()) {
     EXPECT_NE("000080", panel::Text(f, 2, 6)) << "no third chunk after the failure";
   }
+}
+
+// A cancel from another thread (here the line's, while the first chunk is on it) stops a read
+// or a write before its next chunk; the chunk on the line completes.
+TEST_F(ClassicMemory, ACancelStopsTheTransferBeforeItsNextChunk) {
+  const int16_t h = Open(0);
+  Reply = [&](const Bytes &f) {
+    EXPECT_EQ(RC_OK, QUIB_CancelTransfer(static_cast<uint16_t>(h)));
+    return panel.Answer(f);
+  };
+  std::vector<uint8_t> buffer(130, 0xEE);
+  EXPECT_EQ(RC_CANCELLED, QUIB_Read(h, 0, 0, buffer.data(), 130));
+  for (unsigned i = 0; i < 64; ++i) ASSERT_EQ(panel.At(i), buffer[i]) << "byte " << i;
+  EXPECT_EQ(0xEE, buffer[64]);
+  EXPECT_EQ(RC_CANCELLED, QUIB_Write(h, 0, 0, 100, buffer.data()));
+  EXPECT_EQ(2u, Line().Frames().size()) << "one chunk each";
 }
 
 // Every refusal writes the entry trace, returns its code and sends nothing.

@@ -1,5 +1,5 @@
 // The C++ header over the exports, against the simulator: what an Error carries, what a
-// throwing progress callback does, sized reads, and the channel's lifetime.
+// throwing or cancelling progress callback does, sized reads, and the channel's lifetime.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -64,8 +64,9 @@ TEST_F(Header, OpenFailuresSpeakOfThePort) {
   }
 }
 
-TEST_F(Header, ThrowingProgressReachesTheCallerAfterTheTransfer) {
+TEST_F(Header, ThrowingProgressEndsTheTransferAndReachesTheCaller) {
   Channel channel = Open();
+  const std::string before = sim_->Command("area 3");
   std::vector<uint8_t> data(2500, 0x5A);
   int calls = 0;
   EXPECT_THROW(channel.write_area(3, 0, data,
@@ -74,11 +75,27 @@ TEST_F(Header, ThrowingProgressReachesTheCallerAfterTheTransfer) {
                                     throw std::runtime_error("stop drawing");
                                   }),
                std::runtime_error);
-  // The library is never unwound: the transfer ran to its end, and the callback was not
-  // called again after it threw.
+  // The library is never unwound: the throw cancels the transfer before its next chunk, so the
+  // terminal never gets the last one and keeps its area as it was.
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(sim_->Command("area 3").size(), 2 * data.size());
+  EXPECT_EQ(sim_->Command("area 3"), before);
   channel.offline();
+}
+
+TEST_F(Header, CancelFromTheProgressFunctionEndsTheTransferWithItsOwnError) {
+  Channel channel = Open();
+  std::vector<uint8_t> data(2500, 0x5A);
+  try {
+    channel.write_area(3, 0, data, [&](uint32_t, uint32_t) { channel.cancel(); });
+    FAIL() << "the cancelled write went through";
+  } catch (const Error &error) {
+    EXPECT_EQ(error.code(), RC_CANCELLED);
+    EXPECT_EQ(error.operation(), "XQUIB_Write");
+  }
+  // With no transfer under way a cancel stops nothing, and is not kept for the next one.
+  channel.cancel();
+  channel.write_area(3, 0, data);
+  EXPECT_EQ(sim_->Command("area 3").size(), 2 * data.size());
 }
 
 TEST_F(Header, SizedReadStopsAtTheEndOfTheSpan) {

@@ -1,5 +1,9 @@
 // The trace: what reaches the debugger output or the caller's handler.
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/trace.h"
@@ -91,6 +95,89 @@ TEST_F(TraceTest, EntryPointNeverCallsTheCallersHandler) {
   quib::Trace("READ command\n");
   QUIB_SetTraceHandler(nullptr, nullptr);
   EXPECT_EQ(seen, std::vector<std::string>{"READ command\n"});
+}
+
+// A handler that holds its call on the text "hold\n" until released; records the rest.
+struct HoldingSink {
+  std::atomic<bool> holding{false};
+  std::atomic<bool> released{false};
+  std::vector<std::string> seen;  // written by the calls of one thread at a time
+  static void Call(const char *text, void *user) {
+    auto *self = static_cast<HoldingSink *>(user);
+    if (std::string(text) != "hold\n") {
+      self->seen.push_back(text);
+      return;
+    }
+    self->holding = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!self->released && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    self->holding = false;
+  }
+};
+
+bool AwaitTrue(const std::atomic<bool> &flag) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!flag && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return flag;
+}
+
+// The caller frees what the old handler's user pointer points to once the change returns: the
+// change waits for the old handler's call on another thread, and later texts go to the new
+// handler with its own pointer.
+TEST_F(TraceTest, ReplacingTheHandlerReturnsOnlyOnceTheOldOnesCallsHaveEnded) {
+  HoldingSink old_sink;
+  std::vector<std::string> seen;
+  QUIB_SetTraceHandler(HoldingSink::Call, &old_sink);
+  std::thread worker([] { quib::Trace("hold\n"); });
+  ASSERT_TRUE(AwaitTrue(old_sink.holding));
+  auto change = std::async(std::launch::async, [&] { QUIB_SetTraceHandler(Collect, &seen); });
+  EXPECT_EQ(change.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+      << "returned while the old handler was still running";
+  quib::Trace("READ command\n");  // started after the change: the new handler's
+  old_sink.released = true;
+  ASSERT_EQ(change.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_FALSE(old_sink.holding);
+  worker.join();
+  QUIB_SetTraceHandler(nullptr, nullptr);
+  EXPECT_EQ(seen, std::vector<std::string>{"READ command\n"});
+  EXPECT_TRUE(old_sink.seen.empty());
+}
+
+// Inside a callback a change cannot wait: not for its own call, not for another thread's.
+TEST_F(TraceTest, AChangeFromInsideACallbackReturnsAtOnce) {
+  HoldingSink holder;
+  QUIB_SetTraceHandler(HoldingSink::Call, &holder);
+  std::thread worker([] { quib::Trace("hold\n"); });
+  ASSERT_TRUE(AwaitTrue(holder.holding));
+  struct Self {
+    static void Call(const char *, void *user) {
+      QUIB_SetTraceHandler(Collect, user);  // the handler replaces itself
+    }
+  };
+  std::vector<std::string> seen;
+  auto from_handler = std::async(std::launch::async, [&] {
+    QUIB_SetTraceHandler(Self::Call, &seen);
+    // Waits for the holder's call: its own change is made from outside any callback.
+  });
+  EXPECT_EQ(from_handler.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  auto from_progress = std::async(std::launch::async, [] {
+    quib::CallerCallbackScope progress_callback;
+    QUIB_SetTraceHandler(nullptr, nullptr);
+  });
+  EXPECT_EQ(from_progress.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  holder.released = true;
+  ASSERT_EQ(from_handler.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  worker.join();
+  QUIB_SetTraceHandler(Self::Call, &seen);
+  auto self_change = std::async(std::launch::async, [] { quib::Trace("first\n"); });
+  ASSERT_EQ(self_change.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  quib::Trace("second\n");
+  QUIB_SetTraceHandler(nullptr, nullptr);
+  EXPECT_EQ(seen, std::vector<std::string>{"second\n"});
 }
 
 }  // namespace

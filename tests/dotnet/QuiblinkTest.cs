@@ -161,6 +161,30 @@ static class QuiblinkTest
                 Check(terminal.ReadGroup(9).Length == 0, "a missing group reads as nothing");
             });
 
+            Case("Cancel from the progress callback, and a callback that throws", () =>
+            {
+                int calls = 0;
+                try
+                {
+                    terminal.ReadAll((done, total) => { calls++; terminal.Cancel(); });
+                    Check(false, "a cancelled ReadAll returned");
+                }
+                catch (QuiblinkException e)
+                {
+                    Check(e.Code == (short)Result.RC_CANCELLED, "cancelled ReadAll: " + e.Code);
+                }
+                Check(calls == 1, "blocks after the cancel: " + calls);
+                calls = 0;
+                try
+                {
+                    terminal.ReadAll((done, total) => { calls++; throw new InvalidOperationException("stop"); });
+                    Check(false, "ReadAll with a throwing callback returned");
+                }
+                catch (InvalidOperationException) { }
+                Check(calls == 1, "blocks after the callback threw: " + calls);
+                Check(terminal.ReadAll().SequenceEqual(Project), "ReadAll after the cancels");
+            });
+
             Case("Write with progress, read back", () =>
             {
                 byte[] written = Pattern(2500, 7, 3);

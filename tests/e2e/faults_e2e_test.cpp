@@ -32,9 +32,9 @@ const FaultCase kGraphic[] = {
   {"BadChecksumThrice",              "bad-checksum:next=3",         Call::kOffline,   RC_CHECKSUM,       kNone, 3,  0,   kQuick},
   {"ShortLengthOnceIsRepeated",      "bad-length=-1",               Call::kOffline,   RC_OK,             0,     2,  0,   kQuick},
   {"ShortLengthThrice",              "bad-length=-1:next=3",        Call::kOffline,   RC_BAD_LENGTH,     kNone, 3,  0,   kQuick},
-  // A length field beyond the length the request announced ends the call at once.
-  {"LongerThanAnnounced",            "bad-length",                  Call::kOffline,   RC_BAD_LENGTH,     kNone, 1,  0,   kQuick},
-  {"OversizedFixedReply",            "oversized",                   Call::kOffline,   RC_BAD_LENGTH,     kNone, 1,  0,   kQuick},
+  {"LongLengthOnceIsRepeated",       "bad-length",                  Call::kOffline,   RC_OK,             0,     2,  0,   kQuick},
+  {"LongLengthThrice",               "bad-length:next=3",           Call::kOffline,   RC_BAD_LENGTH,     kNone, 3,  0,   kQuick},
+  {"OversizedFixedReplyThrice",      "oversized:next=3",            Call::kOffline,   RC_BAD_LENGTH,     kNone, 3,  0,   kQuick},
   {"BadChecksumOnAMiddleBlock",      "bad-checksum:every=2,next=1", Call::kReadGroup, RC_OK,             0,     4,  0,   kQuick},
   // A first byte that cannot start a reply ends the call at once.
   {"NakIsNoGraphicReply",            "nak",                         Call::kOffline,   RC_BAD_START,      kNone, 1,  0,   kQuick},

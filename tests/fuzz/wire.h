@@ -281,16 +281,15 @@ inline Attempt ReplyAttempt(ProbeKind probe, size_t announced, const Bytes &got)
   if (got.empty()) return {kNoResponse, false, {}};
   if (got[0] != 0xFF) return {kBadStart, true, {}};
   size_t expected = announced;
-  if (got.size() >= 3) {
+  if (probe == kVariable && got.size() >= 3) {
     const int field = Le16(&got[1]);
-    // A length longer than the request announced is refused as soon as it is
-    // seen, by either probe; so is one that is no frame or cannot fit the
-    // receive buffer, where the reply's own length counts.
-    if (field + 3 > static_cast<int>(announced)) return {kBadLength, true, {}};
-    if (probe == kVariable) {
-      if (field < 6 || field + 3 > kRxBufferSize) return {kBadLength, true, {}};
-      expected = static_cast<size_t>(field + 3);
+    // A length that is no frame, that is longer than the request announced
+    // or that cannot fit the receive buffer is refused as soon as it is seen.
+    // A fixed-length reply is read to its announced end and judged whole.
+    if (field < 6 || field + 3 > static_cast<int>(announced) || field + 3 > kRxBufferSize) {
+      return {kBadLength, true, {}};
     }
+    expected = static_cast<size_t>(field + 3);
   }
   if (got.size() < expected || expected > kRxBufferSize) return {kIncomplete, false, {}};
   const Bytes reply(got.begin(), got.begin() + static_cast<long>(expected));

@@ -405,6 +405,54 @@ TEST_F(BlockReadTest, SizedReadsStopBeforeWritingPastTheCapacity) {
   }
 }
 
+// A progress callback that cancels stops each read before its next request; one that cancels
+// after the last block changes nothing.
+TEST_F(BlockReadTest, ACancelFromTheProgressCallbackStopsTheReadBeforeItsNextBlock) {
+  struct Canceller {
+    uint16_t handle;
+    uint32_t at;  // cancel once this many bytes are in
+    static void Call(uint32_t done, uint32_t, void *user) {
+      auto *self = static_cast<Canceller *>(user);
+      if (done >= self->at) {
+        EXPECT_EQ(QUIB_CancelTransfer(self->handle), RC_OK);
+      }
+    }
+  };
+  const Bytes a = gt::Pattern(600, 1), b = gt::Pattern(400, 2);
+  for (int form = 0; form < 3; ++form) {
+    for (uint32_t at : {600u, 1000u}) {
+      SCOPED_TRACE(std::to_string(form) + " cancelled at " + std::to_string(at));
+      const size_t before = Frames().size();
+      Canceller canceller{handle_, at};
+      ReadOuts o;
+      int16_t rc;
+      if (form == 0) {
+        Answer({Group(0, 0, 3, a), Group(0, 1, 3, b), Group(0, 0, 0, {})});
+        rc = XQUIB_ReadAllEx(handle_, o.data.data(), 8192, &o.total, &o.status, Canceller::Call,
+                             &canceller);
+      } else if (form == 1) {
+        Answer({Group(0, 0, 3, a), Group(2, 1, 3, b)});
+        rc = XQUIB_Read1GEx(handle_, 3, o.data.data(), 8192, &o.total, &o.status, Canceller::Call,
+                            &canceller);
+      } else {
+        Answer({Area(6, 0, 0, a), Area(6, 2, 1, b)});
+        rc = XQUIB_ReadEx(handle_, 6, o.data.data(), 8192, &o.total, &o.status, Canceller::Call,
+                          &canceller);
+      }
+      // All groups ends on its group 0 reply: a cancel after the second block stops it there.
+      const bool cut = at == 600 || form == 0;
+      EXPECT_EQ(rc, cut ? RC_CANCELLED : RC_OK);
+      EXPECT_EQ(Frames().size() - before, at == 600 ? 1u : 2u);
+      EXPECT_EQ(o.total, cut ? kTotalSentinel : 1000);
+      o.ExpectData(at == 600 ? a : gt::Cat({a, b}));
+    }
+  }
+  // The channel goes on as before.
+  Answer({Area(4, 2, 0, {9, 8, 7})});
+  ReadOuts o;
+  EXPECT_EQ(XQUIB_Read(handle_, 4, o.data.data(), &o.total, &o.status), RC_OK);
+}
+
 TEST_F(BlockReadTest, SizedReadWithoutProgressCallback) {
   Answer({Area(4, 2, 0, {9, 8, 7})});
   ReadOuts o;

@@ -245,4 +245,23 @@ TEST_F(BlockWriteTest, SizedWritesReportProgressAfterEachAcceptedChunk) {
   EXPECT_EQ(failed.calls, (std::vector<std::pair<uint32_t, uint32_t>>{{1024, 3000}}));
 }
 
+// Cancelled from its progress callback, a write sends no further chunk; the chunks the terminal
+// accepted stay accepted.
+TEST_F(BlockWriteTest, ACancelFromTheProgressCallbackStopsTheWriteBeforeItsNextChunk) {
+  const Bytes data = gt::Pattern(3000, 2);
+  const uint16_t handle = handle_;
+  auto cancel = [](uint32_t, uint32_t, void *user) {
+    QUIB_CancelTransfer(*static_cast<const uint16_t *>(user));
+  };
+  uint16_t status = kStatusSentinel;
+  AnswerAlways(gt::Reply(17, 3, 0, 0, 0));
+  EXPECT_EQ(XQUIB_WriteEx(handle_, 3, 0, 3000, data.data(), &status, cancel, (void *)&handle),
+            RC_CANCELLED);
+  AnswerAlways(gt::Reply(18, 0x61, 0, 0, 0));
+  EXPECT_EQ(XQUIB_OSInstlEx(handle_, 0x61, 0, 3000, data.data(), &status, cancel, (void *)&handle),
+            RC_CANCELLED);
+  EXPECT_EQ(Frames().size(), 2u) << "one chunk each";
+  EXPECT_EQ(status, 0);
+}
+
 }  // namespace

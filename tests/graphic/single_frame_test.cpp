@@ -263,6 +263,27 @@ TEST_P(SingleFrameExport, FailedExchangesWriteNothing) {
   }
 }
 
+// A fixed-length reply whose length field disagrees with its length is refused by the decoder
+// and repeated like a damaged checksum: one flipped bit in a length byte costs an attempt, not
+// the call. The project information is read by its length field, which the probe judges.
+TEST_P(SingleFrameExport, FixedReplyWhoseLengthFieldDisagreesIsRepeated) {
+  if (op().command == 49 && op().subcommand == 0x43) GTEST_SKIP() << "read by its length field";
+  const Bytes good = GoodReply();
+  for (int delta : {1, -1, 0x0800}) {
+    SCOPED_TRACE(delta);
+    const Bytes lying =
+        gt::RawFrame(0xFF, static_cast<uint32_t>(op().reply_data.size() + 6 + delta), op().command,
+                     op().subcommand, 0, 0, 0, op().reply_data);
+    for (bool recovers : {true, false}) {
+      const size_t before = Frames().size();
+      Answer(recovers ? std::vector<Bytes>{lying, good} : std::vector<Bytes>(3, lying));
+      Outs o;
+      EXPECT_EQ(op().call(handle_, o), recovers ? RC_OK : RC_BAD_LENGTH);
+      EXPECT_EQ(Frames().size() - before, recovers ? 2u : 3u);
+    }
+  }
+}
+
 TEST_P(SingleFrameExport, ArgumentChecksComeAfterTheEntryTraceAndBeforeAnyExchange) {
   Answer({GoodReply()});
   struct Row {

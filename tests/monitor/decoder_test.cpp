@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -68,6 +70,14 @@ constexpr Dir T = Dir::kToPc;
 
 // "command" or "command!rule!rule" for each record, "noise" and "--" standing for noise and
 // events.
+std::string Hex8(unsigned v) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[(v >> 4) & 15], kDigits[v & 15]};
+}
+std::string Hex16(unsigned v) {  // little-endian, as the frames carry it
+  return Hex8(v & 0xFF) + Hex8(v >> 8);
+}
+
 std::vector<std::string> Decode(std::optional<Family> family, const std::vector<Step> &steps,
                                 int64_t end_ms, std::vector<Record> *records = nullptr) {
   DecoderConfig config;
@@ -87,6 +97,27 @@ std::vector<std::string> Decode(std::optional<Family> family, const std::vector<
     seen.push_back(text);
   }
   if (records) *records = out;
+  return seen;
+}
+
+// "command!rule" of each record of a hex dump, as `quiblink decode --hex` reads it.
+std::vector<std::string> DecodeDump(const std::string &dump) {
+  std::istringstream in(dump);
+  CaptureReader reader(in, true);
+  DecoderConfig config;
+  std::string error;
+  EXPECT_TRUE(reader.Start(&config, &error));
+  Decoder decoder(config);
+  std::vector<std::string> seen;
+  EXPECT_TRUE(Replay(
+      reader, decoder,
+      [&](const Record &r) {
+        std::string text = r.kind == Record::Kind::kEvent ? "--" : r.command;
+        for (const Flag &f : r.flags) text += "!" + f.rule;
+        seen.push_back(text);
+      },
+      &error))
+      << error;
   return seen;
 }
 
@@ -250,13 +281,16 @@ TEST(MonitorDecoder, ACaptureReplaysToTheSameRecordsAndAHexDumpDecodesWithoutTim
     writer.End(500'000);
   }
   std::ifstream in(path);
-  Capture capture;
+  CaptureReader reader(in, false);
   std::string error;
-  ASSERT_TRUE(ReadCapture(in, &capture, &error)) << error;
-  std::remove(path);
-  Decoder decoder(capture.config);
+  DecoderConfig read_config;
+  ASSERT_TRUE(reader.Start(&read_config, &error)) << error;
+  Decoder decoder(read_config);
   std::vector<std::string> replayed;
-  Replay(capture, decoder, [&](const Record &r) { replayed.push_back(FormatRecord(r, {})); });
+  ASSERT_TRUE(Replay(
+      reader, decoder, [&](const Record &r) { replayed.push_back(FormatRecord(r, {})); }, &error))
+      << error;
+  std::remove(path);
   std::vector<std::string> expected;
   for (const Record &r : live) expected.push_back(FormatRecord(r, {}));
   EXPECT_EQ(replayed, expected);
@@ -265,20 +299,65 @@ TEST(MonitorDecoder, ACaptureReplaysToTheSameRecordsAndAHexDumpDecodesWithoutTim
   EXPECT_EQ(live[2].flags.at(0).rule, "quiet-time");
   EXPECT_EQ(live[3].flags.at(0).rule, "status");
 
-  std::istringstream dump(
-      "# a session\n> FE 06 00 52 01 00 00 00 59\n< FF 07 00 52 01\n"
-      "00 00 00 01 5B\n> FE0600520100000059\n");
-  Capture hex;
-  ASSERT_TRUE(ReadHexDump(dump, &hex, &error)) << error;
-  Decoder d2(hex.config);
-  std::vector<std::string> lines;
-  Replay(hex, d2, [&](const Record &r) {
-    std::string text = r.command;
-    for (const Flag &f : r.flags) text += "!" + f.rule;
-    lines.push_back(text);
-  });
   // Back to back with no times: no quiet-time flag, and the open request never times out.
-  EXPECT_EQ(lines, (V{"terminal-type", "terminal-type", "terminal-type"}));
+  EXPECT_EQ(DecodeDump("# a session\n> FE 06 00 52 01 00 00 00 59\n< FF 07 00 52 01\n"
+                       "00 00 00 01 5B\n> FE0600520100000059\n"),
+            (V{"terminal-type", "terminal-type", "terminal-type"}));
+}
+
+// A dump's last frame that never ends is reported cut short, in either direction; a frame cut
+// across lines of any length, and across the reader's pieces, is one frame.
+TEST(MonitorDecoder, HexDumpsEndWithWhatIsLeftOfAFrameAndReadLongLinesInPieces) {
+  EXPECT_EQ(DecodeDump("> FE0600520100000059\n< FF 07\n"),
+            (V{"terminal-type", "partial!incomplete"}));
+  EXPECT_EQ(DecodeDump("> FE06005201\n"), (V{"--!incomplete"}));
+  // A 3000-byte write chunk (above the largest) and its reply, each on one line.
+  std::string chunk = "> FE" + Hex16(3000 + 8) + "1103000000" + Hex16(3000);
+  uint8_t sum =
+      static_cast<uint8_t>((3008 & 0xFF) + (3008 >> 8) + 0x11 + 0x03 + (3000 & 0xFF) + (3000 >> 8));
+  for (int i = 0; i < 3000; ++i) {
+    chunk += "5A";
+    sum = static_cast<uint8_t>(sum + 0x5A);
+  }
+  chunk += Hex8(sum) + "\n< FF060011030000001A\n";
+  EXPECT_EQ(DecodeDump(chunk), (V{"block-write!chunk-size", "block-write"}));
+  std::string error;
+  std::istringstream bad("> FE06\n> FE0G\n");
+  CaptureReader reader(bad, true);
+  DecoderConfig config;
+  ASSERT_TRUE(reader.Start(&config, &error));
+  Decoder decoder(config);
+  EXPECT_FALSE(Replay(
+      reader, decoder, [](const Record &) {}, &error));
+  EXPECT_EQ(error, "line 2: bad hex");
+}
+
+// `quiblink decode` streams: a 12 MB hex dump, all on one line, takes no more memory than a
+// small one (it took several times the file's size).
+TEST(MonitorDecoder, DecodeKeepsItsMemoryWhateverTheDumpsLength) {
+  char path[] = "/tmp/quiblink-dump-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  {
+    std::string line = "> ";
+    while (line.size() < 12'000'000) line += "FE0600520100000059";
+    line += "\n";
+    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
+  }
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    execl(QUIBLINK_CLI_PATH, "quiblink", "decode", "--hex", path, static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage = {};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  std::remove(path);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_LT(usage.ru_maxrss, 40 * 1024) << "kB at most";
 }
 
 TEST(MonitorDecoder, JsonRecordsCarryEveryField) {

@@ -2,19 +2,30 @@
 // the wire at open, at the line settings, with data and purges, and what a
 // silent or vanishing server does to the calls.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/deadline.h"
 
 namespace {
 
@@ -29,8 +40,9 @@ long MsSince(Clock::time_point start) {
 // A listening socket on a free port of 127.0.0.1, and the one connection it takes.
 class Server {
  public:
-  explicit Server(int backlog = 1) {
+  explicit Server(int backlog = 1, int receive_buffer = 0) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receive_buffer > 0) SetReceiveBuffer(receive_buffer);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -48,9 +60,18 @@ class Server {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
   }
   uint16_t port() const { return port_; }
-  void Accept() { peer_ = accept(listener_, nullptr, nullptr); }
+  void Accept() {
+    if (peer_ >= 0) close(peer_);
+    peer_ = accept(listener_, nullptr, nullptr);
+  }
+  // Before the first connection: accepted connections take this receive buffer.
+  void SetReceiveBuffer(int bytes) {
+    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
+  int peer() const { return peer_; }
+  int listener() const { return listener_; }
   void Send(const Bytes &bytes) {
-    ASSERT_EQ(send(peer_, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+    ASSERT_EQ(send(peer_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
   }
   // Exactly n bytes, or what came within ms.
   Bytes Take(size_t n, long ms = 3000) {
@@ -320,6 +341,298 @@ TEST(NetworkDevice, RawTcpCarriesBytesAsTheyAre) {
   uint32_t bits = 0;
   EXPECT_EQ(plat::DeviceModemStatus(dev, &bits), plat::kModemNotSupported);
   plat::DeviceClose(dev);
+}
+
+struct Opened {
+  plat::Handle dev;
+  long took_ms;
+  int32_t error;  // of the failure, as the open's thread recorded it
+  std::string reason;
+};
+
+// Runs an open on a thread of its own and gives up on it after limit_ms: a hanging open fails the
+// test in seconds instead of holding it.
+Opened OpenWithin(const std::string &url, long limit_ms) {
+  auto done = std::make_shared<std::promise<Opened>>();
+  std::future<Opened> result = done->get_future();
+  std::thread([url, done] {
+    Opened o{};
+    const auto start = Clock::now();
+    o.dev = plat::DeviceOpen(url.c_str());
+    o.took_ms = MsSince(start);
+    char text[320] = {};
+    o.error = plat::LastOpenFailure(text, sizeof text);
+    o.reason = text;
+    done->set_value(o);
+  }).detach();
+  if (result.wait_for(std::chrono::milliseconds(limit_ms)) != std::future_status::ready) {
+    ADD_FAILURE() << url << ": the open still runs after " << limit_ms << " ms";
+    std::_Exit(1);  // the open's thread cannot be stopped
+  }
+  return result.get();
+}
+
+TEST(NetworkOpenFailure, EachReasonIsTheSystemsOwnAndNamesTheServer) {
+  std::string refused;
+  {
+    Server closed;
+    refused = closed.Url("tcp");
+  }
+  struct Row {
+    const char *name;
+    std::string url;
+    int32_t error;      // -1: any
+    const char *words;  // in the text
+  } rows[] = {
+      {"refused", refused, ECONNREFUSED, "Connection refused"},
+      {"unknown host", "rfc2217://quiblink-no-such-host.invalid:4001", -1,
+       "host quiblink-no-such-host.invalid"},
+      {"not a URL", "tcp://127.0.0.1:notaport", 0, "tcp://127.0.0.1:notaport: "},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    const Opened o = OpenWithin(row.url, 6000);
+    EXPECT_EQ(o.dev, plat::kInvalid);
+    EXPECT_LT(o.took_ms, 3500);
+    if (row.error >= 0) {
+      EXPECT_EQ(o.error, row.error) << o.reason;
+    }
+    EXPECT_NE(o.reason.find(row.url), std::string::npos) << o.reason;
+    EXPECT_NE(o.reason.find(row.words), std::string::npos) << o.reason;
+  }
+}
+
+// ser2net answers the telnet options at once and then, busy with another client or unable to
+// open its device, says so and closes: the open tries again within its 3 s.
+TEST(NetworkOpenFailure, AServerThatClosesDuringSetupIsTriedAgainAndQuotedWhenItNeverOpens) {
+  for (const char *scheme : {"rfc2217", "tcp"}) {
+    SCOPED_TRACE(scheme);
+    const bool telnet = std::string(scheme) == "rfc2217";
+    Server server(4);
+    std::atomic<int> refusals{2};
+    std::atomic<bool> stop{false};
+    std::thread serving([&] {
+      while (!stop) {
+        server.Accept();
+        if (server.peer() < 0) return;
+        if (telnet) {
+          if (server.Take(kOpening.size(), 1000).size() != kOpening.size()) continue;
+          server.Send(kAgree);
+        }
+        if (refusals.fetch_sub(1) > 0) {
+          server.Send({'P', 'o', 'r', 't', ' ', 'a', 'l', 'r', 'e',  'a', 'd',
+                       'y', ' ', 'i', 'n', ' ', 'u', 's', 'e', '\r', '\n'});
+          server.Hangup();
+          continue;
+        }
+        while (!stop && refusals.load() <= 0) usleep(1000);  // the one that stays open
+      }
+    });
+    const plat::Handle dev = OpenWithin(server.Url(scheme), 6000).dev;
+    EXPECT_NE(dev, plat::kInvalid) << "the third connection stays";
+    if (dev != plat::kInvalid) {
+      plat::LineStatus status = {};
+      EXPECT_TRUE(plat::DeviceLineStatus(dev, &status));
+      EXPECT_EQ(status.InQueue, 0u) << "the refusals' words are no data";
+      plat::DeviceClose(dev);
+    }
+    // A server that never stops refusing: the open ends at its 3 s, quoting it (the wait is the
+    // same for both schemes).
+    if (!telnet) {
+      stop = true;
+      shutdown(server.listener(), SHUT_RDWR);
+      serving.join();
+      continue;
+    }
+    refusals = 1000;
+    const Opened o = OpenWithin(server.Url(scheme), 6000);
+    EXPECT_EQ(o.dev, plat::kInvalid);
+    EXPECT_GE(o.took_ms, 2800);
+    EXPECT_LT(o.took_ms, 3500);
+    const std::string &reason = o.reason;
+    EXPECT_NE(reason.find(server.Url(scheme) + ": the server closed the connection during setup, "
+                                               "saying \"Port already in use\""),
+              std::string::npos)
+        << reason;
+    stop = true;
+    shutdown(server.listener(), SHUT_RDWR);
+    serving.join();
+  }
+}
+
+// A server that floods telnet commands, which are no data, never holds the open past its
+// bound nor a read past one look at the socket: the engine's reply time-out, which counts
+// silence, ends a call on such a line.
+TEST(NetworkFlood, TelnetCommandsWithoutEndHoldNothing) {
+  struct Row {
+    const char *name;
+    Bytes unit;
+  } rows[] = {
+      {"no-operations", {0xFF, 0xF1}},
+      {"negotiation", {0xFF, 0xFB, 0x01, 0xFF, 0xFC, 0x01, 0xFF, 0xFD, 0x05}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    Server server;
+    std::atomic<bool> stop{false};
+    std::thread flooding([&] {
+      server.Accept();
+      Bytes burst;
+      while (burst.size() < 8192) burst.insert(burst.end(), row.unit.begin(), row.unit.end());
+      while (!stop) {
+        if (send(server.peer(), burst.data(), burst.size(), MSG_NOSIGNAL) < 0) break;
+      }
+    });
+    const Opened o = OpenWithin(server.Url("rfc2217"), 6000);
+    const plat::Handle dev = o.dev;
+    EXPECT_LT(o.took_ms, 3500);
+    ASSERT_NE(dev, plat::kInvalid)
+        << "a server that never answers com port control is used as it is";
+    const auto start = Clock::now();
+    for (int i = 0; i < 50; ++i) {
+      uint8_t buffer[64];
+      uint32_t got = 0;
+      EXPECT_TRUE(plat::DeviceRead(dev, buffer, sizeof buffer, &got));
+      EXPECT_EQ(got, 0u);
+      plat::DeviceWaitInput(dev, 10);
+    }
+    EXPECT_LT(MsSince(start), 2000) << "50 reads and waits of at most 10 ms";
+    stop = true;
+    plat::DeviceClose(dev);
+    flooding.join();
+  }
+}
+
+// A frame whose send stalls part-way (the server reads nothing) is not followed by the engine's
+// repeat of it as it stands: its unsent rest goes first, so the server receives whole frames.
+TEST(NetworkStall, AFrameCutByAStallIsCompletedBeforeTheRepeat) {
+  Server server(1, 4096);
+  auto opened =
+      std::async(std::launch::async, [&] { return plat::DeviceOpen(server.Url("tcp").c_str()); });
+  server.Accept();
+  const plat::Handle dev = opened.get();
+  ASSERT_NE(dev, plat::kInvalid);
+  const plat::LineSettings line = Line(115200, 8);  // a short stall limit
+  ASSERT_TRUE(plat::DeviceSetLine(dev, &line));
+  constexpr size_t kFrame = 1000;
+  auto frame = [](uint32_t n) {
+    Bytes f(kFrame, static_cast<uint8_t>(n));
+    memcpy(f.data(), &n, sizeof n);
+    return f;
+  };
+  uint32_t sent = 0;
+  bool stalled = false;
+  while (!stalled && sent < 20000) {
+    const Bytes f = frame(sent);
+    uint32_t written = 0;
+    stalled = !plat::DeviceWrite(dev, f.data(), kFrame, &written);
+    if (!stalled) ++sent;
+  }
+  ASSERT_TRUE(stalled) << "the server's buffers never filled";
+  // The server starts reading; the engine repeats the frame that failed.
+  Bytes received;
+  std::atomic<bool> reading{true};
+  std::thread reader([&] {
+    while (reading || received.size() < (sent + 1) * kFrame) {
+      Bytes got = server.Take((sent + 1) * kFrame - received.size(), 200);
+      received.insert(received.end(), got.begin(), got.end());
+      if (!reading && got.empty()) break;
+    }
+  });
+  const Bytes repeat = frame(sent);
+  uint32_t written = 0;
+  EXPECT_TRUE(plat::DeviceWrite(dev, repeat.data(), kFrame, &written));
+  reading = false;
+  reader.join();
+  ASSERT_GE(received.size(), sent * kFrame);
+  ASSERT_EQ(received.size() % kFrame, 0u) << "a piece of a frame is on the line";
+  for (size_t at = 0; at < received.size(); at += kFrame) {
+    uint32_t n = 0;
+    memcpy(&n, &received[at], sizeof n);
+    ASSERT_EQ(Bytes(received.begin() + static_cast<long>(at),
+                    received.begin() + static_cast<long>(at + kFrame)),
+              frame(n))
+        << "at byte " << at;
+  }
+  plat::DeviceClose(dev);
+}
+
+TEST(NetworkDeadline, TimeLeftNeverWrapsIntoAHugeWait) {
+  const struct {
+    uint32_t start, ms, now, left;
+  } rows[] = {
+      {1000, 3000, 1000, 3000},
+      {1000, 3000, 3999, 1},
+      {1000, 3000, 4000, 0},
+      {1000, 3000, 9000, 0},
+      {0xFFFFFF00u, 3000, 0x100, 2488},
+      {0xFFFFFF00u, 3000, 0x1000, 0},
+  };
+  for (const auto &row : rows) {
+    EXPECT_EQ(plat::TimeLeftAt(plat::Deadline{row.start, row.ms}, row.now), row.left)
+        << row.start << " + " << row.ms << " at " << row.now;
+  }
+}
+
+// A resolver that never answers: the lookup is bounded by the open's 3 s. In a mount and
+// network namespace of a child process, the resolver is a silent socket on 127.0.0.1.
+TEST(NetworkLookup, ASilentResolverCostsNoMoreThanTheOpensThreeSeconds) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    long result[2] = {-1, -1};  // milliseconds, or -1 with the reason of the skip in errno
+    char dir[] = "/tmp/quiblink-resolver-XXXXXX";
+    const bool isolated = unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                          mkdtemp(dir) != nullptr;
+    if (isolated) {
+      int s = socket(AF_INET, SOCK_DGRAM, 0);
+      ifreq lo = {};
+      strcpy(lo.ifr_name, "lo");
+      ioctl(s, SIOCGIFFLAGS, &lo);
+      lo.ifr_flags |= IFF_UP;
+      ioctl(s, SIOCSIFFLAGS, &lo);
+      sockaddr_in a = {};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(53);
+      bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);  // takes queries, answers none
+      const std::string resolv = std::string(dir) + "/resolv.conf";
+      const std::string nss = std::string(dir) + "/nsswitch.conf";
+      FILE *f = fopen(resolv.c_str(), "w");
+      fputs("nameserver 127.0.0.1\noptions timeout:5 attempts:2\n", f);
+      fclose(f);
+      f = fopen(nss.c_str(), "w");
+      fputs("hosts: dns\n", f);
+      fclose(f);
+      if (mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0 &&
+          mount(nss.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) == 0) {
+        const auto start = Clock::now();
+        const plat::Handle dev = plat::DeviceOpen("tcp://quiblink-silent-resolver.test:4001");
+        result[0] = dev == plat::kInvalid ? MsSince(start) : -2;
+        char text[320] = {};
+        result[1] = plat::LastOpenFailure(text, sizeof text);
+        if (strstr(text, "quiblink-silent-resolver.test") == nullptr) result[1] = -3;
+      }
+    }
+    (void)!write(report[1], result, sizeof result);
+    _exit(0);
+  }
+  close(report[1]);
+  long result[2] = {-1, -1};
+  pollfd p = {report[0], POLLIN, 0};
+  const bool answered = poll(&p, 1, 30000) == 1 && read(report[0], result, sizeof result) > 0;
+  close(report[0]);
+  if (!answered) kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  ASSERT_TRUE(answered) << "the open in the child hangs";
+  if (result[0] == -1) GTEST_SKIP() << "no mount and network namespace for a silent resolver";
+  EXPECT_GE(result[0], 2800) << "the lookup did not wait for the resolver at all";
+  EXPECT_LT(result[0], 3500);
+  EXPECT_EQ(result[1], ETIMEDOUT) << "-3: the reason does not name the host";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 # pip builds in the source folder: build from a copy, so the tree stays clean.
 cp -r "$package" "$scratch/src"
+(cd "$scratch/src" && find . -type f | sort) >"$scratch/before"
 # Without a pip of its own: the system's pip (python3-pip) installs into it all the same.
 "$python" -m venv --system-site-packages --without-pip "$scratch/venv"
 "$scratch/venv/bin/python" -m pip install --no-build-isolation --no-index --no-deps -q \
@@ -17,3 +18,14 @@ out=$(QUIBLINK_LIBRARY=$library "$scratch/venv/bin/python" -c \
   'import quiblink, os; print(quiblink.version(), os.path.dirname(quiblink.__file__))')
 echo "$out"
 [[ $out == *"$scratch/venv/"* ]] || { echo "imported from the wrong place"; exit 1; }
+# What pip left in the source folder it built in (build/, *.egg-info) must be ignored by git
+# where a user builds in the tree itself: every new path, as it would stand under python/.
+repo=$(cd "$package/.." && pwd)
+if git -C "$repo" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  left=$(cd "$scratch/src" && find . -type f | sort | comm -13 "$scratch/before" - |
+    sed 's|^\./|python/|')
+  [ -n "$left" ] || { echo "pip left no build output to check"; exit 1; }
+  unignored=$(printf '%s\n' "$left" | git -C "$repo" check-ignore --no-index --verbose \
+    --non-matching --stdin | sed -n 's/^::\t//p')
+  [ -z "$unignored" ] || { printf 'not ignored by git:\n%s\n' "$unignored"; exit 1; }
+fi

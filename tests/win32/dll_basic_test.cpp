@@ -110,6 +110,7 @@ const ChannelRow kChannelRows[] = {
      [](uint16_t h) {
        return Lib.XQUIB_OSInstlEx(h, 0x61, 0x00, 16, Scratch, &Status, nullptr, nullptr);
      }},
+    {"QUIB_CancelTransfer", [](uint16_t h) { return Lib.QUIB_CancelTransfer(h); }},
 };
 
 void OperationsRefuseBadAndFreeHandles() {

@@ -114,26 +114,28 @@ void AddMonitorCommands(CLI::App &app, Connection &connection, Dispatch &dispatc
   SetAction(decode, dispatch, [&connection, s, file, hex, decode] {
     std::ifstream in(*file, std::ios::binary);
     if (!in) throw ToolError("cannot read " + *file);
-    monitor::Capture capture;
+    // Read and decoded piece by piece: memory does not grow with the capture.
+    monitor::CaptureReader reader(in, *hex);
+    monitor::DecoderConfig config;
     std::string error;
-    if (!(*hex ? monitor::ReadHexDump(in, &capture, &error)
-               : monitor::ReadCapture(in, &capture, &error))) {
-      throw ToolError(*file + ": " + error);
-    }
+    if (!reader.Start(&config, &error)) throw ToolError(*file + ": " + error);
     // The capture's settings stand unless given again here.
-    if (decode->count("--family") || !capture.config.family) {
-      capture.config.family = FamilyOf(s->family);
-    }
+    if (decode->count("--family") || !config.family) config.family = FamilyOf(s->family);
     if (decode->count("--reply-timeout")) {
-      capture.config.reply_timeout_us = int64_t{s->reply_timeout_ms} * 1000;
+      config.reply_timeout_us = int64_t{s->reply_timeout_ms} * 1000;
     }
-    if (decode->count("--quiet-time")) capture.config.quiet_us = int64_t{s->quiet_ms} * 1000;
-    if (capture.config.baud == 0) capture.config.baud = connection.baud;
-    monitor::Decoder decoder(capture.config);
+    if (decode->count("--quiet-time")) config.quiet_us = int64_t{s->quiet_ms} * 1000;
+    if (config.baud == 0) config.baud = connection.baud;
+    monitor::Decoder decoder(config);
     const monitor::FormatOptions format = FormatOf(*s);
-    monitor::Replay(capture, decoder, [&format](const monitor::Record &r) {
-      std::printf("%s\n", monitor::FormatRecord(r, format).c_str());
-    });
+    const bool read = monitor::Replay(
+        reader, decoder,
+        [&format](const monitor::Record &r) {
+          std::printf("%s\n", monitor::FormatRecord(r, format).c_str());
+        },
+        &error);
+    std::fflush(stdout);
+    if (!read) throw ToolError(*file + ": " + error);
     std::printf("%s\n",
                 monitor::FormatSummary(decoder.summary(), decoder.family(), format).c_str());
     return kExitOk;

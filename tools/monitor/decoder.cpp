@@ -462,7 +462,7 @@ void Decoder::CheckClassicReply(Record &r, bool answered) {
   }
 }
 
-void Decoder::CutShortReply(std::vector<Record> *out) {
+void Decoder::CutShortReply(std::vector<Record> *out, const char *note) {
   const int64_t start = Us(replies_->partial_start());
   const int64_t last = Us(replies_->partial_last());
   Record r;
@@ -471,7 +471,7 @@ void Decoder::CutShortReply(std::vector<Record> *out) {
   r.family = config_.family;
   r.bytes = replies_->TakePartial();
   r.command = "partial";
-  r.note = "cut short by the next request";
+  r.note = note;
   const Bytes &f = r.bytes;
   if (*config_.family == Family::kGraphic && f.size() >= 3 &&
       sim::GetLe16(&f[g::kLengthAt]) + 3u != f.size()) {
@@ -563,6 +563,22 @@ void Decoder::Advance(int64_t t_us, std::vector<Record> *out) {
 void Decoder::Finish(int64_t t_us, std::vector<Record> *out) {
   Advance(t_us, out);
   summary_.last_us = std::max(summary_.last_us, t_us);
+}
+
+void Decoder::EndOfInput(std::vector<Record> *out) {
+  if (!config_.family) return;
+  if (replies_->Partial()) CutShortReply(out, "cut short by the end of the input");
+  if (requests_->Partial()) {
+    Record r;
+    r.kind = Record::Kind::kEvent;
+    r.t_us = Us(requests_->partial_start());
+    r.dir = Dir::kToTerminal;
+    r.family = config_.family;
+    r.bytes = requests_->TakePartial();
+    r.note = "request cut short by the end of the input";
+    r.flags.push_back({rule::kIncomplete, std::to_string(r.bytes.size()) + " bytes of a request"});
+    Emit(std::move(r), out);
+  }
 }
 
 void Decoder::Emit(Record r, std::vector<Record> *out) {

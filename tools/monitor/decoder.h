@@ -107,6 +107,9 @@ class Decoder {
   std::optional<int64_t> NextDeadline() const;
   // The end of the session at t.
   void Finish(int64_t t_us, std::vector<Record> *out);
+  // The end of the input: a frame still unfinished in either direction is reported cut short
+  // (incomplete), as nothing more can come.
+  void EndOfInput(std::vector<Record> *out);
 
   const Summary &summary() const { return summary_; }
   std::optional<Family> family() const { return config_.family; }
@@ -140,7 +143,7 @@ class Decoder {
   void CheckGraphicReply(Record &r, bool answered);
   void CheckClassicReply(Record &r, bool answered);
   // A partial reply that the PC has given up on, as the record of a reply cut short.
-  void CutShortReply(std::vector<Record> *out);
+  void CutShortReply(std::vector<Record> *out, const char *note = "cut short by the next request");
   void CloseExchange(int64_t end_us, bool failed);
   void Emit(Record r, std::vector<Record> *out);
   int64_t Us(sim::TimePoint t) const;

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,11 +18,39 @@ std::string Failed(const char *what) {
   return std::string(what) + ": " + std::strerror(errno);
 }
 
+// Linux gives the slave sides of pseudo-terminals the majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned major_number = major(st.st_rdev);
+  return major_number >= 136 && major_number <= 143;
+}
+
+// The settings that programming a line is about: the speeds, the raw modes and, on a device
+// with a line, the character frame (a pseudo-terminal has none and keeps its own frame bits).
+bool SameLine(const termios &a, const termios &b, bool frame) {
+  constexpr tcflag_t kFrame = CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | CREAD;
+  return (!frame || (a.c_cflag & kFrame) == (b.c_cflag & kFrame)) && a.c_iflag == b.c_iflag &&
+         a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// Applies tio. A pseudo-terminal that already has the settings answers tcsetattr with EINVAL:
+// the settings read back decide, not that call's result.
+bool Apply(int fd, const termios &tio) {
+  const int set_error = tcsetattr(fd, TCSANOW, &tio) == 0 ? 0 : errno;
+  termios back{};
+  if (tcgetattr(fd, &back) != 0) return false;
+  if (SameLine(back, tio, !IsPseudoTerminal(fd))) return true;
+  errno = set_error != 0 ? set_error : EINVAL;
+  return false;
+}
+
 bool MakeRaw(int fd) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0) return false;
   cfmakeraw(&tio);
-  return tcsetattr(fd, TCSANOW, &tio) == 0;
+  return Apply(fd, tio);
 }
 
 speed_t SpeedOf(int baud) {
@@ -100,7 +130,7 @@ bool SerialLine::Program(int baud, Family family, std::string *error) {
   tio.c_cflag |= (family == Family::kClassic ? CS7 : CS8) | PARENB | CLOCAL | CREAD;
   cfsetispeed(&tio, speed);
   cfsetospeed(&tio, speed);
-  if (tcsetattr(fd_, TCSANOW, &tio) != 0) return *error = Failed("tcsetattr"), false;
+  if (!Apply(fd_, tio)) return *error = Failed("tcsetattr"), false;
   return true;
 }
 

@@ -15,6 +15,12 @@
 //    the network it has left, and the network's delay counts as reply time.
 //  - End of stream, a reset or a failed send mark the device gone: every later
 //    call fails at once, the reads only after the bytes already received.
+//  - A server cannot hold a caller with what it sends: one look at the socket
+//    takes at most kPumpLimit bytes, and answers to its negotiation are sent
+//    only where the socket has room at once.
+//  - A frame whose send stalls part-way keeps its unsent rest, which goes out
+//    before anything else: the line never carries a piece of a frame followed
+//    by the next one.
 #include "platform/posix/net_device.h"
 
 #include <errno.h>
@@ -25,6 +31,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -32,6 +39,8 @@
 
 #include "platform/net/telnet.h"
 #include "platform/net/url.h"
+#include "platform/posix/deadline.h"
+#include "platform/posix/name_lookup.h"
 
 namespace plat::net {
 
@@ -48,6 +57,16 @@ constexpr uint32_t kInSize = 4096;
 // after kRetryPauseMs, within the connect time-out.
 constexpr uint32_t kRawSettleMs = 100;
 constexpr uint32_t kRetryPauseMs = 50;
+// What a server writes during setup is no terminal's (a terminal speaks only
+// when asked): it is the server's own message, and the connection is watched
+// on until the server closes it or is quiet for kSettleMs.
+constexpr uint32_t kSettleMs = kRawSettleMs;
+// Raw bytes taken from the socket in one look, so that a server that floods
+// (telnet commands that are no data, or no end of them) cannot hold a call.
+constexpr uint32_t kPumpLimit = 4 * kInSize;
+// The wire bytes of the longest frame, every byte doubled.
+constexpr uint32_t kWireSize = 2 * 1100 + 16;
+constexpr size_t kWordsSize = 96;
 // Keepalive: a peer that vanished without a word is found after about 25 s
 // of silence.
 constexpr int kKeepIdleS = 10;
@@ -71,6 +90,12 @@ struct Device {
   uint8_t modem_state;
   Timeouts timeouts;
   LineSettings kept;
+  int error;            // the system's reason the connection went, 0 for an orderly end
+  bool setup;           // the open is still setting the connection up
+  size_t words_length;  // printable bytes the server wrote during setup
+  char words[kWordsSize];
+  uint32_t unsent_length;  // the rest of a frame whose send stalled
+  uint8_t unsent[kWireSize];
   uint32_t in_length;
   uint8_t in[kInSize];
 };
@@ -103,9 +128,15 @@ void SetOption(int fd, int level, int name, int value) {
   (void)setsockopt(fd, level, name, &value, sizeof value);
 }
 
-bool SendAll(Device *d, const uint8_t *bytes, size_t length) {
-  if (d->gone) return false;
-  const uint32_t limit = SendStallLimit(d);
+void MarkGone(Device *d, int error) {
+  if (!d->gone) d->error = error;
+  d->gone = true;
+}
+
+// Sends as much of bytes as goes within limit_ms of no progress (0: only what
+// the socket takes at once); returns the count sent.
+size_t SendSome(Device *d, const uint8_t *bytes, size_t length, uint32_t limit_ms) {
+  if (d->gone) return 0;
   uint32_t last_progress = TickCount();
   size_t done = 0;
   while (done < length) {
@@ -117,25 +148,63 @@ bool SendAll(Device *d, const uint8_t *bytes, size_t length) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      d->gone = true;
-      return false;
+      MarkGone(d, errno);
+      return done;
     }
     const uint32_t waited = Since(last_progress);
-    if (waited >= limit) return false;
+    if (waited >= limit_ms) return done;
     pollfd pfd = {d->fd, POLLOUT, 0};
-    int ready = poll(&pfd, 1, static_cast<int>(limit - waited));
+    int ready = poll(&pfd, 1, static_cast<int>(limit_ms - waited));
     if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-      d->gone = true;
-      return false;
+      MarkGone(d, ECONNRESET);
+      return done;
     }
-    if (ready < 0 && errno != EINTR) return false;
+    if (ready < 0 && errno != EINTR) return done;
   }
-  return true;
+  return done;
+}
+
+bool SendAll(Device *d, const uint8_t *bytes, size_t length) {
+  return SendSome(d, bytes, length, SendStallLimit(d)) == length;
+}
+
+// The rest of a stalled frame goes before anything else of the data; within
+// limit_ms of no progress. True once nothing of it is left.
+bool SendUnsent(Device *d, uint32_t limit_ms) {
+  if (d->unsent_length == 0) return true;
+  const size_t sent = SendSome(d, d->unsent, d->unsent_length, limit_ms);
+  memmove(d->unsent, d->unsent + sent, d->unsent_length - sent);
+  d->unsent_length -= static_cast<uint32_t>(sent);
+  return d->unsent_length == 0;
+}
+
+// Sends a frame's wire bytes; what a stall leaves unsent is kept, to go first
+// next time.
+bool SendFrame(Device *d, const uint8_t *wire, size_t length) {
+  if (!SendUnsent(d, SendStallLimit(d))) return false;
+  const size_t sent = SendSome(d, wire, length, SendStallLimit(d));
+  if (sent == length) return true;
+  if (sent > 0 && !d->gone) {
+    memcpy(d->unsent, wire + sent, length - sent);
+    d->unsent_length = static_cast<uint32_t>(length - sent);
+  }
+  return false;
 }
 
 void SendComPort(Device *d, uint8_t command, uint8_t value) {
   uint8_t out[telnet::kMaxComPortRequest];
   SendAll(d, out, telnet::BuildComPort(command, &value, 1, out));
+}
+
+// What the server wrote during setup, as printable text for the reason of a
+// failed open.
+void KeepWords(Device *d, uint8_t byte) {
+  if (d->words_length + 1 >= kWordsSize) return;
+  if (byte == '\r' || byte == '\n' || byte == '\t') byte = ' ';
+  if (byte < 0x20 || byte > 0x7E) return;
+  if (byte == ' ' && (d->words_length == 0 || d->words[d->words_length - 1] == ' ')) return;
+  d->words[d->words_length++] = static_cast<char>(byte);
+  d->words[d->words_length] = '\0';
 }
 
 void TakeSubnegotiation(Device *d) {
@@ -153,28 +222,34 @@ void TakeSubnegotiation(Device *d) {
   if (reply.command == telnet::kSetBaudRate) d->answered_baud = reply.value;
 }
 
-// Takes in what the socket holds, as far as the input buffer has room;
-// discard drops the data bytes (a purge).
+// Takes in what the socket holds, as far as the input buffer has room and at
+// most kPumpLimit bytes; discard drops the data bytes (a purge).
 void Pump(Device *d, bool discard) {
   uint8_t raw[kInSize];
-  while (!d->gone) {
+  if (!d->gone && d->unsent_length > 0) SendUnsent(d, 0);
+  uint32_t taken = 0;
+  while (!d->gone && taken < kPumpLimit) {
     const size_t room = discard ? sizeof raw : kInSize - d->in_length;
     if (room == 0) return;
     ssize_t n = recv(d->fd, raw, room, MSG_DONTWAIT);
     if (n == 0) {
-      d->gone = true;
+      MarkGone(d, 0);
       return;
     }
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) d->gone = true;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) MarkGone(d, errno);
       return;
     }
+    taken += static_cast<uint32_t>(n);
     // Acknowledge at once: a server that sends a reply in pieces and waits
     // for the acknowledgement of the first before the next (Nagle) would
     // otherwise wait out the delayed acknowledgement, up to 40 ms.
     SetOption(d->fd, IPPROTO_TCP, TCP_QUICKACK, 1);
     if (!d->rfc2217) {
+      if (d->setup) {
+        for (ssize_t i = 0; i < n; ++i) KeepWords(d, raw[i]);
+      }
       if (!discard) {
         memcpy(d->in + d->in_length, raw, static_cast<size_t>(n));
         d->in_length += static_cast<uint32_t>(n);
@@ -184,11 +259,14 @@ void Pump(Device *d, bool discard) {
     for (ssize_t i = 0; i < n; ++i) {
       telnet::Event e = telnet::DecodeByte(&d->decoder, raw[i]);
       if (e.kind == telnet::kEventData) {
+        if (d->setup) KeepWords(d, e.data);
         if (!discard) d->in[d->in_length++] = e.data;
       } else if (e.kind == telnet::kEventNegotiation) {
+        // Answered where the socket has room at once: a server that floods
+        // requests and reads nothing never makes the device wait.
         uint8_t answer[3];
         size_t length = telnet::AnswerNegotiation(&d->options, e.verb, e.option, answer);
-        if (length > 0) SendAll(d, answer, length);
+        if (length > 0) SendSome(d, answer, length, 0);
       } else if (e.kind == telnet::kEventSubnegotiation) {
         TakeSubnegotiation(d);
       }
@@ -210,46 +288,89 @@ void AwaitAnswers(Device *d, uint32_t ms, Done done) {
   }
 }
 
-bool ConnectWithin(int fd, const sockaddr *address, socklen_t length, uint32_t ms) {
-  if (connect(fd, address, length) == 0) return true;
-  if (errno != EINPROGRESS && errno != EINTR) return false;
-  const uint32_t start = TickCount();
+void Fail(NetOpenFailure *failure, int error, const char *format, const char *text) {
+  failure->error = error;
+  snprintf(failure->reason, sizeof failure->reason, format, text);
+}
+
+// 0 when the connection is made within ms, else the system's reason
+// (ETIMEDOUT when none came in time).
+int ConnectWithin(int fd, const sockaddr *address, socklen_t length, uint32_t ms) {
+  if (connect(fd, address, length) == 0) return 0;
+  if (errno != EINPROGRESS && errno != EINTR) return errno;
+  const Deadline deadline = DeadlineIn(ms);
   for (;;) {
-    const uint32_t waited = Since(start);
-    if (waited >= ms) return false;
+    const uint32_t left = TimeLeft(deadline);
+    if (left == 0) return ETIMEDOUT;
     pollfd pfd = {fd, POLLOUT, 0};
-    int ready = poll(&pfd, 1, static_cast<int>(ms - waited));
+    int ready = poll(&pfd, 1, static_cast<int>(left));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
+    if (ready < 0) return errno;
+    if (ready == 0) return ETIMEDOUT;
     int error = 0;
     socklen_t size = sizeof error;
-    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    return error;
   }
 }
 
-// A connected socket, or -1. Every address of the name is tried within
-// budget_ms.
-int Connect(const Address &address, uint32_t budget_ms) {
+// A connected socket, or -1 with the reason in *failure. The name is looked
+// up and every address of it tried before the deadline.
+int Connect(const Address &address, const Deadline &deadline, NetOpenFailure *failure) {
   addrinfo hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
   addrinfo *found = nullptr;
-  if (getaddrinfo(address.host, address.port, &hints, &found) != 0) return -1;
-  const uint32_t start = TickCount();
+  int gai_error = 0;
+  switch (LookupName(address.host, address.port, &hints, TimeLeft(deadline), &found, &gai_error)) {
+    case kLookupFound:
+      break;
+    case kLookupFailed:
+      if (gai_error == EAI_SYSTEM) {
+        Fail(failure, errno, "host %.200s cannot be looked up", address.host);
+      } else {
+        failure->error = 0;
+        snprintf(failure->reason, sizeof failure->reason, "host %.160s: %.60s", address.host,
+                 gai_strerror(gai_error));
+      }
+      return -1;
+    case kLookupTimedOut:
+      Fail(failure, ETIMEDOUT, "the name lookup of host %.180s gave no answer within 3 s",
+           address.host);
+      return -1;
+    case kLookupNoRoom:
+      Fail(failure, EAGAIN, "host %.160s: too many name lookups are still waiting for an answer",
+           address.host);
+      return -1;
+  }
   int fd = -1;
+  int error = ETIMEDOUT;
   for (addrinfo *a = found; a != nullptr && fd < 0; a = a->ai_next) {
-    const uint32_t waited = Since(start);
-    if (waited >= budget_ms) break;
+    if (TimeLeft(deadline) == 0) break;
     fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    if (!ConnectWithin(fd, a->ai_addr, a->ai_addrlen, budget_ms - waited)) {
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    error = ConnectWithin(fd, a->ai_addr, a->ai_addrlen, TimeLeft(deadline));
+    if (error != 0) {
       close(fd);
       fd = -1;
     }
   }
   freeaddrinfo(found);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    failure->error = error;
+    if (error == ETIMEDOUT) {
+      snprintf(failure->reason, sizeof failure->reason,
+               "no connection to %.180s port %s within 3 s", address.host, address.port);
+    } else {
+      snprintf(failure->reason, sizeof failure->reason, "%.160s port %s: %.60s", address.host,
+               address.port, strerror(error));
+    }
+    return -1;
+  }
   SetOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
   SetOption(fd, SOL_SOCKET, SO_KEEPALIVE, 1);
   SetOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, kKeepIdleS);
@@ -260,10 +381,12 @@ int Connect(const Address &address, uint32_t budget_ms) {
 
 // Telnet options, then the reports the library wants: modem lines yes, line
 // state no (its bits change with every byte).
-bool Negotiate(Device *d) {
+bool Negotiate(Device *d, const Deadline &deadline) {
   uint8_t opening[telnet::kOpeningLength];
   if (!SendAll(d, opening, telnet::BuildOpening(&d->options, opening))) return false;
-  AwaitAnswers(d, kAnswerWaitMs, [](const Device *x) {
+  uint32_t wait = TimeLeft(deadline);
+  if (wait > kAnswerWaitMs) wait = kAnswerWaitMs;
+  AwaitAnswers(d, wait, [](const Device *x) {
     return (x->options.flags[telnet::kOptComPort] & telnet::kAnswered) != 0;
   });
   if (d->gone) return false;
@@ -305,9 +428,52 @@ bool IsNetworkDevice(Handle dev) {
   return dev >= kDeviceBase && dev < kDeviceBase + kDeviceSlots;
 }
 
-Handle NetOpen(const char *url) {
+namespace {
+
+// Watches a connection that is set up: a server that refuses this client
+// (busy with another, or unable to open its device) says so and closes at
+// once. False when it closed.
+bool Settles(Device *d, const Deadline &deadline) {
+  uint32_t quiet_since = TickCount();
+  size_t words = d->words_length;
+  for (;;) {
+    uint32_t wait = kSettleMs - (TickCount() - quiet_since);
+    if (wait > kSettleMs) wait = 0;
+    const uint32_t left = TimeLeft(deadline);
+    if (wait > left) wait = left;
+    AwaitAnswers(d, wait, [](const Device *) { return false; });
+    if (d->gone) return false;
+    // Words from the server: it may be about to close; watch on.
+    if (d->words_length != words && TimeLeft(deadline) > 0) {
+      words = d->words_length;
+      quiet_since = TickCount();
+      continue;
+    }
+    return true;
+  }
+}
+
+void ResetConnection(Device *d) {
+  if (d->fd >= 0) close(d->fd);
+  d->fd = -1;
+  d->gone = false;
+  d->error = 0;
+  d->in_length = 0;
+  d->unsent_length = 0;
+  telnet::DecoderReset(&d->decoder);
+  telnet::OptionsReset(&d->options);
+}
+
+}  // namespace
+
+Handle NetOpen(const char *url, NetOpenFailure *failure) {
+  failure->error = 0;
+  failure->reason[0] = '\0';
   Address address;
-  if (!ParseUrl(url, &address)) return kInvalid;
+  if (!ParseUrl(url, &address)) {
+    Fail(failure, 0, "%s", "not a device server address (rfc2217://host:port, tcp://host:port)");
+    return kInvalid;
+  }
 
   pthread_mutex_lock(&devices_lock);
   int slot = 0;
@@ -317,9 +483,13 @@ Handle NetOpen(const char *url) {
     devices[slot].fd = -1;
   }
   pthread_mutex_unlock(&devices_lock);
-  if (slot == kDeviceSlots) return kInvalid;
+  if (slot == kDeviceSlots) {
+    Fail(failure, 0, "%s", "too many network devices open in this process");
+    return kInvalid;
+  }
   Device *d = &devices[slot];
   d->gone = false;
+  d->error = 0;
   d->rfc2217 = address.scheme == kRfc2217;
   telnet::DecoderReset(&d->decoder);
   telnet::OptionsReset(&d->options);
@@ -335,27 +505,42 @@ Handle NetOpen(const char *url) {
   d->kept.RtsControl = kRtsEnable;
   d->kept.DtrControl = 1;
   d->in_length = 0;
+  d->unsent_length = 0;
 
-  const uint32_t start = TickCount();
+  // The lookup, the connection and its setup share one limit; a server that
+  // drops the connection during setup is tried again within it.
+  const Deadline deadline = DeadlineIn(kConnectTimeoutMs);
+  bool closed_in_setup = false;
+  NetOpenFailure setup_failure;
   for (;;) {
-    d->fd = Connect(address, kConnectTimeoutMs - Since(start));
+    d->words_length = 0;
+    d->words[0] = '\0';
+    d->fd = Connect(address, deadline, failure);
     if (d->fd < 0) break;
-    if (d->rfc2217) {
-      if (Negotiate(d)) break;
-    } else {
-      AwaitAnswers(d, kRawSettleMs, [](const Device *) { return false; });
-      if (!d->gone) break;
+    d->setup = true;
+    const bool settled = (!d->rfc2217 || Negotiate(d, deadline)) && Settles(d, deadline);
+    d->setup = false;
+    if (settled) break;
+    closed_in_setup = true;
+    setup_failure.error = d->error;
+    while (d->words_length > 0 && d->words[d->words_length - 1] == ' ') {
+      d->words[--d->words_length] = '\0';
     }
-    close(d->fd);
-    d->fd = -1;
-    d->gone = false;
-    d->in_length = 0;
-    telnet::DecoderReset(&d->decoder);
-    telnet::OptionsReset(&d->options);
-    if (Since(start) + kRetryPauseMs >= kConnectTimeoutMs) break;
+    if (d->words_length > 0) {
+      snprintf(setup_failure.reason, sizeof setup_failure.reason,
+               "the server closed the connection during setup, saying \"%s\"", d->words);
+    } else {
+      snprintf(setup_failure.reason, sizeof setup_failure.reason, "%s",
+               "the server closed the connection during setup");
+    }
+    *failure = setup_failure;
+    ResetConnection(d);
+    if (TimeLeft(deadline) <= kRetryPauseMs) break;
     SleepMs(kRetryPauseMs);
   }
   if (d->fd < 0) {
+    // Out of time in a later round: the server's own words say more.
+    if (closed_in_setup && failure->error == ETIMEDOUT) *failure = setup_failure;
     Release(d);
     return kInvalid;
   }
@@ -434,15 +619,18 @@ bool NetWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written
   if (d == nullptr || d->gone || (buffer == nullptr && length != 0)) return false;
   const uint8_t *bytes = static_cast<const uint8_t *>(buffer);
   uint32_t done = 0;
-  if (!d->rfc2217) {
-    if (!SendAll(d, bytes, length)) return false;
-    done = length;
-  }
   while (done < length) {
-    uint8_t out[1024];
+    uint8_t wire[kWireSize];
     size_t produced = 0;
-    size_t taken = telnet::EncodeData(bytes + done, length - done, out, sizeof out, &produced);
-    if (!SendAll(d, out, produced)) break;
+    size_t taken;
+    if (d->rfc2217) {
+      taken = telnet::EncodeData(bytes + done, length - done, wire, sizeof wire, &produced);
+    } else {
+      taken = length - done < sizeof wire ? length - done : sizeof wire;
+      memcpy(wire, bytes + done, taken);
+      produced = taken;
+    }
+    if (!SendFrame(d, wire, produced)) break;
     done += static_cast<uint32_t>(taken);
   }
   if (written != nullptr) *written = done;
@@ -459,13 +647,15 @@ bool NetLineStatus(Handle dev, LineStatus *status) {
   status->Errors = 0;
   status->HoldFlags = 0;
   status->InQueue = d->in_length;
-  status->OutQueue = unsent > 0 ? static_cast<uint32_t>(unsent) : 0;
+  status->OutQueue = (unsent > 0 ? static_cast<uint32_t>(unsent) : 0) + d->unsent_length;
   return true;
 }
 
 bool NetPurge(Handle dev) {
   Device *d = Find(dev);
   if (d == nullptr || d->gone) return false;
+  // The rest of a stalled frame stays: dropped, it would leave its first
+  // piece on the line for the next frame to follow.
   d->in_length = 0;
   Pump(d, true);
   if (ComPort(d)) SendComPort(d, telnet::kPurgeData, telnet::kPurgeBoth);
@@ -501,6 +691,7 @@ void NetClose(Handle dev) {
 }
 
 void NetForgetInChild() {
+  ForgetLookupsInChild();
   for (Device &d : devices) {
     if (d.used && d.fd >= 0) close(d.fd);
     d.used = false;

@@ -11,9 +11,17 @@ namespace plat::net {
 
 bool IsNetworkDevice(Handle dev);
 
-// A URL that cannot be parsed, resolved or connected within 3 s gives
-// kInvalid.
-Handle NetOpen(const char *url);
+// Why an open failed: the system's error number (0 for a reason of the
+// server's or the library's own) and a sentence naming the host.
+struct NetOpenFailure {
+  int error;
+  char reason[240];
+};
+
+// A URL that cannot be parsed, looked up, connected and set up within 3 s in
+// all gives kInvalid, with the reason in *failure. A server that closes the
+// connection during setup is tried again within the 3 s.
+Handle NetOpen(const char *url, NetOpenFailure *failure);
 bool NetGetLine(Handle dev, LineSettings *settings);
 bool NetSetLine(Handle dev, const LineSettings *settings);
 bool NetSetTimeouts(Handle dev, const Timeouts *timeouts);

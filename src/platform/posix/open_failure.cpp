@@ -87,6 +87,16 @@ void NoteOsOpenFailure(const char *path, const char *port_variable, int error) {
   }
 }
 
+void NoteOpenFailureWithError(const char *device, const char *reason, int error) {
+  t_failure.noted = true;
+  t_failure.error = error;
+  if (error != 0) {
+    snprintf(t_failure.text, sizeof t_failure.text, "%s: %s (errno %d)", device, reason, error);
+  } else {
+    snprintf(t_failure.text, sizeof t_failure.text, "%s: %s", device, reason);
+  }
+}
+
 int32_t LastOpenFailure(char *text, size_t size) {
   const char *source = t_failure.noted ? t_failure.text : "no failed open on this thread";
   if (text != nullptr && size != 0) snprintf(text, size, "%s", source);

@@ -8,4 +8,8 @@ namespace plat {
 // ("QUIBLINK_COM1"), or is nullptr when the caller named the path itself.
 void NoteOsOpenFailure(const char *path, const char *port_variable, int error);
 
+// Records that device could not be opened for reason, with the system's
+// error number (0 when the reason is not the system's).
+void NoteOpenFailureWithError(const char *device, const char *reason, int error);
+
 }  // namespace plat

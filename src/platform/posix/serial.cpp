@@ -170,10 +170,9 @@ Handle DeviceOpen(const char *name) {
     return kInvalid;
   }
   if (net::SchemeOf(path) != net::kNotUrl) {
-    const Handle connection = net::NetOpen(path);
-    if (connection == kInvalid) {
-      NoteOpenFailure(path, "no serial device server answers there within 3 s, or it refused");
-    }
+    net::NetOpenFailure failure;
+    const Handle connection = net::NetOpen(path, &failure);
+    if (connection == kInvalid) NoteOpenFailureWithError(path, failure.reason, failure.error);
     return connection;
   }
 
