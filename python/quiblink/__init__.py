@@ -10,7 +10,8 @@ through ctypes. Back up a graphic terminal::
 
 Failures raise ``QuiblinkError`` (``PortError``, ``LineError``, ``ProtocolError``,
 ``TerminalRefused``, ...) carrying the result code, its name and meaning, the terminal's status
-byte and, for a port that cannot be opened, the system's reason.
+byte when it refused and, for a port that cannot be opened, the system's reason. Arguments out of
+range raise ``ArgumentError`` (also a ``ValueError``) before any call.
 """
 
 from __future__ import annotations
@@ -18,7 +19,9 @@ from __future__ import annotations
 from ._library import library
 from .errors import (
     ArgumentError,
+    BadPort,
     BufferTooSmall,
+    Cancelled,
     LineError,
     PortError,
     ProtocolError,
@@ -34,7 +37,9 @@ __version__ = "2.1.1"
 
 __all__ = [
     "ArgumentError",
+    "BadPort",
     "BufferTooSmall",
+    "Cancelled",
     "ClassicPanel",
     "GraphicTerminal",
     "LineError",

@@ -137,6 +137,10 @@ class BufferTooSmall(QuiblinkError):
     """The terminal sent more than the buffer holds (-40): raise ``capacity``."""
 
 
+class Cancelled(QuiblinkError):
+    """``cancel()`` stopped the block transfer before its next exchange (-41)."""
+
+
 _KINDS = {
     -1: PortError,
     -2: ArgumentError,
@@ -148,6 +152,7 @@ _KINDS = {
     -19: TerminalRefused,
     -36: TerminalRefused,
     -40: BufferTooSmall,
+    -41: Cancelled,
 }
 _OPEN_CALLS = ("QUIB_Open", "XQUIB_Open")
 
