@@ -11,7 +11,8 @@ through ctypes. Back up a graphic terminal::
 Failures raise ``QuiblinkError`` (``PortError``, ``LineError``, ``ProtocolError``,
 ``TerminalRefused``, ...) carrying the result code, its name and meaning, the terminal's status
 byte when it refused and, for a port that cannot be opened, the system's reason. Arguments out of
-range raise ``ArgumentError`` (also a ``ValueError``) before any call.
+range raise ``ArgumentError`` (also a ``ValueError``) before any call. ``set_trace_handler`` and
+``trace_to_logging`` route the library's trace lines.
 """
 
 from __future__ import annotations
@@ -32,6 +33,7 @@ from .errors import (
     result_text,
 )
 from .terminals import ClassicPanel, GraphicTerminal, MemoryData, OsInfo, ProjectInfo
+from .trace import set_trace_handler, trace_to_logging
 
 __version__ = "2.1.1"
 
@@ -54,6 +56,8 @@ __all__ = [
     "result_codes",
     "result_name",
     "result_text",
+    "set_trace_handler",
+    "trace_to_logging",
     "version",
 ]
 

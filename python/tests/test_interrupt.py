@@ -30,21 +30,26 @@ def later(seconds, action):
     return timer
 
 
-@pytest.mark.parametrize("watcher", ["none", "progress"])
+@pytest.mark.parametrize("watcher", ["none", "progress", "trace handler"])
 def test_a_ctrl_c_ends_a_transfer_within_an_exchange(slow_graphic, watcher):
     assert threading.current_thread() is threading.main_thread()
     blocks = []
     progress = (lambda done, total: blocks.append(done)) if watcher == "progress" else None
-    with quiblink.GraphicTerminal(slow_graphic.path) as terminal:
-        start = time.monotonic()
-        timer = later(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
-        with pytest.raises(KeyboardInterrupt):
-            terminal.write_area(3, bytes(60 * 1024), progress=progress)
-        took = time.monotonic() - start
-        timer.cancel()
-        assert took < LIMIT
-        slow_graphic.ctl("clear")
-        assert terminal.terminal_type() == 7  # free again, and usable
+    if watcher == "trace handler":
+        quiblink.set_trace_handler(lambda line: None)
+    try:
+        with quiblink.GraphicTerminal(slow_graphic.path) as terminal:
+            start = time.monotonic()
+            timer = later(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
+            with pytest.raises(KeyboardInterrupt):
+                terminal.write_area(3, bytes(60 * 1024), progress=progress)
+            took = time.monotonic() - start
+            timer.cancel()
+            assert took < LIMIT
+            slow_graphic.ctl("clear")
+            assert terminal.terminal_type() == 7  # free again, and usable
+    finally:
+        quiblink.set_trace_handler(None)
     assert len(blocks) < 30 if watcher == "progress" else blocks == []
 
 

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import logging
 import os
 import pickle
 import threading
@@ -188,3 +189,36 @@ def test_a_port_error_in_a_worker_process_arrives_as_itself(tmp_path):
         with pytest.raises(quiblink.PortError) as caught:
             pool.submit(open_missing, missing).result(timeout=60)
     assert caught.value.reason.startswith(missing + ":")
+
+
+def test_trace_lines_reach_a_handler_and_the_logger_as_whole_lines(graphic_sim, caplog):
+    lines: list[str] = []
+    caplog.set_level(logging.DEBUG, logger="quiblink")
+    try:
+        quiblink.set_trace_handler(lines.append)
+        with quiblink.GraphicTerminal(graphic_sim.path) as terminal:
+            terminal.write_area(3, b"\x01")
+            quiblink.set_trace_handler(None)
+            heard = len(lines)
+            terminal.offline()
+            assert len(lines) == heard
+            quiblink.trace_to_logging()
+            terminal.offline()
+    finally:
+        quiblink.set_trace_handler(None)
+    assert "COM open OK!" in lines and "WRITE command" in lines
+    dumps = [line for line in lines if line.startswith("[")]
+    assert dumps and all(line.endswith("]") for line in dumps)  # pieces make one line
+    assert "OFFLINE command" in [r.getMessage() for r in caplog.records if r.name == "quiblink"]
+
+
+def test_a_failed_open_prints_nothing_and_its_box_text_goes_to_the_trace(tmp_path, capfd):
+    lines: list[str] = []
+    quiblink.set_trace_handler(lines.append)
+    try:
+        with pytest.raises(quiblink.PortError):
+            quiblink.GraphicTerminal(str(tmp_path / "no-such-device"))
+    finally:
+        quiblink.set_trace_handler(None)
+    assert capfd.readouterr().err == ""
+    assert "Error opening COM port hComm" in lines
