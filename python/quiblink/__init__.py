@@ -11,8 +11,9 @@ through ctypes. Back up a graphic terminal::
 Failures raise ``QuiblinkError`` (``PortError``, ``LineError``, ``ProtocolError``,
 ``TerminalRefused``, ...) carrying the result code, its name and meaning, the terminal's status
 byte when it refused and, for a port that cannot be opened, the system's reason. Arguments out of
-range raise ``ArgumentError`` (also a ``ValueError``) before any call. ``set_trace_handler`` and
-``trace_to_logging`` route the library's trace lines.
+range raise ``ArgumentError`` (also a ``ValueError``) before any call. The first use of the
+library loads it, and raises OSError naming every place tried when it cannot.
+``set_trace_handler`` and ``trace_to_logging`` route the library's trace lines.
 """
 
 from __future__ import annotations
