@@ -111,13 +111,6 @@ def give(index: int) -> None:
                 library().QUIB_SetPortDevice(index, None)
 
 
-def device(index: int) -> Optional[str]:
-    """The name mapped to ``index`` by this package, or None."""
-    with _lock:
-        use = _uses.get(index)
-        return os.fsdecode(use.device) if use is not None and use.device is not None else None
-
-
 def _before_fork() -> None:
     _lock.acquire()
 
