@@ -233,6 +233,10 @@ Backup ReadArchive(std::span<const uint8_t> bytes) {
   Archive archive(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
   if (!archive) {
     zip_source_free(source);
+    if (zip_error_code_zip(&error) == ZIP_ER_EXISTS) {
+      zip_error_fini(&error);
+      throw FormatError("not a backup file: a member is in the archive twice");
+    }
     throw FormatError("not a backup file: not a whole ZIP archive (" + ZipText(&error) + ")");
   }
   zip_error_fini(&error);

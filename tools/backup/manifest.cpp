@@ -93,7 +93,13 @@ const json &List(const json &object, const char *key) {
 MemberEntry ParseEntry(const json &item, const std::string &path) {
   MemberEntry entry;
   entry.member = Text(item, path, "member");
-  entry.length = static_cast<uint64_t>(Integer(item, path, "length", 0, kMaxMember));
+  entry.length =
+      static_cast<uint64_t>(Integer(item, path, "length", 0, std::numeric_limits<int64_t>::max()));
+  if (entry.length > kMaxMember) {
+    throw FormatError("manifest: " + path + ".length " + std::to_string(entry.length) +
+                      " is more than one transfer carries (" + std::to_string(kMaxMember) +
+                      " bytes)");
+  }
   entry.sha256 = Text(item, path, "sha256");
   return entry;
 }
