@@ -10,7 +10,8 @@ namespace quiblink::test {
 namespace {
 
 TEST(CliDemo, RunsEveryStepAndExitsZero) {
-  RunResult r = RunCli({"demo"}, WithLimit(std::chrono::seconds(120)));
+  // A smaller project than the default keeps the round trip at the line's pace short.
+  RunResult r = RunCli({"demo", "--project-size", "4096"}, WithLimit(std::chrono::seconds(120)));
   ASSERT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   for (const char *step : {
