@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "backup/atomic_file.h"
 #include "backup/backup.h"
 
 namespace quiblink::backup {
@@ -212,6 +214,18 @@ TEST(BackupFormat, Sha256IsTheStandardOne) {
   const std::string abc = "abc";
   EXPECT_EQ(Sha256Hex(std::span(reinterpret_cast<const uint8_t *>(abc.data()), abc.size())),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(BackupFormat, AFileSavedStraightToDiskReadsAsTheArchiveInMemory) {
+  char folder[] = "/tmp/quiblink-format-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/b.qbk";
+  const Backup b = GraphicBackup();
+  SaveArchive(b, path);
+  EXPECT_EQ(ManifestText(LoadArchive(path)), ManifestText(b));
+  EXPECT_EQ(LoadArchive(path).groups[2].data, b.groups[2].data);
+  EXPECT_THROW(LoadArchive(std::string(folder) + "/missing.qbk"), FileError);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

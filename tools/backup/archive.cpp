@@ -3,12 +3,16 @@
 // the disk); the manifest is deflated.
 #include <zip.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
 
+#include "atomic_file.h"
 #include "backup.h"
 #include "manifest.h"
 #include "ranges.h"
@@ -191,21 +195,10 @@ void FillMembers(zip_t *archive, std::map<std::string, zip_uint64_t> &entries, B
   }
 }
 
-}  // namespace
-
-Bytes WriteArchive(const Backup &backup) {
-  CheckBackup(backup);
+// Adds every member and writes the archive out; zip_close frees it.
+void Close(Archive archive, const Backup &backup) {
   const std::string manifest = ManifestText(backup);
   const time_t stamp = StampOf(backup.origin.created);
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t *buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-  if (buffer == nullptr) throw FormatError("cannot make an archive: " + ZipText(&error));
-  zip_source_keep(buffer);
-  std::unique_ptr<zip_source_t, decltype(&zip_source_free)> keep(buffer, zip_source_free);
-  Archive archive(zip_open_from_source(buffer, ZIP_TRUNCATE, &error));
-  if (!archive) throw FormatError("cannot make an archive: " + ZipText(&error));
-  zip_error_fini(&error);
   AddMember(archive.get(), kManifestName,
             std::span(reinterpret_cast<const uint8_t *>(manifest.data()), manifest.size()), true,
             stamp);
@@ -219,10 +212,69 @@ Bytes WriteArchive(const Backup &backup) {
     AddMember(archive.get(), MemberName(range), range.data, false, stamp);
   }
   if (zip_close(archive.get()) != 0) {
-    throw FormatError("cannot make an archive: " + ZipText(archive.get()));
+    throw FormatError("cannot write the archive: " + ZipText(archive.get()));
   }
-  (void)archive.release();  // zip_close freed it
+  (void)archive.release();
+}
+
+// The checks of a whole archive, opened from memory or from a file.
+Backup ReadOpened(zip_t *archive) {
+  std::map<std::string, zip_uint64_t> entries = ListEntries(archive);
+  auto manifest_entry = entries.find(kManifestName);
+  if (manifest_entry == entries.end()) {
+    throw FormatError("not a backup file: the archive has no manifest.json");
+  }
+  const Bytes text = ReadMember(archive, manifest_entry->second, kManifestName, kMaxManifest);
+  entries.erase(manifest_entry);
+  nlohmann::json manifest =
+      nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (manifest.is_discarded()) throw FormatError("manifest.json is not valid JSON");
+  std::vector<MemberEntry> members;
+  Backup backup = ParseManifest(manifest, &members);
+  // The numbers first: a duplicate would otherwise look like a missing member.
+  CheckNumbers(backup);
+  FillMembers(archive, entries, &backup, members);
+  CheckBackup(backup);
+  return backup;
+}
+
+[[noreturn]] void RefuseOpen(zip_error_t *error) {
+  if (zip_error_code_zip(error) == ZIP_ER_EXISTS) {
+    zip_error_fini(error);
+    throw FormatError("not a backup file: a member is in the archive twice");
+  }
+  throw FormatError("not a backup file: not a whole ZIP archive (" + ZipText(error) + ")");
+}
+
+}  // namespace
+
+Bytes WriteArchive(const Backup &backup) {
+  CheckBackup(backup);
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t *buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+  if (buffer == nullptr) throw FormatError("cannot make an archive: " + ZipText(&error));
+  zip_source_keep(buffer);
+  std::unique_ptr<zip_source_t, decltype(&zip_source_free)> keep(buffer, zip_source_free);
+  Archive archive(zip_open_from_source(buffer, ZIP_TRUNCATE, &error));
+  if (!archive) throw FormatError("cannot make an archive: " + ZipText(&error));
+  zip_error_fini(&error);
+  Close(std::move(archive), backup);
   return SourceBytes(buffer);
+}
+
+void SaveArchive(const Backup &backup, const std::string &path) {
+  CheckBackup(backup);
+  WriteFileAtomicallyWith(path, [&](const std::string &temp) {
+    int code = 0;
+    Archive archive(zip_open(temp.c_str(), ZIP_TRUNCATE, &code));
+    if (!archive) throw FileError("cannot write " + path + ": cannot make an archive");
+    try {
+      Close(std::move(archive), backup);
+    } catch (const FormatError &error) {
+      throw FileError("cannot write " + path + ": " + error.what() + "; " + path + " is unchanged");
+    }
+  });
 }
 
 Backup ReadArchive(std::span<const uint8_t> bytes) {
@@ -233,30 +285,24 @@ Backup ReadArchive(std::span<const uint8_t> bytes) {
   Archive archive(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
   if (!archive) {
     zip_source_free(source);
-    if (zip_error_code_zip(&error) == ZIP_ER_EXISTS) {
-      zip_error_fini(&error);
-      throw FormatError("not a backup file: a member is in the archive twice");
-    }
-    throw FormatError("not a backup file: not a whole ZIP archive (" + ZipText(&error) + ")");
+    RefuseOpen(&error);
   }
   zip_error_fini(&error);
-  std::map<std::string, zip_uint64_t> entries = ListEntries(archive.get());
-  auto manifest_entry = entries.find(kManifestName);
-  if (manifest_entry == entries.end()) {
-    throw FormatError("not a backup file: the archive has no manifest.json");
+  return ReadOpened(archive.get());
+}
+
+Backup LoadArchive(const std::string &path) {
+  int code = 0;
+  Archive archive(zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+  if (!archive) {
+    if (code == ZIP_ER_OPEN || code == ZIP_ER_NOENT || code == ZIP_ER_READ) {
+      throw FileError("cannot read " + path + ": " + std::strerror(errno));
+    }
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    RefuseOpen(&error);
   }
-  const Bytes text = ReadMember(archive.get(), manifest_entry->second, kManifestName, kMaxManifest);
-  entries.erase(manifest_entry);
-  nlohmann::json manifest =
-      nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (manifest.is_discarded()) throw FormatError("manifest.json is not valid JSON");
-  std::vector<MemberEntry> members;
-  Backup backup = ParseManifest(manifest, &members);
-  // The numbers first: a duplicate would otherwise look like a missing member.
-  CheckNumbers(backup);
-  FillMembers(archive.get(), entries, &backup, members);
-  CheckBackup(backup);
-  return backup;
+  return ReadOpened(archive.get());
 }
 
 std::string ManifestText(const Backup &backup) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 namespace quiblink::backup {
 namespace {
@@ -30,37 +31,55 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-void WriteFileAtomically(const std::string &path, std::span<const uint8_t> data) {
+void WriteFileAtomicallyWith(const std::string &path,
+                             const std::function<void(const std::string &temp)> &fill) {
   // The temporary lives in the target's folder, so that the rename stays on one file system.
   std::string temp = Folder(path) + "/.quiblink-XXXXXX";
   int fd = mkstemp(temp.data());
   if (fd < 0) throw FileError("cannot write " + path + ": " + std::strerror(errno));
+  close(fd);
   auto fail = [&](int error) {
-    close(fd);
     unlink(temp.c_str());
     Fail(path, error);
   };
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t put = write(fd, data.data() + done, data.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) fail(put < 0 ? errno : ENOSPC);
-    done += static_cast<size_t>(put);
+  try {
+    fill(temp);
+  } catch (...) {
+    unlink(temp.c_str());
+    throw;
   }
+  fd = open(temp.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) fail(errno);
+  // A new file gets the mode a plain create would have given it; a replaced one keeps its own.
   struct stat old {};
   mode_t mode = 0666 & ~CurrentUmask();
   if (stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) fail(errno);
-  if (close(fd) != 0) {
+  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) {
     int error = errno;
-    unlink(temp.c_str());
-    Fail(path, error);
+    close(fd);
+    fail(error);
   }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    int error = errno;
-    unlink(temp.c_str());
-    Fail(path, error);
-  }
+  if (close(fd) != 0) fail(errno);
+  if (rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+void WriteFileAtomically(const std::string &path, std::span<const uint8_t> data) {
+  WriteFileAtomicallyWith(path, [&](const std::string &temp) {
+    int fd = open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) Fail(path, errno);
+    size_t done = 0;
+    while (done < data.size()) {
+      ssize_t put = write(fd, data.data() + done, data.size() - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        int error = put < 0 ? errno : ENOSPC;
+        close(fd);
+        Fail(path, error);
+      }
+      done += static_cast<size_t>(put);
+    }
+    if (close(fd) != 0) Fail(path, errno);
+  });
 }
 
 std::string ReadWholeFile(const std::string &path, uint64_t limit) {
@@ -76,6 +95,7 @@ std::string ReadWholeFile(const std::string &path, uint64_t limit) {
     throw FileError("cannot read " + path + ": larger than " + std::to_string(limit) + " bytes");
   }
   std::string data;
+  data.reserve(static_cast<size_t>(info.st_size));
   char chunk[64 * 1024];
   for (;;) {
     ssize_t got = read(fd, chunk, sizeof chunk);

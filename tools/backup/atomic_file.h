@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,11 @@ class FileError : public std::runtime_error {
 // mode a plain create would have given it, a replaced one keeps its own. Throws FileError
 // "cannot write PATH: REASON; PATH is unchanged".
 void WriteFileAtomically(const std::string &path, std::span<const uint8_t> data);
+
+// The same for a file that fill writes at the temporary's path (it may replace the file there,
+// as libzip does); fill reports failure by throwing.
+void WriteFileAtomicallyWith(const std::string &path,
+                             const std::function<void(const std::string &temp)> &fill);
 
 // The whole of a regular file of at most limit bytes. Throws FileError naming the file.
 std::string ReadWholeFile(const std::string &path, uint64_t limit);

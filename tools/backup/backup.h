@@ -82,6 +82,13 @@ bool Restorable(const Area &area);
 // restore would refuse.
 Bytes WriteArchive(const Backup &backup);
 
+// The archive written straight to a file, atomically (atomic_file.h): faster than in memory
+// for large backups. Throws FormatError as WriteArchive, FileError when the file fails.
+void SaveArchive(const Backup &backup, const std::string &path);
+
+// ReadArchive of a file; FileError when it cannot be read.
+Backup LoadArchive(const std::string &path);
+
 // Reads and checks a whole archive: the format and its version, every member's presence,
 // length and SHA-256, the rules of each family. Throws FormatError naming the first problem.
 Backup ReadArchive(std::span<const uint8_t> archive);

@@ -18,8 +18,6 @@
 namespace quiblink::cli {
 namespace {
 
-// A backup file is read whole: far more than any terminal holds.
-constexpr uint64_t kMaxBackupFile = 4ull << 30;
 constexpr uint32_t kDefaultCapacity = 16 * 1024 * 1024;
 
 // One progress bar per transfer the steps name.
@@ -74,9 +72,7 @@ std::vector<uint8_t> ParseAreas(const std::string &text) {
 
 backup::Backup LoadBackup(const std::string &path) {
   try {
-    const std::string bytes = backup::ReadWholeFile(path, kMaxBackupFile);
-    return backup::ReadArchive(
-        std::span(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()));
+    return backup::LoadArchive(path);
   } catch (const backup::FileError &error) {
     throw ToolError(error.what());
   } catch (const backup::FormatError &error) {
@@ -85,13 +81,18 @@ backup::Backup LoadBackup(const std::string &path) {
 }
 
 void SaveBackup(const std::string &path, const backup::Backup &made) {
-  backup::Bytes archive;
   try {
-    archive = backup::WriteArchive(made);
+    if (path == "-") {
+      WriteOutput(path, backup::WriteArchive(made));
+    } else {
+      CheckOutputPath(path);
+      backup::SaveArchive(made, path);
+    }
   } catch (const backup::FormatError &error) {
     throw ToolError(std::string("the terminal's data cannot be saved: ") + error.what());
+  } catch (const backup::FileError &error) {
+    throw ToolError(error.what());
   }
-  WriteOutput(path, archive);
 }
 
 // Runs a restore's steps; a restore that stops says what was written.

@@ -4,12 +4,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "backup/atomic_file.h"
 #include "backup/backup.h"
 #include "backup/terminal_steps.h"
 #include "connection.h"
@@ -125,9 +125,8 @@ void RoundTrip(const DemoSettings &settings, const Channel &channel,
         channel, backup::MakeOrigin("quiblink demo", "demo", settings.baud, 0), {240},
         16 * 1024 * 1024, steps);
     bar.Finish();
-    backup::Bytes archive = backup::WriteArchive(first);
-    WriteOutput(file.path, archive);
-    return std::to_string(archive.size()) + " bytes, " + Seconds(start);
+    backup::SaveArchive(first, file.path);
+    return std::to_string(std::filesystem::file_size(file.path)) + " bytes, " + Seconds(start);
   });
   report.Step("the backup holds each group with its number", [&] {
     std::vector<backup::Group> uploaded;
@@ -143,9 +142,7 @@ void RoundTrip(const DemoSettings &settings, const Channel &channel,
   });
   report.Step("restore the backup file", [&] {
     auto start = std::chrono::steady_clock::now();
-    const std::string bytes = backup::ReadWholeFile(file.path, 1u << 30);
-    const backup::Backup loaded = backup::ReadArchive(
-        std::span(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()));
+    const backup::Backup loaded = backup::LoadArchive(file.path);
     backup::RestoreOptions options;
     options.start = false;  // the session starts the terminal at its end
     backup::RestoreGraphicTerminal(channel, loaded, options, {});
