@@ -1,6 +1,7 @@
 // The archive: a ZIP written and read in memory through libzip. The data members are stored as
 // they are (project data is mostly compressed already, and storing keeps a backup as fast as
 // the disk); the manifest is deflated.
+#include <sys/stat.h>
 #include <zip.h>
 
 #include <cerrno>
@@ -292,6 +293,11 @@ Backup ReadArchive(std::span<const uint8_t> bytes) {
 }
 
 Backup LoadArchive(const std::string &path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    throw FileError("cannot read " + path + ": " + std::strerror(errno));
+  }
+  if (!S_ISREG(info.st_mode)) throw FileError("cannot read " + path + ": not a regular file");
   int code = 0;
   Archive archive(zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
   if (!archive) {

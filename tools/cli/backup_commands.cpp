@@ -70,13 +70,14 @@ std::vector<uint8_t> ParseAreas(const std::string &text) {
   return areas;
 }
 
-backup::Backup LoadBackup(const std::string &path) {
+// The whole file checked; a restore says that it sent nothing when the file is refused.
+backup::Backup LoadBackup(const std::string &path, bool restoring) {
   try {
     return backup::LoadArchive(path);
   } catch (const backup::FileError &error) {
-    throw ToolError(error.what());
+    throw ToolError(error.what() + std::string(restoring ? "; nothing was sent" : ""));
   } catch (const backup::FormatError &error) {
-    throw ToolError(path + ": " + error.what() + "; nothing was sent");
+    throw ToolError(path + ": " + error.what() + (restoring ? "; nothing was sent" : ""));
   }
 }
 
@@ -200,7 +201,7 @@ void AddGraphicRestore(CLI::App &app, Connection &connection, Dispatch &dispatch
   cmd->add_flag("--groups-only", flags->options.groups_only, "leave the plain areas alone");
   cmd->add_flag("--no-start", flags->no_start, "do not send start at the end");
   SetAction(cmd, dispatch, [&connection, flags]() -> int {
-    const backup::Backup loaded = LoadBackup(flags->file);
+    const backup::Backup loaded = LoadBackup(flags->file, true);
     if (loaded.family != backup::Family::kGraphic) {
       throw UsageError(flags->file + " is a classic panel's backup: use `classic restore`");
     }
@@ -228,7 +229,7 @@ void AddInspect(CLI::App &app, Dispatch &dispatch) {
   cmd->add_option("file", *file, "the backup file")->required();
   cmd->add_flag("--json", *json, "print the manifest as JSON");
   SetAction(cmd, dispatch, [file, json] {
-    const backup::Backup loaded = LoadBackup(*file);
+    const backup::Backup loaded = LoadBackup(*file, false);
     std::fputs((*json ? backup::ManifestText(loaded) : DescribeBackup(loaded)).c_str(), stdout);
     return kExitOk;
   });
@@ -293,7 +294,7 @@ void AddClassicRestore(CLI::App &classic, Connection &connection, Dispatch &disp
   cmd->fallthrough();
   AddRestoreFlags(cmd, *flags);
   SetAction(cmd, dispatch, [&connection, flags]() -> int {
-    const backup::Backup loaded = LoadBackup(flags->file);
+    const backup::Backup loaded = LoadBackup(flags->file, true);
     if (loaded.family != backup::Family::kClassic) {
       throw UsageError(flags->file + " is a graphic terminal's backup: use `restore`");
     }
