@@ -99,7 +99,8 @@ class TerminalRefused(QuiblinkError):
 
 
 class BufferTooSmall(QuiblinkError):
-    """The terminal sent more than the buffer holds (-40): raise ``capacity``."""
+    """The terminal sent more than the buffer holds (-40), or more groups than the group table
+    holds (-42): raise ``capacity``."""
 
 
 _KINDS = {
@@ -113,6 +114,7 @@ _KINDS = {
     -19: TerminalRefused,
     -36: TerminalRefused,
     -40: BufferTooSmall,
+    -42: BufferTooSmall,
 }
 _OPEN_CALLS = ("QUIB_Open", "XQUIB_Open")
 

@@ -7,9 +7,10 @@ import os
 import re
 import sys
 import threading
-from typing import Callable, NamedTuple, Optional, Union
+from typing import TYPE_CHECKING, Callable, Iterable, NamedTuple, Optional, Sequence, Union
 
 from . import _library
+from . import backup as _backup
 from ._library import library
 from .errors import ArgumentError, error_for
 
@@ -17,6 +18,11 @@ Port = Union[int, str]
 Progress = Callable[[int, int], None]
 """Called after each block with the bytes done so far and, for writes, the total (0 for reads)."""
 
+if TYPE_CHECKING:
+    from .backup import Backup
+
+# Entries of the group table: one per group number, and room for a group sent twice.
+_GROUP_TABLE = 0x10000
 # The library writes a status out-parameter only once it has read a reply's status byte.
 _NO_STATUS = 0xFFFF
 _DEFAULT_CAPACITY = 4 * 1024 * 1024
@@ -199,6 +205,8 @@ class GraphicTerminal(_Channel):
         index = _take_port(port)
         rc = library().XQUIB_Open(index, baud, model)
         super().__init__(self._opened(rc, "XQUIB_Open", index), port, index)
+        self.baud = baud
+        self.model = model
 
     # -- block transfers -------------------------------------------------------------------
 
@@ -221,6 +229,44 @@ class GraphicTerminal(_Channel):
         lib = library()
         return self._read("XQUIB_ReadAll",
                           lambda *rest: lib.XQUIB_ReadAllEx(self.handle, *rest), capacity, progress)
+
+    def read_all_groups(self, progress: Optional[Progress] = None,
+                        capacity: int = _DEFAULT_CAPACITY,
+                        expected: int = 0) -> list[tuple[int, bytes]]:
+        """Reads every group of the project with its number (``XQUIB_ReadAllGroups``): the
+        exchanges of ``read_all``, as (group, bytes) in the order the terminal sent them.
+        ``expected`` goes to ``progress`` as the total."""
+        if not 0 < capacity <= 0xFFFFFFFF:
+            raise ArgumentError(-2, "XQUIB_ReadAllGroups")
+        buffer = ctypes.create_string_buffer(capacity)
+        table = (_library.GroupEntry * _GROUP_TABLE)()
+        count = ctypes.c_uint32(0)
+        total = ctypes.c_int32(0)
+        status = ctypes.c_uint16(_NO_STATUS)
+        relay = _ProgressRelay(progress)
+        rc = library().XQUIB_ReadAllGroups(self.handle, buffer, capacity, ctypes.byref(total),
+                                            table, _GROUP_TABLE, ctypes.byref(count),
+                                            ctypes.byref(status), expected, relay.function, None)
+        relay.reraise()
+        _check(rc, "XQUIB_ReadAllGroups", status)
+        raw = buffer.raw
+        return [(e.group, raw[e.offset:e.offset + e.length]) for e in table[:count.value]]
+
+    def backup(self, areas: Sequence[int] = (), progress: Optional[Progress] = None,
+               capacity: int = _DEFAULT_CAPACITY) -> "Backup":
+        """The terminal's information, every group with its number and the plain ``areas``
+        asked for, as a ``quiblink.Backup`` (``.save(path)`` writes it)."""
+        return _backup.read_graphic(self, areas, progress, capacity)
+
+    def restore(self, backup: "Backup", clean: bool = False, verify: bool = True,
+                progress: Optional[Progress] = None, force: bool = False,
+                groups_only: bool = False, start: bool = True) -> None:
+        """Puts a backup back: refuses another terminal type unless ``force``, switches
+        offline, deletes the user data first when ``clean``, writes each group under its
+        number and areas 3-6 (unless ``groups_only``), reads each back when ``verify``, and
+        sends start when ``start``. Raises ``WrongTerminal`` (nothing written) or
+        ``RestoreFailed`` (naming what was written)."""
+        _backup.restore_graphic(self, backup, clean, verify, progress, force, groups_only, start)
 
     def read_group(self, group: int, progress: Optional[Progress] = None,
                    capacity: int = _DEFAULT_CAPACITY) -> bytes:
@@ -362,6 +408,19 @@ class ClassicPanel(_Channel):
         index = _take_port(port)
         rc = library().QUIB_Open(index, model)
         super().__init__(self._opened(rc, "QUIB_Open", index), port, index)
+        self.model = model
+
+    def backup(self, ranges: Iterable[Sequence[int]], progress: Optional[Progress] = None) -> \
+            "Backup":
+        """The memory ranges ``(address, count)`` or ``(area, address, count)``, checked against
+        the model code's addressing before anything is sent, as a ``quiblink.Backup``."""
+        return _backup.read_classic(self, ranges, progress)
+
+    def restore(self, backup: "Backup", verify: bool = True, progress: Optional[Progress] = None,
+                force: bool = False) -> None:
+        """Writes each range of area 0 (model 3: every range) back and reads it back when
+        ``verify``; another model code than the backup's is refused unless ``force``."""
+        _backup.restore_classic(self, backup, verify, progress, force)
 
     def read(self, address: int, count: int, area: int = 0) -> bytes:
         """Reads ``count`` bytes (1..65535) of panel memory at ``address`` (``QUIB_Read``)."""

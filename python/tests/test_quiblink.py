@@ -18,7 +18,8 @@ def test_version_and_result_table_come_from_the_library():
     assert codes["RC_TERMINAL_ERROR"] == -36
     assert codes["RC_BUFFER_TOO_SMALL"] == -40
     assert codes["RC_CANCELLED"] == -41
-    assert len(codes) == 21
+    assert codes["RC_GROUP_TABLE_FULL"] == -42
+    assert len(codes) == 22
     assert quiblink.result_text(-19) == "RC_NAK: the panel refused the request (NAK)"
     assert quiblink.result_name(-5) == "RC_UNKNOWN"
 
