@@ -4,7 +4,7 @@
 //
 //   quiblink-bench [--quick] [--mode sleep|wake|both] [--only SECTION[,SECTION...]]
 //
-// Sections: sim, graphic, classic, latency, shared, ports, network, monitor. The modes
+// Sections: sim, graphic, classic, latency, shared, ports, network, monitor, backup. The modes
 // are the engine's two ways of pausing (src/engine/waiting.h); "both" runs
 // every section under each and ends with the ratio of the two. The network
 // section (the graphic transfers straight and through ser2net) and the monitor
@@ -22,6 +22,9 @@
 #include "engine/waiting.h"
 #ifdef QUIBLINK_BENCH_MONITOR
 #include "monitor_bench.h"
+#ifdef QUIBLINK_BENCH_BACKUP
+#include "backup_bench.h"
+#endif
 #endif
 #include "network_bench.h"
 #include "scenarios.h"
@@ -189,6 +192,13 @@ int Run(const Options &options) {
                                     plan.queries));
     }
 #endif
+#ifdef QUIBLINK_BENCH_BACKUP
+    if (options.Runs("backup") && mode == options.modes.back()) {
+      Print(&rows, BackupFileSpeed(64u << 20));
+      Print(&rows, NetworkBackup(mode, terminals.Get("graphic", plan.network_baud, 102),
+                                 plan.network_bytes));
+    }
+#endif
     if (options.Runs("network") && mode == options.modes.back()) {
       Print(&rows, NetworkTransfers(mode, terminals.Get("graphic", plan.network_baud, 100),
                                     plan.network_bytes));
@@ -210,7 +220,7 @@ int main(int argc, char **argv) {
   if (!quibbench::ParseOptions(argc, argv, &options)) {
     fprintf(stderr,
             "usage: quiblink-bench [--quick] [--mode sleep|wake|both] "
-            "[--only sim,graphic,classic,latency,shared,ports,network,monitor]\n");
+            "[--only sim,graphic,classic,latency,shared,ports,network,monitor,backup]\n");
     return 2;
   }
   try {

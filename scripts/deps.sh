@@ -5,7 +5,9 @@
 #   scripts/deps.sh demo     only what `scripts/demo.sh` needs to build the
 #                            library, the simulator and the command-line tool
 set -euo pipefail
-demo=(cmake g++ make pkg-config libcli11-dev)
+# The tool's backup files: a ZIP through libzip, the manifest through nlohmann-json, SHA-256
+# through OpenSSL's libcrypto.
+demo=(cmake g++ make pkg-config libcli11-dev libzip-dev nlohmann-json3-dev libssl-dev)
 case "${1:-all}" in
   demo) packages=("${demo[@]}") ;;
   all | test) packages=("${demo[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev clang

@@ -38,13 +38,13 @@ namespace Quiblink
         // Decorated stdcall names: "_" + name + "@" + bytes of arguments (4 per argument).
         const string Pre = "_";
         const string At0 = "@0", At4 = "@4", At8 = "@8", At12 = "@12", At16 = "@16", At20 = "@20",
-                     At24 = "@24", At28 = "@28", At32 = "@32";
+                     At24 = "@24", At28 = "@28", At32 = "@32", At44 = "@44";
 #else
         public const string Dll = "quiblink64.dll";
         public const bool Decorated = false;
         const string Pre = "";
         const string At0 = "", At4 = "", At8 = "", At12 = "", At16 = "", At20 = "", At24 = "",
-                     At28 = "", At32 = "";
+                     At28 = "", At32 = "", At44 = "";
 #endif
         // stdcall on 32-bit Windows; x64 and 64-bit Linux have one convention and ignore it.
         const CallingConvention Call = CallingConvention.StdCall;
@@ -64,6 +64,14 @@ namespace Quiblink
         /// </summary>
         [UnmanagedFunctionPointer(CallingConvention.StdCall)]
         public delegate void QUIB_Progress(uint done, uint total, IntPtr user);
+
+        /// <summary>One group in the data of XQUIB_ReadAllGroups: three unsigned 32-bit fields,
+        /// 12 bytes, as the C struct.</summary>
+        [StructLayout(LayoutKind.Sequential)]
+        public struct QUIB_GroupEntry
+        {
+            public uint Group, Offset, Length;
+        }
 
         // The exports, in the order of src/exports/quiblink.def (a test holds them to it).
         [DllImport(Dll, EntryPoint = Pre + "QUIB_Version" + At0, CallingConvention = Call)]
@@ -139,6 +147,8 @@ namespace Quiblink
         public static extern short QUIB_SetPortDevice(ushort port, [MarshalAs(UnmanagedType.LPStr)] string device);
         [DllImport(Dll, EntryPoint = Pre + "QUIB_CancelTransfer" + At4, CallingConvention = Call)]
         public static extern short QUIB_CancelTransfer(ushort handle);
+        [DllImport(Dll, EntryPoint = Pre + "XQUIB_ReadAllGroups" + At44, CallingConvention = Call)]
+        public static extern short XQUIB_ReadAllGroups(ushort handle, [Out] byte[] data, uint capacity, out int total, [Out] QUIB_GroupEntry[] groups, uint groupCapacity, out uint groupCount, ref ushort status, uint expected, QUIB_Progress progress, IntPtr user);
     }
 
     /// <summary>The result codes under their C names (quiblink_results.h; a test holds the
@@ -166,6 +176,7 @@ namespace Quiblink
         RC_TERMINAL_ERROR = -36,
         RC_BUFFER_TOO_SMALL = -40,
         RC_CANCELLED = -41,
+        RC_GROUP_TABLE_FULL = -42,
     }
 
     /// <summary>A call that did not return RC_OK.</summary>
@@ -489,6 +500,25 @@ namespace Quiblink
                         (byte[] d, uint c, out int t, ref ushort s, Native.QUIB_Progress p) =>
                             Native.XQUIB_ReadAllEx(h, d, c, out t, ref s, p, IntPtr.Zero),
                         progress);
+        }
+
+        /// <summary>Every group of the grouped area, as ReadAll, and where each lies in it: one
+        /// entry per group in the order the terminal sent them. expected goes to progress as
+        /// its total (the project's size, where the terminal reports it).</summary>
+        public byte[] ReadAllGroups(out Native.QUIB_GroupEntry[] groups, Action<long, long> progress = null,
+                                    uint expected = 0, int maxGroups = 0x10000)
+        {
+            ushort h = Handle;
+            var table = new Native.QUIB_GroupEntry[maxGroups];
+            uint count = 0;
+            byte[] data = Read("XQUIB_ReadAllGroups",
+                               (byte[] d, uint c, out int t, ref ushort s, Native.QUIB_Progress p) =>
+                                   Native.XQUIB_ReadAllGroups(h, d, c, out t, table, (uint)table.Length,
+                                                              out count, ref s, expected, p, IntPtr.Zero),
+                               progress);
+            Array.Resize(ref table, (int)count);
+            groups = table;
+            return data;
         }
 
         /// <summary>One group of the grouped area; a group that does not exist reads as no

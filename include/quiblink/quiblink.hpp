@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "quiblink.h"
 #include "quiblink_errors.h"
@@ -90,7 +91,8 @@ class Error : public std::exception {
   std::string what_;
 };
 
-// Called after each block: bytes done and, for writes, the total (0 for reads).
+// Called after each block: bytes done and, for writes, the total (for reads 0, or the size the
+// caller expects).
 using Progress = std::function<void(uint32_t done, uint32_t total)>;
 
 struct MemData {
@@ -105,6 +107,13 @@ struct OsInfo {
 struct ProjectInfo {
   uint32_t value1 = 0, value2 = 0;
   std::string name;
+};
+
+// What read_all_groups brought: the bytes stored and where each group lies in them, in the
+// order the terminal sent the groups.
+struct GroupedRead {
+  size_t total = 0;
+  std::vector<QUIB_GroupEntry> groups;
 };
 
 inline int version() {
@@ -255,6 +264,19 @@ class Channel {
     return sized_read("XQUIB_ReadAll", out, progress, handle(),
                       [&](auto... rest) { return XQUIB_ReadAllEx(handle(), rest...); });
   }
+  // read_all with the group table: at most max_groups groups (one per group number unless the
+  // terminal sends a group twice, apart); expected goes to progress as the total.
+  GroupedRead read_all_groups(std::span<uint8_t> out, const Progress &progress = {},
+                              uint32_t expected = 0, uint32_t max_groups = 0x10000) const {
+    GroupedRead read;
+    read.groups.resize(max_groups);
+    uint32_t count = 0;
+    read.total = sized_read("XQUIB_ReadAllGroups", out, progress, handle(), [&](auto... rest) {
+      return call_read_all_groups(rest..., read.groups.data(), max_groups, &count, expected);
+    });
+    read.groups.resize(count);
+    return read;
+  }
   size_t read_group(uint16_t group, std::span<uint8_t> out, const Progress &progress = {}) const {
     return sized_read("XQUIB_Read1G", out, progress, handle(),
                       [&](auto... rest) { return XQUIB_Read1GEx(handle(), group, rest...); });
@@ -369,6 +391,14 @@ class Channel {
     relay.rethrow();
     detail::check(rc, operation, &status);
     return static_cast<size_t>(total);
+  }
+
+  // The argument order of sized_read's calls, put into that of XQUIB_ReadAllGroups.
+  int16_t call_read_all_groups(uint8_t *data, uint32_t capacity, int32_t *total, uint16_t *status,
+                               QUIB_Progress progress, void *user, QUIB_GroupEntry *groups,
+                               uint32_t group_capacity, uint32_t *count, uint32_t expected) const {
+    return XQUIB_ReadAllGroups(handle(), data, capacity, total, groups, group_capacity, count,
+                               status, expected, progress, user);
   }
 
   void control(int16_t(QUIB_CALL *export_fn)(uint16_t, uint16_t *), const char *operation) const {

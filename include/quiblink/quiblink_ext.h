@@ -17,10 +17,11 @@ extern "C" {
 #endif
 
 /* Extension result codes: a sized block read stopped before writing past the
- * caller's buffer (the blocks before the one that did not fit are in the
- * buffer, nothing of that block is; the total is not stored), and a block
- * transfer stopped by QUIB_CancelTransfer. */
-#include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL, RC_CANCELLED */
+ * caller's buffer (RC_BUFFER_TOO_SMALL) or past its group table
+ * (RC_GROUP_TABLE_FULL), and a block transfer stopped by QUIB_CancelTransfer
+ * (RC_CANCELLED). The blocks before the one that did not fit are in the
+ * buffer, nothing of that block is; the total is not stored. */
+#include "quiblink/quiblink_ext_codes.h" /* RC_BUFFER_TOO_SMALL, RC_CANCELLED, RC_GROUP_TABLE_FULL */
 
 /**
  * @brief A function that receives the library's trace text. Callbacks use the exports'
@@ -68,8 +69,8 @@ QUIB_API void QUIB_CALL QUIB_SetTraceHandler(QUIB_TraceHandler handler, void *us
  * call QUIB_CancelTransfer on its channel: the transfer then ends with RC_CANCELLED instead of
  * sending its next frame.
  * @param done bytes moved so far, counting this block.
- * @param total for writes, the length of the whole transfer; 0 for reads, whose length is
- *        not known in advance.
+ * @param total for writes, the length of the whole transfer; for reads 0, whose length is
+ *        not known in advance, except the size a caller of XQUIB_ReadAllGroups expects.
  * @param user the pointer given to the transfer call.
  */
 typedef void(QUIB_CALL *QUIB_Progress)(uint32_t done, uint32_t total, void *user);
@@ -108,6 +109,64 @@ typedef void(QUIB_CALL *QUIB_Progress)(uint32_t done, uint32_t total, void *user
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity,
                                            int32_t *total, uint16_t *status, QUIB_Progress progress,
                                            void *user);
+
+/**
+ * @brief One group of the grouped area in the data of XQUIB_ReadAllGroups. Three unsigned
+ *        32-bit fields, 12 bytes without padding on every platform.
+ */
+typedef struct QUIB_GroupEntry {
+  uint32_t group;  /**< the group number the replies carried, 1..65535 */
+  uint32_t offset; /**< where the group's first byte lies in the data */
+  uint32_t length; /**< the group's bytes, at least 1 */
+} QUIB_GroupEntry;
+
+/**
+ * @brief XQUIB_ReadAllEx that also reports where each group lies in the data.
+ *
+ * The exchanges on the line are those of XQUIB_ReadAll, request for request, with the same
+ * reply checks and the same end (a reply of group 0, or one without data). Each group the
+ * replies bring gets one entry in @p groups, in the order they arrive: its number, its offset
+ * in @p data and its length. A reply whose group number differs from the one before opens a
+ * new entry, so a group that comes twice, apart, has two entries.
+ *
+ * @param handle channel handle from XQUIB_Open, 0..31.
+ * @param[out] data receives the data of every block, in the order the terminal sends them.
+ *        Must not be NULL.
+ * @param capacity size of @p data in bytes.
+ * @param[out] total on RC_OK, the number of bytes stored in @p data; not written otherwise.
+ *        Must not be NULL.
+ * @param[out] groups the group table: one entry per group, @p group_capacity entries of room.
+ *        Entries are written as groups arrive, also when the read fails later; nothing is
+ *        written past @p group_capacity entries. Must not be NULL.
+ * @param group_capacity the number of entries @p groups holds; 0 is allowed.
+ * @param[out] group_count on RC_OK, the number of entries written; not written otherwise.
+ *        Must not be NULL.
+ * @param[out] status each reply's status byte (0..255), written when a reply is checked; keeps
+ *        its value when the call fails before that. Must not be NULL.
+ * @param expected handed to @p progress as its total, so that a caller who knows the size in
+ *        advance (the first value of XQUIB_GetProjInfo, on terminals that report it) can show a
+ *        share; 0 when not known. It limits nothing.
+ * @param progress called after each block with the bytes read so far and @p expected; may be
+ *        NULL.
+ * @param user handed to @p progress unchanged.
+ * @retval RC_OK the terminal sent its last block; @p total, @p group_count and the entries
+ *         before it hold the layout.
+ * @retval RC_GROUP_TABLE_FULL a block began a group for which the table had no entry left:
+ *         the blocks before it are in @p data, nothing of that block is; @p total and
+ *         @p group_count are not written.
+ * @retval RC_BUFFER_TOO_SMALL a block did not fit in @p data, as for XQUIB_ReadAllEx.
+ * @retval RC_BAD_ARGUMENT handle above 31, or a NULL @p data, @p total, @p groups,
+ *         @p group_count or @p status.
+ * @retval RC_NOT_OPEN, RC_CHANNEL_BUSY, RC_TX_FAILED, RC_NO_RESPONSE, RC_INCOMPLETE,
+ *         RC_CHECKSUM, RC_BAD_START, RC_BAD_ECHO, RC_SEQUENCE, RC_BAD_LENGTH,
+ *         RC_TERMINAL_ERROR, RC_CANCELLED as for XQUIB_ReadAllEx.
+ * @since 2.1.1
+ */
+QUIB_API int16_t QUIB_CALL XQUIB_ReadAllGroups(uint16_t handle, uint8_t *data, uint32_t capacity,
+                                               int32_t *total, QUIB_GroupEntry *groups,
+                                               uint32_t group_capacity, uint32_t *group_count,
+                                               uint16_t *status, uint32_t expected,
+                                               QUIB_Progress progress, void *user);
 
 /**
  * @brief XQUIB_Read1G with the size of the caller's buffer and a progress callback.

@@ -37,7 +37,8 @@
 
 #define QUIB_EXT_RESULTS(X) \
   X(RC_BUFFER_TOO_SMALL, -40, "the terminal sent more data than the buffer holds") \
-  X(RC_CANCELLED, -41, "the transfer was cancelled before its next exchange")
+  X(RC_CANCELLED, -41, "the transfer was cancelled before its next exchange") \
+  X(RC_GROUP_TABLE_FULL, -42, "the terminal sent more groups than the group table holds")
 
 #define QUIB_OPEN_RESULTS(X) \
   X(RC_PORT_OPEN_FAILED, "the serial port cannot be opened: it does not exist, another program holds it, or access is denied") \

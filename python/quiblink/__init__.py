@@ -1,12 +1,13 @@
 """QUIBLINK from Python: operator display terminals over a serial line.
 
 A pure-Python layer over the QUIBLINK shared library (``libquiblink.so.2``, ``quiblink.dll``)
-through ctypes. Back up a graphic terminal::
+through ctypes. Back up a graphic terminal and put it back::
 
     import quiblink
     with quiblink.GraphicTerminal("/dev/ttyUSB0", baud=38400) as terminal:
-        data = terminal.read_all()
-    open("backup.bin", "wb").write(data)
+        terminal.backup().save("plant.qbk")
+    with quiblink.GraphicTerminal("/dev/ttyUSB0", baud=38400) as terminal:
+        terminal.restore(quiblink.Backup.load("plant.qbk"))
 
 Failures raise ``QuiblinkError`` (``PortError``, ``LineError``, ``ProtocolError``,
 ``TerminalRefused``, ...) carrying the result code, its name and meaning, the terminal's status
@@ -19,6 +20,7 @@ library loads it, and raises OSError naming every place tried when it cannot.
 from __future__ import annotations
 
 from ._library import library
+from .backup import Backup, BackupError, Range, RestoreFailed, WrongTerminal
 from .errors import (
     ArgumentError,
     BadPort,
@@ -40,6 +42,8 @@ __version__ = "2.1.1"
 
 __all__ = [
     "ArgumentError",
+    "Backup",
+    "BackupError",
     "BadPort",
     "BufferTooSmall",
     "Cancelled",
@@ -52,7 +56,10 @@ __all__ = [
     "ProjectInfo",
     "ProtocolError",
     "QuiblinkError",
+    "Range",
+    "RestoreFailed",
     "TerminalRefused",
+    "WrongTerminal",
     "library_version",
     "result_codes",
     "result_name",

@@ -43,6 +43,13 @@ PROGRESS = _FUNCTYPE(None, c_uint32, c_uint32, ctypes.c_void_p)
 # The trace handler: (text, user).
 TRACE = _FUNCTYPE(None, ctypes.c_char_p, ctypes.c_void_p)
 
+
+class GroupEntry(ctypes.Structure):
+    """One entry of the group table of ``XQUIB_ReadAllGroups``: three 32-bit fields."""
+
+    _fields_ = [("group", c_uint32), ("offset", c_uint32), ("length", c_uint32)]
+
+
 # name: (result type, argument types)
 _PROTOTYPES: dict[str, tuple[Any, list[Any]]] = {
     "QUIB_Version": (c_int16, []),
@@ -89,6 +96,11 @@ _PROTOTYPES: dict[str, tuple[Any, list[Any]]] = {
         c_int16,
         [c_uint16, c_uint8, c_uint8, c_uint32, _bytes_in, P(c_uint16), PROGRESS,
          ctypes.c_void_p],
+    ),
+    "XQUIB_ReadAllGroups": (
+        c_int16,
+        [c_uint16, _buffer_out, c_uint32, P(c_int32), P(GroupEntry), c_uint32, P(c_uint32),
+         P(c_uint16), c_uint32, PROGRESS, ctypes.c_void_p],
     ),
     "QUIB_ResultText": (ctypes.c_char_p, [c_int16]),
     "QUIB_LastOpenError": (c_int32, [ctypes.c_char_p, c_uint16]),

@@ -134,7 +134,8 @@ class TerminalRefused(QuiblinkError):
 
 
 class BufferTooSmall(QuiblinkError):
-    """The terminal sent more than the buffer holds (-40): raise ``capacity``."""
+    """The terminal sent more than the buffer holds (-40), or more groups than the group table
+    holds (-42): raise ``capacity``."""
 
 
 class Cancelled(QuiblinkError):
@@ -153,6 +154,7 @@ _KINDS = {
     -36: TerminalRefused,
     -40: BufferTooSmall,
     -41: Cancelled,
+    -42: BufferTooSmall,
 }
 _OPEN_CALLS = ("QUIB_Open", "XQUIB_Open")
 

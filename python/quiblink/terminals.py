@@ -9,9 +9,11 @@ from __future__ import annotations
 
 import ctypes
 import os
-from typing import Any, Callable, NamedTuple, Optional, TypeVar, Union
+from typing import (TYPE_CHECKING, Any, Callable, Iterable, NamedTuple, Optional, Sequence,
+                    TypeVar, Union)
 
-from . import _arguments, _ports
+from . import _arguments, _library, _ports
+from . import backup as _backup
 from ._calls import Call, Progress
 from ._library import library
 from .errors import RC_NAK, RC_TERMINAL_ERROR, error_for, refused
@@ -20,6 +22,11 @@ Port = _ports.Port
 """A port number 0..9, a name "COM1".."COM10", or any other device name the library opens: a
 path such as "/dev/ttyUSB0", "COM17" on Windows, "rfc2217://host:port", "tcp://host:port"."""
 
+if TYPE_CHECKING:
+    from .backup import Backup
+
+# Entries of the group table: one per group number, and room for a group sent twice.
+_GROUP_TABLE = 0x10000
 # The library writes a status out-parameter only once it has read a reply's status byte.
 _NO_STATUS = 0xFFFF
 _DEFAULT_CAPACITY = 4 * 1024 * 1024
@@ -206,6 +213,8 @@ class GraphicTerminal(_Channel):
     def __init__(self, port: Port, baud: int = 38400, model: int = 0) -> None:
         baud = _arguments.number("XQUIB_Open", "baud", baud, 1, _U16)
         model = _arguments.number("XQUIB_Open", "model", model, 0, _U16)
+        self.baud = baud
+        self.model = model
         self._line = "%d baud, 8 data bits, even parity, 1 stop bit" % baud
         self._open(port, "XQUIB_Open", lambda index: int(library().XQUIB_Open(index, baud, model)))
 
@@ -237,6 +246,60 @@ class GraphicTerminal(_Channel):
         lib = library()
         return self._read("XQUIB_ReadAll",
                           lambda *rest: lib.XQUIB_ReadAllEx(self.handle, *rest), capacity, progress)
+
+    def read_all_groups(self, progress: Optional[Progress] = None,
+                        capacity: int = _DEFAULT_CAPACITY,
+                        expected: int = 0) -> list[tuple[int, bytes]]:
+        """Reads every group of the project with its number (``XQUIB_ReadAllGroups``): the
+        exchanges of ``read_all``, as (group, bytes) in the order the terminal sent them.
+
+        ``expected`` (0..4294967295) goes to ``progress`` as the total. Raises as ``read_all``,
+        and ``BufferTooSmall`` (-42) for more groups than the table holds.
+        """
+        operation = "XQUIB_ReadAllGroups"
+        capacity = _arguments.number(operation, "capacity", capacity, 1, _U32)
+        expected = _arguments.number(operation, "expected", expected, 0, _U32)
+        progress = _arguments.callback(operation, "progress", progress)
+        self.handle  # a closed channel before a buffer of up to 4 GiB
+        buffer = ctypes.create_string_buffer(capacity)
+        table = (_library.GroupEntry * _GROUP_TABLE)()
+        count = ctypes.c_uint32(0)
+        total = ctypes.c_int32(0)
+        status = ctypes.c_uint16(_NO_STATUS)
+        self._call(operation,
+                   lambda call: library().XQUIB_ReadAllGroups(
+                       self.handle, buffer, capacity, _byref(total), table, _GROUP_TABLE,
+                       _byref(count), _byref(status), expected, call.function, None),
+                   status, progress, transfer=True)
+        raw = buffer.raw
+        return [(e.group, raw[e.offset:e.offset + e.length]) for e in table[:count.value]]
+
+    def backup(self, areas: Iterable[int] = (), progress: Optional[Progress] = None,
+               capacity: int = _DEFAULT_CAPACITY) -> "Backup":
+        """The terminal's information, every group with its number and the plain ``areas``
+        (each 3..6 or 240..242, once) asked for, as a ``quiblink.Backup`` (``.save(path)``
+        writes it).
+
+        Raises ``ArgumentError`` for an area out of range or named twice, ``TypeError`` for one
+        that is no int, ``BackupError`` when the terminal sends a group twice, and the failures
+        of the queries and of ``read_all_groups``.
+        """
+        return _backup.read_graphic(self, areas, progress, capacity)
+
+    def restore(self, backup: "Backup", clean: bool = False, verify: bool = True,
+                progress: Optional[Progress] = None, force: bool = False,
+                groups_only: bool = False, start: bool = True) -> None:
+        """Puts a backup back: refuses another terminal type unless ``force``, switches
+        offline, deletes the user data first when ``clean``, writes each group under its
+        number and areas 3-6 (unless ``groups_only``), reads each back when ``verify``, and
+        sends start when ``start``.
+
+        Raises ``TypeError`` for a ``backup`` that is no ``Backup``, ``WrongTerminal`` (nothing
+        written), ``RestoreFailed`` (naming what was written) when a write fails or a part reads
+        back other bytes, and the failures of the queries, ``offline``, ``delete_user_data``,
+        the read-back and ``start`` as they are.
+        """
+        _backup.restore_graphic(self, backup, clean, verify, progress, force, groups_only, start)
 
     def read_group(self, group: int, progress: Optional[Progress] = None,
                    capacity: int = _DEFAULT_CAPACITY) -> bytes:
@@ -428,7 +491,30 @@ class ClassicPanel(_Channel):
 
     def __init__(self, port: Port, model: int = 0) -> None:
         model = _arguments.number("QUIB_Open", "model", model, 0, _U16)
+        self.model = model
         self._open(port, "QUIB_Open", lambda index: int(library().QUIB_Open(index, model)))
+
+    def backup(self, ranges: Iterable[Sequence[int]], progress: Optional[Progress] = None) -> \
+            "Backup":
+        """The memory ranges ``(address, count)`` or ``(area, address, count)``, checked against
+        the model code's addressing before anything is sent, as a ``quiblink.Backup``;
+        ``progress(ranges done, ranges)`` after each.
+
+        Raises ``TypeError`` for a range that is not two or three ints, ``BackupError`` (a
+        ``ValueError``) naming a range the addressing refuses, and the failures of ``read``.
+        """
+        return _backup.read_classic(self, ranges, progress)
+
+    def restore(self, backup: "Backup", verify: bool = True, progress: Optional[Progress] = None,
+                force: bool = False) -> None:
+        """Writes each range of area 0 (model 3: every range) back and reads it back when
+        ``verify``; another model code than the backup's is refused unless ``force``.
+
+        Raises ``TypeError`` for a ``backup`` that is no ``Backup``, ``WrongTerminal`` (nothing
+        written), ``RestoreFailed`` (naming what was written) when a write fails or a range
+        reads back other bytes, and the failures of the read-back as they are.
+        """
+        _backup.restore_classic(self, backup, verify, progress, force)
 
     def read(self, address: int, count: int, area: int = 0) -> bytes:
         """Reads ``count`` bytes (1..65535) of memory area 0..3 at ``address`` (a signed 32-bit

@@ -12,6 +12,7 @@ import quiblink
 # channel's ValueError, one that fails them never gets that far.
 graphic = quiblink.GraphicTerminal.__new__(quiblink.GraphicTerminal)
 classic = quiblink.ClassicPanel.__new__(quiblink.ClassicPanel)
+classic.port, classic.model = 0, 0
 
 REFUSED = [
     # (what, call, words of the refusal)
@@ -45,6 +46,10 @@ REFUSED = [
     ("classic read area 4", lambda: classic.read(0, 1, area=4), "area must be 0..3"),
     ("classic write area 1", lambda: classic.write(0, b"x", area=1), "area must be 0"),
     ("classic write above 16 bits", lambda: classic.write(0, bytes(65536)), "data must hold 1..65535"),
+    ("backup of area 7", lambda: graphic.backup(areas=(7,)), "areas must be 3..6 or 240..242"),
+    ("backup naming an area twice", lambda: graphic.backup(areas=(3, 3)), "each area once"),
+    ("grouped read expecting 2**32", lambda: graphic.read_all_groups(expected=2**32), "expected must be"),
+    ("classic backup above 16 bits", lambda: classic.backup([(0, 65536)]), "count must be 1..65535"),
 ]
 
 
@@ -73,6 +78,9 @@ WRONG_TYPES = [
     ("None as port", lambda: quiblink.ClassicPanel(None), "port"),
     ("progress that is no callable", lambda: graphic.read_all(progress=5), "progress"),
     ("int as password", lambda: graphic.check_password(1234), "password"),
+    ("str as backup area", lambda: graphic.backup(areas=("3",)), "areas"),
+    ("restore of a file name", lambda: graphic.restore("plant.qbk"), "backup"),
+    ("range of one number", lambda: classic.backup([(5,)]), "each range"),
 ]
 
 
@@ -89,6 +97,8 @@ ACCEPTED = [
     ("edge of every range", lambda: graphic.read_area(242, capacity=2**32 - 1)),
     ("install with bytes subcommand", lambda: graphic.install_os(b"b", 0x80, b"x")),
     ("empty password", lambda: graphic.check_password("")),
+    ("backup of two areas", lambda: graphic.backup(areas=(3, 240))),
+    ("classic backup of two ranges", lambda: classic.backup([(0x100, 64), (1, 0, 2)])),
 ]
 
 

@@ -18,6 +18,8 @@ NUMBERS = {"int8_t": (1, True), "uint8_t": (1, False), "int16_t": (2, True),
            "uint16_t": (2, False), "int32_t": (4, True), "uint32_t": (4, False),
            "int": (ctypes.sizeof(ctypes.c_int), True)}
 CALLBACKS = {"QUIB_Progress": _library.PROGRESS, "QUIB_TraceHandler": _library.TRACE}
+# Structures: their fields' C types in order.
+STRUCTS = {"QUIB_GroupEntry": ["uint32_t", "uint32_t", "uint32_t"]}
 
 
 def export_list() -> dict[str, tuple[str, list[str], int]]:
@@ -43,6 +45,12 @@ def mismatch(c_type: str, ctype: object) -> str:
         return "" if ctype is None else "not void"
     if c_type in CALLBACKS:
         return "" if ctype is CALLBACKS[c_type] else "not the callback type"
+    if c_type in STRUCTS:
+        fields = getattr(ctype, "_fields_", None)
+        if fields is None or len(fields) != len(STRUCTS[c_type]):
+            return "not the structure"
+        return "; ".join(filter(None, (mismatch(c, f[1]) for c, f in zip(STRUCTS[c_type],
+                                                                           fields))))
     if c_type in NUMBERS:
         if not (isinstance(ctype, type) and issubclass(ctype, ctypes._SimpleCData)) or \
                 ctype in (ctypes.c_char_p, ctypes.c_void_p):
@@ -79,6 +87,7 @@ def test_every_bound_export_has_the_width_and_sign_of_the_export_list(name):
 @pytest.mark.parametrize("c_type, wrong", [
     ("uint16_t", ctypes.c_uint8), ("uint16_t", ctypes.c_int16), ("int32_t", ctypes.c_uint32),
     ("uint16_t *", ctypes.POINTER(ctypes.c_uint32)), ("int16_t", ctypes.c_char_p),
-    ("QUIB_Progress", _library.TRACE), ("void", ctypes.c_int)])
+    ("QUIB_Progress", _library.TRACE), ("void", ctypes.c_int),
+    ("QUIB_GroupEntry *", ctypes.POINTER(ctypes.c_uint32))])
 def test_the_comparison_catches_a_wrong_width_or_sign(c_type, wrong):
     assert mismatch(c_type, wrong)

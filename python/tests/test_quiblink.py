@@ -22,7 +22,8 @@ def test_version_and_result_table_come_from_the_library():
     assert codes["RC_TERMINAL_ERROR"] == -36
     assert codes["RC_BUFFER_TOO_SMALL"] == -40
     assert codes["RC_CANCELLED"] == -41
-    assert len(codes) == 21
+    assert codes["RC_GROUP_TABLE_FULL"] == -42
+    assert len(codes) == 22
     assert quiblink.result_text(-19) == "RC_NAK: the panel refused the request (NAK)"
     assert quiblink.result_name(-5) == "RC_UNKNOWN"
 
@@ -177,6 +178,14 @@ def test_every_error_kind_pickles_as_itself(code, operation, kind):
     error = error_for(code, operation, status=5, reason="why", hint="check")
     copy = pickle.loads(pickle.dumps(error))
     assert type(copy) is kind and str(copy) == str(error) and copy.__dict__ == error.__dict__
+
+
+def test_a_failed_restore_pickles_with_what_it_wrote():
+    cause = error_for(-13, "XQUIB_Write")
+    error = quiblink.RestoreFailed("stopped at group 2", ["group 1"], ["group 2"], cause)
+    copy = pickle.loads(pickle.dumps(error))
+    assert (str(copy), copy.written, copy.not_written) == (str(error), ["group 1"], ["group 2"])
+    assert type(copy.cause) is quiblink.LineError and copy.cause.code == -13
 
 
 def open_missing(path):

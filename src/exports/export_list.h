@@ -48,5 +48,6 @@
   X(int32_t, QUIB_LastOpenError, (char *text, uint16_t size), 8) \
   X(void, QUIB_SetMessageBoxes, (int enabled), 4) \
   X(int16_t, QUIB_SetPortDevice, (uint16_t port, const char *device), 8) \
-  X(int16_t, QUIB_CancelTransfer, (uint16_t handle), 4)
+  X(int16_t, QUIB_CancelTransfer, (uint16_t handle), 4) \
+  X(int16_t, XQUIB_ReadAllGroups, (uint16_t handle, uint8_t *data, uint32_t capacity, int32_t *total, QUIB_GroupEntry *groups, uint32_t group_capacity, uint32_t *group_count, uint16_t *status, uint32_t expected, QUIB_Progress progress, void *user), 44)
 // clang-format on

@@ -2,6 +2,8 @@
 // signature is its declaration's, and on 32-bit Windows each stack size is
 // what the stdcall decoration of that declaration carries. The list and
 // quiblink.def are compared by a test.
+#include <stddef.h>
+
 #include <type_traits>
 
 #include "exports/export_list.h"
@@ -16,6 +18,11 @@ namespace {
                 #name ": the export list differs from the declaration");
 QUIB_EXPORT_LIST(QUIB_SAME_SIGNATURE)
 #undef QUIB_SAME_SIGNATURE
+
+// Callers in other languages lay the group table out as three 32-bit fields.
+static_assert(sizeof(QUIB_GroupEntry) == 12 && offsetof(QUIB_GroupEntry, offset) == 4 &&
+                  offsetof(QUIB_GroupEntry, length) == 8,
+              "QUIB_GroupEntry has padding");
 
 #if defined(_WIN32) && !defined(_WIN64)
 // Bytes of arguments a stdcall function takes off the stack: each argument

@@ -72,41 +72,71 @@ QUIB_API int16_t QUIB_CALL XQUIB_GetKEWType(uint16_t handle, uint32_t *type, uin
 
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAll(uint16_t handle, uint8_t *data, int32_t *total,
                                          uint16_t *status) {
-  return quib::ReadBlocks(handle, {quib::kReadAllGroups, 0, 0, data, quib::kUnlimited, total,
-                                   status, nullptr, nullptr});
+  return quib::ReadBlocks(
+      handle,
+      {quib::kReadAllGroups, 0, 0, data, quib::kUnlimited, total, status, nullptr, nullptr, {}, 0});
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_Read1G(uint16_t handle, uint16_t group, uint8_t *data,
                                         int32_t *total, uint16_t *status) {
-  return quib::ReadBlocks(handle, {quib::kReadOneGroup, group, 0, data, quib::kUnlimited, total,
-                                   status, nullptr, nullptr});
+  return quib::ReadBlocks(handle, {quib::kReadOneGroup,
+                                   group,
+                                   0,
+                                   data,
+                                   quib::kUnlimited,
+                                   total,
+                                   status,
+                                   nullptr,
+                                   nullptr,
+                                   {},
+                                   0});
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_Read(uint16_t handle, uint8_t area, uint8_t *data, int32_t *total,
                                       uint16_t *status) {
   return quib::ReadBlocks(
-      handle, {quib::kReadArea, 0, area, data, quib::kUnlimited, total, status, nullptr, nullptr});
+      handle,
+      {quib::kReadArea, 0, area, data, quib::kUnlimited, total, status, nullptr, nullptr, {}, 0});
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_ReadAllEx(uint16_t handle, uint8_t *data, uint32_t capacity,
                                            int32_t *total, uint16_t *status, QUIB_Progress progress,
                                            void *user) {
   return quib::ReadBlocks(
-      handle, {quib::kReadAllGroups, 0, 0, data, capacity, total, status, progress, user});
+      handle, {quib::kReadAllGroups, 0, 0, data, capacity, total, status, progress, user, {}, 0});
+}
+
+QUIB_API int16_t QUIB_CALL XQUIB_ReadAllGroups(uint16_t handle, uint8_t *data, uint32_t capacity,
+                                               int32_t *total, QUIB_GroupEntry *groups,
+                                               uint32_t group_capacity, uint32_t *group_count,
+                                               uint16_t *status, uint32_t expected,
+                                               QUIB_Progress progress, void *user) {
+  return quib::ReadBlocks(handle, {quib::kReadAllGroups,
+                                   0,
+                                   0,
+                                   data,
+                                   capacity,
+                                   total,
+                                   status,
+                                   progress,
+                                   user,
+                                   {true, groups, group_capacity, group_count},
+                                   expected});
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_Read1GEx(uint16_t handle, uint16_t group, uint8_t *data,
                                           uint32_t capacity, int32_t *total, uint16_t *status,
                                           QUIB_Progress progress, void *user) {
   return quib::ReadBlocks(
-      handle, {quib::kReadOneGroup, group, 0, data, capacity, total, status, progress, user});
+      handle,
+      {quib::kReadOneGroup, group, 0, data, capacity, total, status, progress, user, {}, 0});
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_ReadEx(uint16_t handle, uint8_t area, uint8_t *data,
                                         uint32_t capacity, int32_t *total, uint16_t *status,
                                         QUIB_Progress progress, void *user) {
   return quib::ReadBlocks(
-      handle, {quib::kReadArea, 0, area, data, capacity, total, status, progress, user});
+      handle, {quib::kReadArea, 0, area, data, capacity, total, status, progress, user, {}, 0});
 }
 
 QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t group,

@@ -89,6 +89,23 @@ int16_t CheckReply(const BlockRead &read, const uint8_t *reply, uint16_t got,
   return RC_BAD_ARGUMENT;
 }
 
+// Records count bytes of group at offset done in the caller's group table: a
+// group number other than the last entry's opens a new entry, as it restarts
+// the walk's sequence numbers. A full table stops the read before the block
+// is appended.
+int16_t NoteGroup(const BlockRead &read, uint16_t group, uint32_t done, uint32_t count,
+                  uint32_t *used) {
+  if (!read.Groups.Wanted) return RC_OK;
+  QUIB_GroupEntry *entries = read.Groups.Entries;
+  if (*used == 0 || entries[*used - 1].group != group) {
+    if (*used == read.Groups.Capacity) return RC_GROUP_TABLE_FULL;
+    entries[*used] = QUIB_GroupEntry{group, done, 0};
+    ++*used;
+  }
+  entries[*used - 1].length += count;
+  return RC_OK;
+}
+
 // The block walk, holding the port's turn from its first request on.
 int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
   const bool area = read.Kind == kReadArea;
@@ -105,6 +122,7 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
   ReadProgress progress{0, 0};
   uint8_t continuation = 0;
   uint32_t done = 0;
+  uint32_t groups = 0;
   for (;;) {
     uint16_t expected = 0;
     const uint16_t length =
@@ -130,11 +148,13 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
     }
     if (count == 0) break;
     if (static_cast<uint32_t>(count) > read.Capacity - done) return RC_BUFFER_TOO_SMALL;
+    rc = NoteGroup(read, GroupOf(reply), done, static_cast<uint32_t>(count), &groups);
+    if (rc != RC_OK) return rc;
     memcpy(read.Data + done, reply + count_at + 2, static_cast<size_t>(count));
     done += static_cast<uint32_t>(count);
     if (read.Progress != nullptr) {
       CallerCallbackScope callback;
-      read.Progress(done, 0, read.User);
+      read.Progress(done, read.Expected, read.User);
     }
 
     // XQUIB_ReadAll ends on group 0 only.
@@ -142,6 +162,7 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
     continuation = 1;
   }
   *read.Total = static_cast<int32_t>(done);
+  if (read.Groups.Wanted) *read.Groups.Count = groups;
   return RC_OK;
 }
 
@@ -153,6 +174,9 @@ int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
   if (checked != RC_OK) return checked;
   if (read.Kind == kReadArea && !AreaReadable(read.Area)) return RC_BAD_ARGUMENT;
   if (read.Data == nullptr || read.Total == nullptr || read.Status == nullptr) {
+    return RC_BAD_ARGUMENT;
+  }
+  if (read.Groups.Wanted && (read.Groups.Entries == nullptr || read.Groups.Count == nullptr)) {
     return RC_BAD_ARGUMENT;
   }
   Transfer transfer = BeginTransfer(handle);

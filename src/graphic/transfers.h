@@ -16,6 +16,15 @@ enum BlockReadKind : uint8_t {
   kReadArea,       // one plain area
 };
 
+// Where an all-groups read records its layout: one entry per group, in the
+// order the replies bring them. Wanted is false for the reads without a table.
+struct GroupTable {
+  bool Wanted;
+  QUIB_GroupEntry *Entries;
+  uint32_t Capacity;
+  uint32_t *Count;  // stored only on success
+};
+
 // BlockRead's capacity for the exports that take none.
 constexpr uint32_t kUnlimited = 0xFFFFFFFFu;
 
@@ -29,6 +38,8 @@ struct BlockRead {
   uint16_t *Status;
   QUIB_Progress Progress;  // may be null
   void *User;
+  GroupTable Groups;  // kReadAllGroups
+  uint32_t Expected;  // the total handed to Progress; 0 when not known
 };
 
 // Reads blocks of command 33 until the terminal signals the end, appending

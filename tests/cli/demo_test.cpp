@@ -10,7 +10,8 @@ namespace quiblink::test {
 namespace {
 
 TEST(CliDemo, RunsEveryStepAndExitsZero) {
-  RunResult r = RunCli({"demo"}, WithLimit(std::chrono::seconds(120)));
+  // A smaller project than the default keeps the round trip at the line's pace short.
+  RunResult r = RunCli({"demo", "--project-size", "4096"}, WithLimit(std::chrono::seconds(120)));
   ASSERT_FALSE(r.timed_out) << r.out;
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   for (const char *step : {
@@ -22,8 +23,11 @@ TEST(CliDemo, RunsEveryStepAndExitsZero) {
            "operating-system information",
            "upload a generated project image",
            "the terminal holds each group",
-           "back up the grouped area",
-           "compare the backup with the upload",
+           "back up the terminal to a file",
+           "the backup holds each group with its number",
+           "delete the user data",
+           "restore the backup file",
+           "the terminal is as the first read found it",
            "a wrong password is refused",
            "Classic panel, model code 0",
            "write 200 bytes at 0x100",

@@ -58,7 +58,7 @@ TEST_F(CliFiles, AFailedBackupLeavesThePreviousOneWhole) {
   const std::string good = Pattern(15000, 21);
   sim_->Command("group 3 " + HexOf(good));
   const std::string file = dir_.File("backup.bin");
-  RunResult first = Run({"backup", file});
+  RunResult first = Run({"backup", "--raw", file});
   ASSERT_EQ(first.status, 0) << first.err;
   ASSERT_EQ(ReadFileText(file), good);
 
@@ -74,7 +74,7 @@ TEST_F(CliFiles, AFailedBackupLeavesThePreviousOneWhole) {
     RunOptions limited;
     limited.file_size_limit = 8192;
     limited.ignore_sigxfsz = c.ignore_sigxfsz;
-    RunResult r = Run({"backup", file}, limited);
+    RunResult r = Run({"backup", "--raw", file}, limited);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("cannot write " + file + ": File too large; " + file + " is unchanged"),
               std::string::npos)

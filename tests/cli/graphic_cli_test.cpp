@@ -70,7 +70,7 @@ TEST_F(GraphicCli, UploadLandsInItsGroupAndBackupBringsItBack) {
       << upload.out;
   EXPECT_EQ(Holds("group 4"), HexOf(image));
 
-  RunResult backup = Run({"backup", dir_.File("backup.bin")});
+  RunResult backup = Run({"backup", "--raw", dir_.File("backup.bin")});
   ASSERT_EQ(backup.status, 0) << backup.err;
   EXPECT_EQ(ReadFileText(dir_.File("backup.bin")), image);
 
@@ -79,10 +79,10 @@ TEST_F(GraphicCli, UploadLandsInItsGroupAndBackupBringsItBack) {
   EXPECT_EQ(ReadFileText(dir_.File("group.bin")), image);
 }
 
-TEST_F(GraphicCli, BackupOfSeveralGroupsKeepsTheirOrder) {
+TEST_F(GraphicCli, RawBackupOfSeveralGroupsKeepsTheirOrder) {
   sim_->Command("group 9 " + HexOf("ninth"));
   sim_->Command("group 2 " + HexOf("second"));
-  RunResult backup = Run({"backup", "-"});
+  RunResult backup = Run({"backup", "--raw", "-"});
   ASSERT_EQ(backup.status, 0) << backup.err;
   EXPECT_EQ(backup.out, "secondninth");
   EXPECT_NE(backup.err.find("11 bytes of the grouped area"), std::string::npos) << backup.err;

@@ -36,8 +36,8 @@ TEST(ResultText, EveryCodeOfTheTableGivesItsNameAndMeaning) {
     EXPECT_EQ(std::string(QUIB_ResultText(static_cast<int16_t>(row.code))),
               std::string(row.name) + ": " + row.meaning);
   }
-  // the nineteen codes of quiblink.h, RC_BUFFER_TOO_SMALL and RC_CANCELLED
-  EXPECT_EQ(values.size(), 21u);
+  // The nineteen codes of quiblink.h, RC_BUFFER_TOO_SMALL, RC_CANCELLED and RC_GROUP_TABLE_FULL.
+  EXPECT_EQ(values.size(), 22u);
 }
 
 TEST(ResultText, CodesOutsideTheTableAreUnknownNeverNull) {

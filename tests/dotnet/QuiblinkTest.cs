@@ -158,6 +158,23 @@ static class QuiblinkTest
                 terminal.ReadCapacity = 1024;
                 Check(terminal.ReadAll().SequenceEqual(Project), "ReadAll after growing its buffer");
                 Check(terminal.ReadGroup(3).SequenceEqual(Group3), "ReadGroup(3)");
+                Native.QUIB_GroupEntry[] groups;
+                long lastTotal = -1;
+                byte[] all = terminal.ReadAllGroups(out groups, (done, total) => lastTotal = total, 4242);
+                Check(all.SequenceEqual(Project) && lastTotal == 4242, "ReadAllGroups' bytes, progress total " + lastTotal);
+                Check(groups.Length == 2 && groups[0].Group == 1 && groups[0].Offset == 0 &&
+                      groups[0].Length == Group1.Length && groups[1].Group == 3 &&
+                      groups[1].Offset == Group1.Length && groups[1].Length == Group3.Length,
+                      "group table " + string.Join(",", groups.Select(g => g.Group + "@" + g.Offset + "+" + g.Length)));
+                try
+                {
+                    terminal.ReadAllGroups(out groups, null, 0, 1);
+                    Check(false, "a one-entry table held two groups");
+                }
+                catch (QuiblinkException e)
+                {
+                    Check(e.Code == (short)Result.RC_GROUP_TABLE_FULL, "one-entry table: " + e.Code);
+                }
                 Check(terminal.ReadGroup(9).Length == 0, "a missing group reads as nothing");
             });
 

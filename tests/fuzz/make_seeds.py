@@ -110,8 +110,63 @@ def graphic_exports():
     }
 
 
+def backup_reader():
+    # Small backups of both families as the tool writes them: a ZIP with manifest.json and
+    # one stored member per group, area or range.
+    import hashlib
+    import io
+    import json
+    import zipfile
+
+    def archive(manifest, members):
+        out = io.BytesIO()
+        with zipfile.ZipFile(out, "w") as z:
+            z.writestr(zipfile.ZipInfo("manifest.json", (2024, 5, 1, 12, 0, 0)),
+                       json.dumps(manifest), zipfile.ZIP_DEFLATED)
+            for name, data in members:
+                z.writestr(zipfile.ZipInfo(name, (2024, 5, 1, 12, 0, 0)), data)
+        return out.getvalue()
+
+    def entry(name, data):
+        return {"member": name, "length": len(data), "sha256": hashlib.sha256(data).hexdigest()}
+
+    head = {"format": "quiblink-backup", "format_version": 1, "created": "2024-05-01T12:00:00Z",
+            "tool": {"name": "quiblink", "version": "2.1.1"}, "library_version": "2.1.1"}
+    groups = [(1, b"PLANT\n" + bytes(range(40))), (7, bytes([0xFF] * 30))]
+    area = bytes(range(12))
+    graphic = dict(head, family="graphic",
+                   connection={"port": "COM1", "baud": 38400, "model": 0},
+                   terminal={"type": 42, "os_info": {"entry_00": 2048, "entry_80": 0},
+                             "mem_data": {"value1": 1, "value2": -2, "value3": 2},
+                             "project": {"name": "PLANT \u00e9", "value1": 76, "value2": 2}},
+                   groups=[], areas=[dict(area=3, restore=True,
+                                          **entry("areas/area-003.bin", area))])
+    offset = 0
+    members = []
+    for number, data in groups:
+        name = "groups/group-%05u.bin" % number
+        graphic["groups"].append(dict(group=number, offset=offset, **entry(name, data)))
+        members.append((name, data))
+        offset += len(data)
+    members.append(("areas/area-003.bin", area))
+    ranges = [(0, 0x100, bytes(range(16))), (0, 3940, bytes(range(40)))]
+    classic = dict(head, family="classic", connection={"port": "COM2", "baud": 9600, "model": 3},
+                   ranges=[])
+    classic_members = []
+    for area_number, address, data in ranges:
+        name = "ranges/range-%u-%08X.bin" % (area_number, address)
+        classic["ranges"].append(dict(area=area_number, address=address, restore=True,
+                                      **entry(name, data)))
+        classic_members.append((name, data))
+    return {
+        "graphic": archive(graphic, members),
+        "classic": archive(classic, classic_members),
+        "empty_graphic": archive(dict(graphic, groups=[], areas=[]), []),
+    }
+
+
 def main():
-    for target, seeds in (("classic_codec", classic_codec()), ("graphic_codec", graphic_codec()),
+    for target, seeds in (("backup_reader", backup_reader()),("classic_codec", classic_codec()), ("graphic_codec", graphic_codec()),
                           ("classic_exports", classic_exports()),
                           ("graphic_exports", graphic_exports())):
         folder = os.path.join(HERE, "corpus", target)

@@ -462,3 +462,124 @@ TEST_F(BlockReadTest, SizedReadWithoutProgressCallback) {
 }
 
 }  // namespace
+
+// ---- The grouped read and its table ------------------------------------------
+
+// Where gtest's comparison finds it: beside the type, in the global namespace.
+inline bool operator==(const QUIB_GroupEntry &a, const QUIB_GroupEntry &b) {
+  return a.group == b.group && a.offset == b.offset && a.length == b.length;
+}
+
+namespace {
+
+constexpr QUIB_GroupEntry kEntrySentinel{0xAAAAAAAA, 0xBBBBBBBB, 0xCCCCCCCC};
+
+struct GroupOuts : ReadOuts {
+  std::vector<QUIB_GroupEntry> table = std::vector<QUIB_GroupEntry>(4, kEntrySentinel);
+  uint32_t count = 0xDEAD;
+  ProgressLog log;
+};
+
+int16_t ReadGroups(uint16_t handle, GroupOuts &o, uint32_t table_room, uint32_t expected = 0) {
+  return XQUIB_ReadAllGroups(handle, o.data.data(), uint32_t(o.data.size()), &o.total,
+                             o.table.data(), table_room, &o.count, &o.status, expected,
+                             ProgressLog::Record, &o.log);
+}
+
+}  // namespace
+
+TEST_F(BlockReadTest, GroupedReadSendsWhatReadAllSendsAndTablesEachGroup) {
+  const Bytes a = gt::Pattern(1024, 1), b = gt::Pattern(76, 2), c = gt::Pattern(700, 3);
+  const std::vector<Bytes> replies = {Group(0, 0, 1, a), Group(2, 1, 1, b), Group(2, 0, 7, c),
+                                      Group(0, 0, 0, {})};
+  Answer(replies);
+  ReadOuts plain;
+  ASSERT_EQ(XQUIB_ReadAll(handle_, plain.data.data(), &plain.total, &plain.status), RC_OK);
+  const std::vector<Bytes> read_all_frames = Frames();
+  const std::vector<std::string> read_all_texts = fake::DebugTexts();
+
+  fake::ClearDebug();
+  Answer(replies);
+  GroupOuts o;
+  ASSERT_EQ(ReadGroups(handle_, o, 4, 1800), RC_OK);
+  const std::vector<Bytes> all = Frames();
+  EXPECT_EQ(std::vector<Bytes>(all.begin() + long(read_all_frames.size()), all.end()),
+            read_all_frames);
+  EXPECT_EQ(fake::DebugTexts(), read_all_texts);
+  EXPECT_EQ(o.total, 1800);
+  o.ExpectData(gt::Cat({a, b, c}));
+  EXPECT_EQ(o.count, 2u);
+  EXPECT_EQ(o.table[0], (QUIB_GroupEntry{1, 0, 1100}));
+  EXPECT_EQ(o.table[1], (QUIB_GroupEntry{7, 1100, 700}));
+  EXPECT_EQ(o.table[2], kEntrySentinel);
+  const std::vector<std::pair<uint32_t, uint32_t>> progress = {
+      {1024, 1800}, {1100, 1800}, {1800, 1800}};
+  EXPECT_EQ(o.log.calls, progress) << "the caller's expected total rides along";
+}
+
+TEST_F(BlockReadTest, GroupedReadGivesAGroupThatComesBackApartAnEntryOfItsOwn) {
+  Answer(
+      {Group(0, 0, 3, {1, 2}), Group(0, 0, 9, {3}), Group(0, 0, 3, {4, 5, 6}), Group(0, 0, 0, {})});
+  GroupOuts o;
+  ASSERT_EQ(ReadGroups(handle_, o, 4), RC_OK);
+  EXPECT_EQ(o.count, 3u);
+  EXPECT_EQ(o.table[0], (QUIB_GroupEntry{3, 0, 2}));
+  EXPECT_EQ(o.table[1], (QUIB_GroupEntry{9, 2, 1}));
+  EXPECT_EQ(o.table[2], (QUIB_GroupEntry{3, 3, 3}));
+}
+
+TEST_F(BlockReadTest, GroupedReadStopsAtAFullTableWithoutWritingPastIt) {
+  const Bytes a = gt::Pattern(40, 1), b = gt::Pattern(30, 2);
+  const struct {
+    const char *name;
+    uint32_t room;
+    int16_t rc;
+    uint32_t entries;  // entries written
+    Bytes data;
+  } rows[] = {
+      {"room for both", 2, RC_OK, 2, gt::Cat({a, b})},
+      {"room for one", 1, RC_GROUP_TABLE_FULL, 1, a},
+      {"no room", 0, RC_GROUP_TABLE_FULL, 0, {}},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    Answer({Group(0, 0, 5, a), Group(0, 0, 6, b), Group(0, 0, 0, {})});
+    GroupOuts o;
+    EXPECT_EQ(ReadGroups(handle_, o, row.room), row.rc);
+    o.ExpectData(row.data);
+    for (uint32_t i = row.entries; i < o.table.size(); ++i) EXPECT_EQ(o.table[i], kEntrySentinel);
+    if (row.rc != RC_OK) {
+      EXPECT_EQ(o.total, kTotalSentinel);
+      EXPECT_EQ(o.count, 0xDEADu);
+    }
+  }
+
+  // A terminal without groups needs no room.
+  Answer({Group(0, 0, 0, {})});
+  GroupOuts none;
+  EXPECT_EQ(ReadGroups(handle_, none, 0), RC_OK);
+  EXPECT_EQ(none.count, 0u);
+  EXPECT_EQ(none.total, 0);
+}
+
+TEST_F(BlockReadTest, GroupedReadFailsAsReadAllAndRefusesAMissingTable) {
+  Answer({Group(0, 0, 3, {1}), Group(0, 2, 3, {2})});
+  GroupOuts o;
+  EXPECT_EQ(ReadGroups(handle_, o, 4), RC_SEQUENCE);
+  EXPECT_EQ(o.count, 0xDEADu);
+
+  fake::ClearDebug();
+  const size_t sent = Frames().size();
+  Answer({Group(0, 0, 0, {})});
+  uint32_t count = 0;
+  QUIB_GroupEntry table[1];
+  EXPECT_EQ(XQUIB_ReadAllGroups(handle_, o.data.data(), 10, &o.total, nullptr, 1, &count, &o.status,
+                                0, nullptr, nullptr),
+            RC_BAD_ARGUMENT);
+  EXPECT_EQ(XQUIB_ReadAllGroups(handle_, o.data.data(), 10, &o.total, table, 1, nullptr, &o.status,
+                                0, nullptr, nullptr),
+            RC_BAD_ARGUMENT);
+  EXPECT_EQ(fake::DebugTexts(),
+            (std::vector<std::string>{"READAll command\n", "READAll command\n"}));
+  EXPECT_EQ(Frames().size(), sent);
+}

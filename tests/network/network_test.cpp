@@ -33,6 +33,16 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+std::string Hex(const Bytes &data) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t b : data) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
+}
+
 double CpuSeconds() {
   rusage usage = {};
   getrusage(RUSAGE_SELF, &usage);
@@ -218,12 +228,33 @@ TEST_F(NetworkTest, TheToolWorksWithAUrlAsPortOrInTheEnvironment) {
   test::RunOptions options;
   options.env["QUIBLINK_COM1"] = server_->Url("rfc2217");
   options.limit = std::chrono::seconds(30);
-  test::RunResult backup = test::RunCli({"backup", file}, options);
+  test::RunResult backup = test::RunCli({"backup", "--raw", file}, options);
   EXPECT_EQ(backup.status, 0) << backup.err;
   std::ifstream saved(file, std::ios::binary);
   EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(saved), {}), data);
   std::remove(file.c_str());
   rmdir(folder);
+}
+
+TEST_F(NetworkTest, ABackupThroughTheServerRestoresThroughIt) {
+  StartSim({"--family", "graphic", "--baud", "38400", "--type", "0x2A"});
+  const Bytes first = AllByteValues();
+  const Bytes second(1500, 0xFF);
+  sim_->Command("group 3 " + Hex(first));
+  sim_->Command("group 8 " + Hex(second));
+  test::ScratchDir dir;
+  const std::string file = dir.File("plant.qbk");
+  test::RunOptions options;
+  options.env["QUIBLINK_COM1"] = server_->Url("rfc2217");
+  options.limit = std::chrono::seconds(60);
+  test::RunResult backup = test::RunCli({"backup", file}, options);
+  ASSERT_EQ(backup.status, 0) << backup.err;
+  sim_->Command("group 3 -");
+  sim_->Command("group 8 " + Hex(Bytes(10, 1)));
+  test::RunResult restore = test::RunCli({"restore", file, "--yes"}, options);
+  ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+  EXPECT_EQ(sim_->Command("group 3"), Hex(first));
+  EXPECT_EQ(sim_->Command("group 8"), Hex(second));
 }
 
 }  // namespace

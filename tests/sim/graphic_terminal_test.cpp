@@ -325,5 +325,19 @@ TEST(GraphicTerminal, ImageRoundTripKeepsEveryContent) {
   EXPECT_NE(GraphicTerminal({}).FromImage(classic), "");
 }
 
+TEST(GraphicTerminal, ANameGroupCarriesTheProjectNameWithTheProjectData) {
+  GraphicTerminal kept({"", 1, "KEPT", 0});
+  GraphicTerminal carried({"", 1, "BEFORE", 2});
+  for (GraphicTerminal *t : {&kept, &carried}) {
+    ASSERT_EQ(t->Control({"group", "2", "4C494E450A7265737400"}), "ok");  // "LINE\nrest\0"
+  }
+  EXPECT_EQ(kept.project_name(), "KEPT");
+  EXPECT_EQ(carried.project_name(), "LINE");
+  // A delete of the user data takes the groups, and with them a name that lives in one.
+  for (GraphicTerminal *t : {&kept, &carried}) t->Handle(GraphicRequest(0x32, 0x21));
+  EXPECT_EQ(kept.project_name(), "");
+  EXPECT_EQ(carried.project_name(), "");
+}
+
 }  // namespace
 }  // namespace quiblink::sim

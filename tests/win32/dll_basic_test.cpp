@@ -64,6 +64,8 @@ uint16_t Status;
 uint32_t Value1, Value2;
 int32_t Mem1, Mem2, Mem3;
 uint16_t NameLength;
+QUIB_GroupEntry Groups[4];
+uint32_t GroupCount;
 
 const ChannelRow kChannelRows[] = {
     {"QUIB_Read", [](uint16_t h) { return Lib.QUIB_Read(h, 0, 0x100, Scratch, 4); }},
@@ -111,6 +113,11 @@ const ChannelRow kChannelRows[] = {
        return Lib.XQUIB_OSInstlEx(h, 0x61, 0x00, 16, Scratch, &Status, nullptr, nullptr);
      }},
     {"QUIB_CancelTransfer", [](uint16_t h) { return Lib.QUIB_CancelTransfer(h); }},
+    {"XQUIB_ReadAllGroups",
+     [](uint16_t h) {
+       return Lib.XQUIB_ReadAllGroups(h, Scratch, sizeof Scratch, &Total, Groups, 4, &GroupCount,
+                                      &Status, 0, nullptr, nullptr);
+     }},
 };
 
 void OperationsRefuseBadAndFreeHandles() {

@@ -84,7 +84,15 @@ CLI::Option *AddRawNumber(CLI::App *app, const std::string &name, long long &tar
 // to standard output.
 void Report(const OutputOptions *output, const std::string &line);
 
+// Asks on standard error; true for "y" or "yes" on standard input.
+bool Confirm(const std::string &question);
+
+// `backup --raw`: the groups' bytes one after the other, as XQUIB_ReadAll brings them.
+int RawBackup(const Connection &connection, const std::string &file, uint32_t capacity);
+
 void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
+// After AddClassicCommands: it adds `classic backup` and `classic restore` too.
+void AddBackupCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddTransferCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddInfoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddClassicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);

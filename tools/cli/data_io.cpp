@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "backup/atomic_file.h"
 #include "failure.h"
 
 namespace quiblink::cli {
@@ -34,12 +35,6 @@ std::string Folder(const std::string &path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-mode_t CurrentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
 }
 
 }  // namespace
@@ -151,39 +146,10 @@ void WriteOutput(const std::string &path, std::span<const uint8_t> data) {
     return;
   }
   CheckOutputPath(path);
-  // The temporary lives in the target's folder, so that the rename stays on one file system.
-  std::string temp = Folder(path) + "/.quiblink-XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) throw ToolError("cannot write " + path + ": " + std::strerror(errno));
-  auto fail = [&](int error) {
-    close(fd);
-    unlink(temp.c_str());
-    throw ToolError("cannot write " + path + ": " + std::strerror(error) + "; " + path +
-                    " is unchanged");
-  };
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t put = write(fd, data.data() + done, data.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) fail(put < 0 ? errno : ENOSPC);
-    done += static_cast<size_t>(put);
-  }
-  // A new file gets the mode a plain create would have given it; a replaced one keeps its own.
-  struct stat old {};
-  mode_t mode = 0666 & ~CurrentUmask();
-  if (stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-  if (fchmod(fd, mode) != 0 || fsync(fd) != 0) fail(errno);
-  if (close(fd) != 0) {
-    int error = errno;
-    unlink(temp.c_str());
-    throw ToolError("cannot write " + path + ": " + std::strerror(error) + "; " + path +
-                    " is unchanged");
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    int error = errno;
-    unlink(temp.c_str());
-    throw ToolError("cannot write " + path + ": " + std::strerror(error) + "; " + path +
-                    " is unchanged");
+  try {
+    backup::WriteFileAtomically(path, data);
+  } catch (const backup::FileError &error) {
+    throw ToolError(error.what());
   }
 }
 

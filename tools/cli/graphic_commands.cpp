@@ -125,14 +125,14 @@ std::optional<std::string> ReadPassword() {
   return password;
 }
 
+}  // namespace
+
 bool Confirm(const std::string &question) {
   std::fprintf(stderr, "%s [y/N] ", question.c_str());
   std::fflush(stderr);
   std::string answer = ReadLineOrEnd(std::cin).value_or("");
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
 }
-
-}  // namespace
 
 void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   for (const auto &command : kControlCommands) {

@@ -35,7 +35,8 @@ std::string ChosenCommand(const CLI::App &app) {
 int main(int argc, char **argv) {
   CLI::App app(
       "Move data to and from operator display terminals over a serial line.\n"
-      "Graphic terminals: info, backup, upload, ...; classic panels: classic read|write;\n"
+      "Graphic terminals: info, backup, restore, upload, ...; classic panels: classic\n"
+      "read|write|backup|restore; `quiblink inspect` shows a backup file;\n"
       "`quiblink demo` runs a whole session against the terminal simulator;\n"
       "`quiblink monitor` shows every frame between a PC program and a terminal.",
       "quiblink");
@@ -56,6 +57,7 @@ int main(int argc, char **argv) {
   AddTransferCommands(app, connection, dispatch);
   AddGraphicCommands(app, connection, dispatch);
   AddClassicCommands(app, connection, dispatch);
+  AddBackupCommands(app, connection, dispatch);
   AddDemoCommand(app, connection, dispatch, argv[0]);
   AddMonitorCommands(app, connection, dispatch);
   for (CLI::App *command : app.get_subcommands({})) {

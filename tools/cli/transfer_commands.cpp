@@ -58,31 +58,9 @@ std::string AreaName(uint8_t area, uint16_t group) {
 }
 
 void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
-  auto backup_file = std::make_shared<std::string>();
-  auto backup = std::make_shared<ReadOptions>();
-  auto *cmd = app.add_subcommand("backup", "read every group of the grouped area into a file")
-                  ->group("Graphic terminal");
-  cmd->add_option("file", *backup_file,
-                  "file to write ('-': stdout); replaced only once the whole backup is read "
-                  "and written")
-      ->required();
-  AddCapacity(cmd, *backup);
-  SetAction(cmd, dispatch, [&connection, backup_file, backup] {
-    // A folder that cannot take the file is found before minutes of reading, not after.
-    CheckOutputPath(*backup_file);
-    auto session = Session::Graphic(connection);
-    Bytes data = ReadBlocks(session, "backup", backup->capacity, [&](auto out, auto progress) {
-      return session.channel().read_all(out, progress);
-    });
-    WriteOutput(*backup_file, data);
-    OutputOptions to{*backup_file, "raw"};
-    Report(&to, Describe("backup", data.size(), "of the grouped area saved to " + *backup_file));
-    return kExitOk;
-  });
-
   auto group = std::make_shared<ReadOptions>();
-  cmd = app.add_subcommand("read-group", "read one group of the grouped area (area 1)")
-            ->group("Graphic terminal");
+  auto *cmd = app.add_subcommand("read-group", "read one group of the grouped area (area 1)")
+                  ->group("Graphic terminal");
   AddNumber(cmd, "group", group->group, "group number, 1-65535", 1, 0xFFFF)->required();
   AddOutputOptions(cmd, group->output);
   AddCapacity(cmd, *group);
@@ -210,6 +188,17 @@ void AddWrites(CLI::App &app, Connection &connection, Dispatch &dispatch) {
 }
 
 }  // namespace
+
+int RawBackup(const Connection &connection, const std::string &file, uint32_t capacity) {
+  auto session = Session::Graphic(connection);
+  Bytes data = ReadBlocks(session, "backup", capacity, [&](auto out, auto progress) {
+    return session.channel().read_all(out, progress);
+  });
+  WriteOutput(file, data);
+  OutputOptions to{file, "raw"};
+  Report(&to, Describe("backup", data.size(), "of the grouped area saved to " + file));
+  return kExitOk;
+}
 
 void AddTransferCommands(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   AddReads(app, connection, dispatch);

@@ -29,6 +29,15 @@ GraphicTerminal::GraphicTerminal(GraphicConfig config) : config_(std::move(confi
   for (uint8_t area : {240, 241, 242}) contents_.areas[area] = DefaultArea(area);
 }
 
+std::string GraphicTerminal::project_name() const {
+  auto group = contents_.groups.find(config_.name_group);
+  if (config_.name_group == 0 || group == contents_.groups.end()) return config_.project_name;
+  const Bytes &data = group->second;
+  size_t end = 0;
+  while (end < data.size() && end < 240 && data[end] != '\n' && data[end] != 0) ++end;
+  return std::string(data.begin(), data.begin() + static_cast<long>(end));
+}
+
 RequestKey GraphicTerminal::Classify(const Bytes &request) const {
   RequestKey key;
   if (request.size() > kCommandAt) key.command = request[kCommandAt];
@@ -229,7 +238,7 @@ Reply GraphicTerminal::Query(const Request &request) {
           std::array{grouped_bytes, static_cast<uint32_t>(contents_.groups.size())});
       PutLe32(data, values[0]);
       PutLe32(data, values[1]);
-      const std::string &name = config_.project_name;
+      const std::string name = project_name();
       data.push_back(static_cast<uint8_t>(name.size()));
       data.insert(data.end(), name.begin(), name.end());
       return Answer(request, kStatusOk, data);

@@ -16,6 +16,9 @@ struct GraphicConfig {
   std::string password;
   uint8_t type = 0x01;
   std::string project_name;
+  // Non-zero: the project name the terminal reports is the first line of this group, while the
+  // group is there, as on terminals whose name travels inside the project data.
+  uint16_t name_group = 0;
 };
 
 class GraphicTerminal : public Terminal {
@@ -37,7 +40,8 @@ class GraphicTerminal : public Terminal {
   graphic::Contents &contents() { return contents_; }
   const graphic::Contents &contents() const { return contents_; }
   const State &state() const { return state_; }
-  const std::string &project_name() const { return config_.project_name; }
+  // The name the terminal reports.
+  std::string project_name() const;
 
   Family family() const override { return Family::kGraphic; }
   RequestKey Classify(const Bytes &request) const override;

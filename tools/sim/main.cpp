@@ -60,7 +60,8 @@ int main(int argc, char **argv) {
   if (o.family == Family::kClassic) {
     terminal = std::make_unique<ClassicPanel>(o.model);
   } else {
-    GraphicConfig config{o.password, static_cast<uint8_t>(o.type), o.project_name.value_or("")};
+    GraphicConfig config{o.password, static_cast<uint8_t>(o.type), o.project_name.value_or(""),
+                         static_cast<uint16_t>(o.name_group)};
     terminal = std::make_unique<GraphicTerminal>(config);
   }
   if (!o.image_path.empty()) {

@@ -147,6 +147,12 @@ void DefineOptions(CLI::App &app, Options *o, bool *pacing) {
         o->project_name = text;
       },
       "graphic: project name, at most 240 bytes");
+  AddNumber(app, "--name-group", &o->name_group, 0, 0xFFFF,
+            "graphic: the project name comes with the project\n"
+            "data: the first line of this group (at most 240\n"
+            "bytes) while it is there (default 0: kept apart,\n"
+            "cleared by a delete of the user data)")
+      ->type_name("GROUP");
   app.add_option("--image", o->image_path,
                  "load content at start if present, save after\n"
                  "changes and on exit; a folder (existing, or PATH\n"

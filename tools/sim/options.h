@@ -24,6 +24,7 @@ struct Options {
   std::string password;
   int type = 0x01;
   std::optional<std::string> project_name;
+  int name_group = 0;  // 0: the name is kept apart from the project data
   bool follow_baud = false;
   std::string path_file;
   std::string link_path;
