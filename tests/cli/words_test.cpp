@@ -149,6 +149,39 @@ TEST_F(CliWords, AFailureAfterAnAcceptedBlockShowsNoStaleStatus) {
   EXPECT_EQ(r.err.find("terminal status"), std::string::npos) << r.err;
 }
 
+TEST_F(CliWords, AGarbledFirstReplyPointsAtTheLineSettings) {
+  struct Case {
+    std::string family, fault;
+    Args args;
+    std::string failure, hint;
+  };
+  const Case cases[] = {
+      {"graphic",
+       "wrong-start:always",
+       {"offline"},
+       "-20 RC_BAD_START",
+       "8 data bits, even parity"},
+      {"graphic",
+       "bad-checksum:always",
+       {"offline"},
+       "-17 RC_CHECKSUM",
+       "check the line speed (--baud)"},
+      {"classic",
+       "bad-checksum:always",
+       {"classic", "read", "0", "2"},
+       "-17 RC_CHECKSUM",
+       "classic panels use 9600 baud, 7 data bits"},
+  };
+  for (const auto &c : cases) {
+    Start(c.family);
+    sim_->Arm(c.fault);
+    RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find(c.failure), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.hint), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(CliWords, AGroupTheTerminalDoesNotHaveIsAFailure) {
   Start("graphic");
   sim_->Command("group 2 " + HexOf("held"));
