@@ -7,7 +7,7 @@
 #include <pthread.h>
 
 #include "platform/platform.h"
-#include "platform/posix/fork_internal.h"
+#include "platform/posix/entry.h"
 
 namespace plat {
 

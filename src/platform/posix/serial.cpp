@@ -2,7 +2,7 @@
 // spelling, COM1 to COM10) stand for the path in the environment variable
 // QUIBLINK_COM1 ... QUIBLINK_COM10, read at every open, else /dev/ttyS0 ...
 // /dev/ttyS9. Any other name is opened as a path; a URL, named directly or
-// through the variable, is a device server on the network (net_device.h).
+// through the variable, is a device server on the network (platform/net/device.h).
 //
 // Behaviour beside the Win32 calls this stands in for:
 //  - Open is exclusive: flock() refuses a second open from this or another
@@ -35,10 +35,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/net/device.h"
 #include "platform/net/url.h"
-#include "platform/posix/fork_internal.h"
+#include "platform/posix/entry.h"
 #include "platform/posix/open_failure.h"
-#include "platform/posix/net_device.h"
 #include "platform/posix/serial_speed.h"
 
 namespace plat {

@@ -6,7 +6,7 @@
 // CreateSemaphoreA does. Nothing is shared with other processes, so no other
 // process can stall this one through a semaphore.
 #include "platform/platform.h"
-#include "platform/posix/fork_internal.h"
+#include "platform/posix/entry.h"
 
 #include <errno.h>
 #include <pthread.h>

@@ -21,7 +21,7 @@
 //  - A frame whose send stalls part-way keeps its unsent rest, which goes out
 //    before anything else: the line never carries a piece of a frame followed
 //    by the next one.
-#include "platform/posix/net_device.h"
+#include "platform/net/device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -39,8 +39,8 @@
 
 #include "platform/net/telnet.h"
 #include "platform/net/url.h"
-#include "platform/posix/deadline.h"
-#include "platform/posix/name_lookup.h"
+#include "platform/net/deadline.h"
+#include "platform/posix/net_lookup.h"
 
 namespace plat::net {
 
