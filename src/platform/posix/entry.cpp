@@ -1,11 +1,25 @@
+// The process's life as the library sees it on POSIX.
+//
 // The shared library's load and unload hooks stand in for the loader entry
 // point: process attach when the library is loaded, process detach when it is
 // unloaded (or the process exits). Thread attach and detach are not reported
 // on this platform.
+//
+// fork() without exec: the child must not keep the parent's ports. A process
+// that forks while it holds a port (a pool of worker processes, Python's
+// multiprocessing) would otherwise hold the device's lock in every child, and
+// the parent could not open the port again after closing it until they all
+// ended. The handlers run for every fork() of the process, from the load of
+// the library on; they are removed with it when it is unloaded.
+#include "platform/posix/entry.h"
+
 #include <dlfcn.h>
+#include <pthread.h>
 #include <stdint.h>
 
 #include "platform/platform.h"
+
+namespace plat {
 
 namespace {
 
@@ -20,11 +34,41 @@ uintptr_t ModuleAddress() {
 }
 
 __attribute__((constructor)) void LibraryLoaded() {
-  plat::LibraryEntry(ModuleAddress(), plat::EntryReason::kProcessAttach);
+  LibraryEntry(ModuleAddress(), EntryReason::kProcessAttach);
 }
 
 __attribute__((destructor)) void LibraryUnloaded() {
-  plat::LibraryEntry(ModuleAddress(), plat::EntryReason::kProcessDetach);
+  LibraryEntry(ModuleAddress(), EntryReason::kProcessDetach);
+}
+
+void (*ChildHook)() = nullptr;
+pthread_once_t handlers_once = PTHREAD_ONCE_INIT;
+
+void Prepare() {
+  posix::LockThreadsForFork();
+  posix::LockDevicesForFork();
+}
+
+void Parent() {
+  posix::UnlockDevicesInParent();
+  posix::UnlockThreadsInParent();
+}
+
+void Child() {
+  posix::ForgetDevicesInChild();
+  posix::ForgetThreadsInChild();
+  if (ChildHook != nullptr) ChildHook();
+}
+
+void InstallHandlers() {
+  pthread_atfork(Prepare, Parent, Child);
 }
 
 }  // namespace
+
+void SetForkChildHook(void (*hook)()) {
+  ChildHook = hook;
+  pthread_once(&handlers_once, InstallHandlers);
+}
+
+}  // namespace plat

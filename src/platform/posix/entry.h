@@ -1,7 +1,8 @@
-// What each table of the POSIX backend does around a fork(): before it, the
-// forking thread takes the table's lock, so that the child gets the table in
-// a settled state; after it, the parent gives the lock back and the child
-// resets what belonged to its parent's threads and descriptors.
+// What each table of the POSIX backend does around a fork(), called by the
+// fork handlers of entry.cpp: before it, the forking thread takes the table's
+// lock, so that the child gets the table in a settled state; after it, the
+// parent gives the lock back and the child resets what belonged to its
+// parent's threads and descriptors.
 #pragma once
 
 namespace plat {

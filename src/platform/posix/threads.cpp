@@ -1,4 +1,4 @@
-// Threads and semaphores on pthreads, in fixed tables.
+// Threads, semaphores and process identity on pthreads, in fixed tables.
 //
 // A thread slot lives until its handle is closed and its body has returned,
 // in either order. Semaphores, named or not, are objects of this process: a
@@ -91,7 +91,7 @@ ThreadSlot *FindThread(Handle thread) {
 void *ThreadStart(void *param) {
   ThreadSlot *slot = static_cast<ThreadSlot *>(param);
   pthread_mutex_lock(&threads_lock);
-  slot->id = static_cast<uint32_t>(syscall(SYS_gettid));
+  slot->id = CurrentThread();
   slot->started = true;
   ThreadBody body = slot->body;
   void *arg = slot->arg;
@@ -337,6 +337,14 @@ void SemaphoreClose(Handle sem) {
     if (slot->waiters == 0) slot->used = false;
   }
   pthread_mutex_unlock(&semaphores_lock);
+}
+
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(getpid());
+}
+
+uint32_t CurrentThread() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
 }
 
 }  // namespace plat
