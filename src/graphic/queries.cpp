@@ -15,7 +15,6 @@ namespace quib {
 namespace {
 
 constexpr uint8_t kOsEntryKind = 0x61;
-constexpr int16_t kMalformedOsInfo = RC_BAD_PORT;  // -33
 
 // Payload offsets of the query replies.
 constexpr int kMemValues = kPayloadData;  // three 16-bit values
@@ -61,7 +60,7 @@ int16_t QueryOsInfo(uint16_t handle, uint32_t *first, uint32_t *second, uint16_t
   if (!PayloadCovers(got, kOsCount, kOsEnd - kOsCount)) return RC_BAD_LENGTH;
   if (reply[kOsCount] != 2 || reply[kOsEntry1] != kOsEntryKind ||
       reply[kOsEntry2] != kOsEntryKind) {
-    return kMalformedOsInfo;
+    return RC_BAD_OS_INFO;
   }
   const uint8_t flag1 = reply[kOsEntry1 + 1];
   const uint8_t flag2 = reply[kOsEntry2 + 1];
@@ -74,7 +73,7 @@ int16_t QueryOsInfo(uint16_t handle, uint32_t *first, uint32_t *second, uint16_t
     *first = value2;
     *second = value1;
   } else {
-    return kMalformedOsInfo;
+    return RC_BAD_OS_INFO;
   }
   return RC_OK;
 }
