@@ -26,6 +26,8 @@ struct RequestDescriptor {
 // RC_BAD_ARGUMENT for a channel of the other family, whose terminal would stay
 // silent through every attempt.
 int16_t CheckChannel(uint16_t handle, ChannelFamily family);
+// The same for a channel of either family.
+int16_t CheckOpenChannel(uint16_t handle);
 
 // Runs one exchange on the channel's port. The caller has refused handles
 // above 31. On return OutputBuffer holds the payload; *payload_length (when

@@ -29,9 +29,9 @@ constexpr int kProjName = kPayloadData + 9;
 constexpr int kTypeByte = kPayloadData;
 
 // Runs a query up to the terminal status: the routine, then the status byte.
-int16_t Query(uint16_t handle, GraphicCommandId id, bool outputs_given, uint8_t *reply,
-              uint16_t *payload_length, uint16_t *status) {
-  const int16_t rc = SendGraphicCommand(handle, id, 0, outputs_given, reply, payload_length);
+int16_t Query(uint16_t handle, GraphicCommandId id, uint8_t *reply, uint16_t *payload_length,
+              uint16_t *status) {
+  const int16_t rc = SendGraphicCommand(handle, id, 0, reply, payload_length);
   if (rc != RC_OK) return rc;
   return StoreTerminalStatus(reply, status);
 }
@@ -42,8 +42,7 @@ int16_t QueryMemData(uint16_t handle, int32_t *value1, int32_t *value2, int32_t 
                      uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
-  const bool outputs = value1 && value2 && value3 && status;
-  const int16_t rc = Query(handle, kCmdMemoryData, outputs, reply, &got, status);
+  const int16_t rc = Query(handle, kCmdMemoryData, reply, &got, status);
   if (rc != RC_OK) return rc;
   if (!PayloadCovers(got, kMemValues, 6)) return RC_BAD_LENGTH;
   *value1 = ReadLe16(reply + kMemValues);
@@ -55,7 +54,7 @@ int16_t QueryMemData(uint16_t handle, int32_t *value1, int32_t *value2, int32_t 
 int16_t QueryOsInfo(uint16_t handle, uint32_t *first, uint32_t *second, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
-  const int16_t rc = Query(handle, kCmdOsInfo, first && second && status, reply, &got, status);
+  const int16_t rc = Query(handle, kCmdOsInfo, reply, &got, status);
   if (rc != RC_OK) return rc;
   if (!PayloadCovers(got, kOsCount, kOsEnd - kOsCount)) return RC_BAD_LENGTH;
   if (reply[kOsCount] != 2 || reply[kOsEntry1] != kOsEntryKind ||
@@ -82,8 +81,7 @@ int16_t QueryProjectInfo(uint16_t handle, uint32_t *value1, uint32_t *value2, ui
                          uint16_t *name_length, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
-  const bool outputs = value1 && value2 && name && name_length && status;
-  const int16_t rc = Query(handle, kCmdProjectInfo, outputs, reply, &got, status);
+  const int16_t rc = Query(handle, kCmdProjectInfo, reply, &got, status);
   if (rc != RC_OK) return rc;
   if (!PayloadCovers(got, kPayloadData, kProjName - kPayloadData)) return RC_BAD_LENGTH;
   const uint8_t n = reply[kProjNameLength];
@@ -105,7 +103,7 @@ int16_t QueryProjectInfo(uint16_t handle, uint32_t *value1, uint32_t *value2, ui
 int16_t QueryTerminalType(uint16_t handle, uint32_t *type, uint16_t *status) {
   uint8_t reply[kBufferSize];
   uint16_t got = 0;
-  const int16_t rc = Query(handle, kCmdTerminalType, type && status, reply, &got, status);
+  const int16_t rc = Query(handle, kCmdTerminalType, reply, &got, status);
   if (rc != RC_OK) return rc;
   if (!PayloadCovers(got, kTypeByte, 1)) return RC_BAD_LENGTH;
   *type = reply[kTypeByte];
