@@ -37,6 +37,17 @@ int16_t ControlExport(uint16_t handle, quib::GraphicCommandId id, uint8_t subcom
   return quib::ControlCommand(handle, id, subcommand, status);
 }
 
+// The shape of the two chunked-write exports, behind their own refusals.
+int16_t ChunkedWriteExport(uint16_t handle, quib::GraphicCommandId id, uint8_t subcommand,
+                           uint16_t field, uint32_t length, const uint8_t *data, uint16_t *status,
+                           QUIB_Progress progress, void *user) {
+  quib::TraceCommand(id);
+  const int16_t checked = quib::CheckChannel(handle, quib::kFamilyGraphic);
+  if (checked != RC_OK) return checked;
+  if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
+  return quib::WriteChunked(handle, id, subcommand, field, length, data, status, progress, user);
+}
+
 }  // namespace
 
 extern "C" {
@@ -202,11 +213,7 @@ QUIB_API int16_t QUIB_CALL XQUIB_WriteEx(uint16_t handle, uint8_t area, uint16_t
                                          uint32_t length, const uint8_t *data, uint16_t *status,
                                          QUIB_Progress progress, void *user) {
   if (length == 0 || !quib::AreaWritable(area)) return RC_BAD_ARGUMENT;
-  quib::TraceCommand(quib::kCmdAreaWrite);
-  const int16_t checked = quib::CheckChannel(handle, quib::kFamilyGraphic);
-  if (checked != RC_OK) return checked;
-  if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
-  return quib::WriteChunked(handle, quib::kCmdAreaWrite, area, group, length, data, status,
+  return ChunkedWriteExport(handle, quib::kCmdAreaWrite, area, group, length, data, status,
                             progress, user);
 }
 
@@ -218,11 +225,7 @@ QUIB_API int16_t QUIB_CALL XQUIB_OSInstlEx(uint16_t handle, uint8_t subcommand, 
   if (length == 0) return RC_BAD_ARGUMENT;
   if (subcommand != 0x61 && subcommand != 0x62) return RC_BAD_ARGUMENT;
   if (option != 0x00 && option != 0x80) return RC_BAD_ARGUMENT;
-  quib::TraceCommand(quib::kCmdInstall);
-  const int16_t checked = quib::CheckChannel(handle, quib::kFamilyGraphic);
-  if (checked != RC_OK) return checked;
-  if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
-  return quib::WriteChunked(handle, quib::kCmdInstall, subcommand, option, length, data, status,
+  return ChunkedWriteExport(handle, quib::kCmdInstall, subcommand, option, length, data, status,
                             progress, user);
 }
 
