@@ -11,13 +11,13 @@
 // the parent could not open the port again after closing it until they all
 // ended. The handlers run for every fork() of the process, from the load of
 // the library on; they are removed with it when it is unloaded.
-#include "platform/posix/entry.h"
+#include "platform/platform.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/posix/tables.h"
 
 namespace plat {
 

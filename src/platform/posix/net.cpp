@@ -41,6 +41,7 @@
 #include "platform/net/url.h"
 #include "platform/net/deadline.h"
 #include "platform/posix/net_lookup.h"
+#include "platform/posix/tables.h"
 
 namespace plat::net {
 
@@ -104,9 +105,8 @@ Device devices[kDeviceSlots];
 pthread_mutex_t devices_lock = PTHREAD_MUTEX_INITIALIZER;
 
 Device *Find(Handle dev) {
-  if (dev < kDeviceBase || dev >= kDeviceBase + kDeviceSlots) return nullptr;
-  Device *d = &devices[dev - kDeviceBase];
-  return d->used ? d : nullptr;
+  Device *d = posix::SlotOf(devices, kDeviceBase, dev);
+  return d != nullptr && d->used ? d : nullptr;
 }
 
 bool ComPort(const Device *d) {
@@ -425,7 +425,7 @@ uint8_t FlowCode(const LineSettings *s) {
 }  // namespace
 
 bool IsNetworkDevice(Handle dev) {
-  return dev >= kDeviceBase && dev < kDeviceBase + kDeviceSlots;
+  return posix::SlotOf(devices, kDeviceBase, dev) != nullptr;
 }
 
 namespace {

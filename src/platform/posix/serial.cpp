@@ -41,7 +41,7 @@
 
 #include "platform/net/device.h"
 #include "platform/net/url.h"
-#include "platform/posix/entry.h"
+#include "platform/posix/tables.h"
 #include "platform/posix/open_failure.h"
 #include "platform/posix/serial_speed.h"
 
@@ -102,9 +102,8 @@ uint32_t BaudOfCode(speed_t code) {
 }
 
 Device *Find(Handle dev) {
-  if (dev < kDeviceBase || dev >= kDeviceBase + kDeviceSlots) return nullptr;
-  Device *d = &devices[dev - kDeviceBase];
-  return d->used ? d : nullptr;
+  Device *d = posix::SlotOf(devices, kDeviceBase, dev);
+  return d != nullptr && d->used ? d : nullptr;
 }
 
 // 1..10 for "COMn" or "\\.\COMn", else 0.

@@ -6,7 +6,7 @@
 // CreateSemaphoreA does. Nothing is shared with other processes, so no other
 // process can stall this one through a semaphore.
 #include "platform/platform.h"
-#include "platform/posix/entry.h"
+#include "platform/posix/tables.h"
 
 #include <errno.h>
 #include <pthread.h>
@@ -76,16 +76,10 @@ struct ThreadSlot {
 
 ThreadSlot threads[kThreadSlots];
 pthread_mutex_t threads_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t threads_once = PTHREAD_ONCE_INIT;
-
-void InitThreadTable() {
-  for (ThreadSlot &slot : threads) InitMonotonicCond(&slot.changed);
-}
 
 ThreadSlot *FindThread(Handle thread) {
-  if (thread < kThreadBase || thread >= kThreadBase + kThreadSlots) return nullptr;
-  ThreadSlot *slot = &threads[thread - kThreadBase];
-  return slot->used && slot->handle_open ? slot : nullptr;
+  ThreadSlot *slot = posix::SlotOf(threads, kThreadBase, thread);
+  return slot != nullptr && slot->used && slot->handle_open ? slot : nullptr;
 }
 
 void *ThreadStart(void *param) {
@@ -138,17 +132,19 @@ struct SemaphoreSlot {
 
 SemaphoreSlot semaphores[kSemaphoreSlots];
 pthread_mutex_t semaphores_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t semaphores_once = PTHREAD_ONCE_INIT;
-
-void InitSemaphoreTable() {
-  for (SemaphoreSlot &slot : semaphores) InitMonotonicCond(&slot.changed);
-}
 
 // Caller holds semaphores_lock.
 SemaphoreSlot *FindSemaphore(Handle sem) {
-  if (sem < kSemaphoreBase || sem >= kSemaphoreBase + kSemaphoreSlots) return nullptr;
-  SemaphoreSlot *slot = &semaphores[sem - kSemaphoreBase];
-  return slot->used && slot->refs > 0 ? slot : nullptr;
+  SemaphoreSlot *slot = posix::SlotOf(semaphores, kSemaphoreBase, sem);
+  return slot != nullptr && slot->used && slot->refs > 0 ? slot : nullptr;
+}
+
+// The waits of both tables run on the monotonic clock (made once, before the
+// first thread or semaphore, and anew in the child of a fork()).
+pthread_once_t tables_once = PTHREAD_ONCE_INIT;
+void InitTables() {
+  for (ThreadSlot &slot : threads) InitMonotonicCond(&slot.changed);
+  for (SemaphoreSlot &slot : semaphores) InitMonotonicCond(&slot.changed);
 }
 
 bool SemaphoreAvailable(void *slot) {
@@ -176,13 +172,12 @@ void ForgetThreadsInChild() {
   for (ThreadSlot &slot : threads) {
     slot.used = false;
     slot.handle_open = false;
-    InitMonotonicCond(&slot.changed);
   }
   for (SemaphoreSlot &slot : semaphores) {
     slot.waiters = 0;
     if (slot.used && slot.refs == 0) slot.used = false;
-    InitMonotonicCond(&slot.changed);
   }
+  InitTables();
   pthread_mutex_init(&threads_lock, nullptr);
   pthread_mutex_init(&semaphores_lock, nullptr);
 }
@@ -191,7 +186,7 @@ void ForgetThreadsInChild() {
 
 Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   if (body == nullptr) return 0;
-  pthread_once(&threads_once, InitThreadTable);
+  pthread_once(&tables_once, InitTables);
   pthread_mutex_lock(&threads_lock);
   int index = 0;
   while (index < kThreadSlots && threads[index].used) ++index;
@@ -271,7 +266,7 @@ bool ThreadEndNeedsLoader() {
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   if (maximum <= 0 || initial < 0 || initial > maximum) return 0;
   if (name != nullptr && strlen(name) >= kNameSize) return 0;
-  pthread_once(&semaphores_once, InitSemaphoreTable);
+  pthread_once(&tables_once, InitTables);
   pthread_mutex_lock(&semaphores_lock);
   Handle result = 0;
   if (name != nullptr && name[0] != '\0') {
