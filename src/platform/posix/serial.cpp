@@ -41,17 +41,13 @@
 
 #include "platform/net/device.h"
 #include "platform/net/url.h"
-#include "platform/posix/tables.h"
 #include "platform/posix/open_failure.h"
 #include "platform/posix/serial_speed.h"
+#include "platform/posix/tables.h"
 
 namespace plat {
 
 namespace {
-
-// Ten ports and a few spare for the tools and tests.
-constexpr int kDeviceSlots = 16;
-constexpr Handle kDeviceBase = 0x5100;
 
 struct Device {
   bool used;
@@ -66,7 +62,8 @@ struct Device {
   LineSettings kept;
 };
 
-Device devices[kDeviceSlots];
+// Ten ports and a few spare for the tools and tests.
+posix::SlotTable<Device, 16, 0x5100> devices;
 pthread_mutex_t devices_lock = PTHREAD_MUTEX_INITIALIZER;
 
 struct SpeedCode {
@@ -102,7 +99,7 @@ uint32_t BaudOfCode(speed_t code) {
 }
 
 Device *Find(Handle dev) {
-  Device *d = posix::SlotOf(devices, kDeviceBase, dev);
+  Device *d = devices.Named(dev);
   return d != nullptr && d->used ? d : nullptr;
 }
 
@@ -216,19 +213,17 @@ Handle DeviceOpen(const char *name) {
   }
 
   pthread_mutex_lock(&devices_lock);
-  int slot = 0;
-  while (slot < kDeviceSlots && devices[slot].used) ++slot;
-  if (slot < kDeviceSlots) {
-    devices[slot] = Device{};
-    devices[slot].used = true;  // reserved; fd set below
-    devices[slot].fd = -1;
+  Device *d = devices.Free();
+  if (d != nullptr) {
+    *d = Device{};
+    d->used = true;  // reserved; fd set below
+    d->fd = -1;
   }
   pthread_mutex_unlock(&devices_lock);
-  if (slot == kDeviceSlots) {
+  if (d == nullptr) {
     NoteOpenFailure(path, "too many serial devices open in this process");
     return kInvalid;
   }
-  Device *d = &devices[slot];
 
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   int error = errno;
@@ -272,7 +267,7 @@ Handle DeviceOpen(const char *name) {
     uint32_t baud = 0;
     d->kept.BaudRate = posix::GetSpeed(fd, &baud) ? baud : BaudOfCode(cfgetospeed(&tio));
   }
-  return kDeviceBase + slot;
+  return devices.HandleOf(d);
 }
 
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {

@@ -57,10 +57,6 @@ bool WaitUntil(pthread_cond_t *cond, pthread_mutex_t *mutex, uint32_t ms, bool (
 
 // ---- Threads ---------------------------------------------------------------
 
-// Ten port workers and room for the tools and tests.
-constexpr int kThreadSlots = 32;
-constexpr Handle kThreadBase = 0x7100;
-
 struct ThreadSlot {
   bool used;
   bool handle_open;
@@ -74,11 +70,12 @@ struct ThreadSlot {
   pthread_cond_t changed;
 };
 
-ThreadSlot threads[kThreadSlots];
+// Ten port workers and room for the tools and tests.
+posix::SlotTable<ThreadSlot, 32, 0x7100> threads;
 pthread_mutex_t threads_lock = PTHREAD_MUTEX_INITIALIZER;
 
 ThreadSlot *FindThread(Handle thread) {
-  ThreadSlot *slot = posix::SlotOf(threads, kThreadBase, thread);
+  ThreadSlot *slot = threads.Named(thread);
   return slot != nullptr && slot->used && slot->handle_open ? slot : nullptr;
 }
 
@@ -114,10 +111,6 @@ bool ThreadDone(void *slot) {
 
 // ---- Semaphores ------------------------------------------------------------
 
-// "QsemaI", "PLCmodel", the queue lock, two per port, a turn signal per
-// channel, and spare.
-constexpr int kSemaphoreSlots = 72;
-constexpr Handle kSemaphoreBase = 0x3100;
 constexpr size_t kNameSize = 32;
 
 struct SemaphoreSlot {
@@ -130,12 +123,14 @@ struct SemaphoreSlot {
   pthread_cond_t changed;
 };
 
-SemaphoreSlot semaphores[kSemaphoreSlots];
+// "QsemaI", "PLCmodel", the queue lock, two per port, a turn signal per
+// channel, and spare.
+posix::SlotTable<SemaphoreSlot, 72, 0x3100> semaphores;
 pthread_mutex_t semaphores_lock = PTHREAD_MUTEX_INITIALIZER;
 
 // Caller holds semaphores_lock.
 SemaphoreSlot *FindSemaphore(Handle sem) {
-  SemaphoreSlot *slot = posix::SlotOf(semaphores, kSemaphoreBase, sem);
+  SemaphoreSlot *slot = semaphores.Named(sem);
   return slot != nullptr && slot->used && slot->refs > 0 ? slot : nullptr;
 }
 
@@ -188,13 +183,11 @@ Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   if (body == nullptr) return 0;
   pthread_once(&tables_once, InitTables);
   pthread_mutex_lock(&threads_lock);
-  int index = 0;
-  while (index < kThreadSlots && threads[index].used) ++index;
-  if (index == kThreadSlots) {
+  ThreadSlot *slot = threads.Free();
+  if (slot == nullptr) {
     pthread_mutex_unlock(&threads_lock);
     return 0;
   }
-  ThreadSlot *slot = &threads[index];
   slot->used = true;
   slot->handle_open = true;
   slot->started = false;
@@ -212,7 +205,7 @@ Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   WaitUntil(&slot->changed, &threads_lock, kInfinite, ThreadStarted, slot);
   if (thread_id != nullptr) *thread_id = slot->id;
   pthread_mutex_unlock(&threads_lock);
-  return kThreadBase + index;
+  return threads.HandleOf(slot);
 }
 
 bool ThreadExitCode(Handle thread, uint32_t *code) {
@@ -268,30 +261,30 @@ Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   if (name != nullptr && strlen(name) >= kNameSize) return 0;
   pthread_once(&tables_once, InitTables);
   pthread_mutex_lock(&semaphores_lock);
-  Handle result = 0;
+  SemaphoreSlot *found = nullptr;
   if (name != nullptr && name[0] != '\0') {
-    for (int i = 0; i < kSemaphoreSlots && result == 0; ++i) {
-      SemaphoreSlot &slot = semaphores[i];
+    for (SemaphoreSlot &slot : semaphores) {
       if (slot.used && slot.refs > 0 && strcmp(slot.name, name) == 0) {
         ++slot.refs;  // the existing object; initial and maximum are not used
-        result = kSemaphoreBase + i;
+        found = &slot;
+        break;
       }
     }
   }
-  for (int i = 0; i < kSemaphoreSlots && result == 0; ++i) {
-    SemaphoreSlot &slot = semaphores[i];
-    if (slot.used) continue;
-    slot.used = true;
-    slot.refs = 1;
-    slot.waiters = 0;
-    slot.count = initial;
-    slot.maximum = maximum;
-    slot.name[0] = '\0';
-    if (name != nullptr) strcpy(slot.name, name);
-    result = kSemaphoreBase + i;
+  if (found == nullptr) {
+    found = semaphores.Free();
+    if (found != nullptr) {
+      found->used = true;
+      found->refs = 1;
+      found->waiters = 0;
+      found->count = initial;
+      found->maximum = maximum;
+      found->name[0] = '\0';
+      if (name != nullptr) strcpy(found->name, name);
+    }
   }
   pthread_mutex_unlock(&semaphores_lock);
-  return result;
+  return found != nullptr ? semaphores.HandleOf(found) : 0;
 }
 
 bool SemaphoreRelease(Handle sem) {
