@@ -152,7 +152,9 @@ namespace Quiblink
     }
 
     /// <summary>The result codes under their C names (quiblink_results.h; a test holds the
-    /// values to the library's own table).</summary>
+    /// values to the library's own table). The last few are a code's further meanings under
+    /// names of their own, with that code's value; ToString of such a value may give either
+    /// name, Library.ResultText gives the code's own.</summary>
     public enum Result : short
     {
         RC_OK = 0,
@@ -177,6 +179,11 @@ namespace Quiblink
         RC_BUFFER_TOO_SMALL = -40,
         RC_CANCELLED = -41,
         RC_GROUP_TABLE_FULL = -42,
+        RC_CLOSE_NOT_OPEN = RC_PORT_OPEN_FAILED,
+        RC_CLOSE_BUSY = RC_BAD_ARGUMENT,
+        RC_NO_FREE_CHANNEL = RC_SEQUENCE,
+        RC_NO_PORT_SEMAPHORE = RC_SEQUENCE,
+        RC_BAD_OS_INFO = RC_BAD_PORT,
     }
 
     /// <summary>A call that did not return RC_OK.</summary>

@@ -5,6 +5,13 @@
 // backends implement this header: posix/ (termios, pthreads), win32/ and
 // fake/ (an in-memory line with a controllable clock, for tests). Nothing
 // outside src/platform/ includes an operating-system header.
+//
+// posix/ and win32/ keep the same files for the same jobs, so that the twin
+// of a file is found by its name: serial (the devices), threads (threads,
+// semaphores, process identity), time (tick, sleep, timer resolution),
+// diagnostics (debugger output, message boxes, formatting, environment),
+// entry (load, unload, fork), open_failure (why an open failed), net (a
+// device server on the network, behind net/device.h) and build.cmake.
 #pragma once
 
 #include <stddef.h>

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/deadline.h"
+#include "platform/net/deadline.h"
 
 namespace {
 

@@ -5,7 +5,7 @@ set(QUIB_WINTEST_LINK -static-libgcc -static-libstdc++ -static)
 
 # The backend alone, linked in directly.
 set(quib_backend_sources ${QUIB_WIN32_SOURCES})
-list(FILTER quib_backend_sources EXCLUDE REGEX "dllmain\\.cpp$")
+list(FILTER quib_backend_sources EXCLUDE REGEX "/entry\\.cpp$")
 add_executable(quiblink-platform-test ${QUIB_WINTEST_DIR}/platform_test.cpp
                ${QUIB_WINTEST_DIR}/check.cpp ${quib_backend_sources})
 target_include_directories(quiblink-platform-test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

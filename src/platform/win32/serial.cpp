@@ -36,6 +36,20 @@ bool NeedsDevicePrefix(const char *name) {
   return strlen(name) > 4;  // two digits or more
 }
 
+// GetCommState into a DCB of the right size.
+bool ReadDcb(Handle dev, DCB *dcb) {
+  *dcb = DCB{};
+  dcb->DCBlength = sizeof(DCB);
+  return GetCommState(Native(dev), dcb) != 0;
+}
+
+// ClearCommError: the error word, cleared by the call, and COMSTAT.
+bool ReadCommErrors(Handle dev, DWORD *errors, COMSTAT *stat) {
+  *errors = 0;
+  *stat = COMSTAT{};
+  return ClearCommError(Native(dev), errors, stat) != 0;
+}
+
 }  // namespace
 
 Handle DeviceOpen(const char *name) {
@@ -62,9 +76,8 @@ bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
 }
 
 bool DeviceGetLine(Handle dev, LineSettings *settings) {
-  DCB dcb = {};
-  dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(Native(dev), &dcb)) return false;
+  DCB dcb;
+  if (!ReadDcb(dev, &dcb)) return false;
   settings->BaudRate = dcb.BaudRate;
   settings->ByteSize = dcb.ByteSize;
   settings->Parity = dcb.Parity;
@@ -89,9 +102,8 @@ bool DeviceGetLine(Handle dev, LineSettings *settings) {
 // characters, the error, end-of-file and event characters) keep the device's
 // values: the device's state is read first and only our fields are replaced.
 bool DeviceSetLine(Handle dev, const LineSettings *settings) {
-  DCB dcb = {};
-  dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(Native(dev), &dcb)) return false;
+  DCB dcb;
+  if (!ReadDcb(dev, &dcb)) return false;
   dcb.BaudRate = settings->BaudRate;
   dcb.ByteSize = settings->ByteSize;
   dcb.Parity = settings->Parity;
@@ -111,9 +123,8 @@ bool DeviceSetLine(Handle dev, const LineSettings *settings) {
   dcb.fAbortOnError = settings->AbortOnError;
   if (SetCommState(Native(dev), &dcb)) return true;
   if (!UnderWine()) return false;
-  DCB now = {};
-  now.DCBlength = sizeof(now);
-  return GetCommState(Native(dev), &now) && now.BaudRate == settings->BaudRate;
+  DCB now;
+  return ReadDcb(dev, &now) && now.BaudRate == settings->BaudRate;
 }
 
 bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
@@ -144,9 +155,9 @@ bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *writ
 }
 
 bool DeviceLineStatus(Handle dev, LineStatus *status) {
-  DWORD errors = 0;
-  COMSTAT stat = {};
-  if (!ClearCommError(Native(dev), &errors, &stat)) return false;
+  DWORD errors;
+  COMSTAT stat;
+  if (!ReadCommErrors(dev, &errors, &stat)) return false;
   status->Errors = errors;
   status->HoldFlags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) |
                       (stat.fRlsdHold ? 0x04u : 0u) | (stat.fXoffHold ? 0x08u : 0u) |
@@ -181,14 +192,14 @@ ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
 // handle offers no wait with a time limit, so the input queue is watched
 // instead, a millisecond at a time.
 bool DeviceWaitInput(Handle dev, uint32_t ms) {
-  DWORD start = GetTickCount();
+  const uint32_t start = TickCount();
   for (;;) {
-    DWORD errors = 0;
-    COMSTAT stat = {};
-    if (!ClearCommError(Native(dev), &errors, &stat)) return false;
+    DWORD errors;
+    COMSTAT stat;
+    if (!ReadCommErrors(dev, &errors, &stat)) return false;
     if (stat.cbInQue > 0 || errors != 0) return true;
-    if (GetTickCount() - start >= ms) return true;
-    Sleep(1);
+    if (TickCount() - start >= ms) return true;
+    SleepMs(1);
   }
 }
 

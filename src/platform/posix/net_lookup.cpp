@@ -1,4 +1,4 @@
-#include "platform/posix/name_lookup.h"
+#include "platform/posix/net_lookup.h"
 
 #include <atomic>
 #include <pthread.h>

@@ -21,7 +21,7 @@
 //  - A frame whose send stalls part-way keeps its unsent rest, which goes out
 //    before anything else: the line never carries a piece of a frame followed
 //    by the next one.
-#include "platform/posix/net_device.h"
+#include "platform/net/device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -39,15 +39,14 @@
 
 #include "platform/net/telnet.h"
 #include "platform/net/url.h"
-#include "platform/posix/deadline.h"
-#include "platform/posix/name_lookup.h"
+#include "platform/net/deadline.h"
+#include "platform/posix/net_lookup.h"
+#include "platform/posix/tables.h"
 
 namespace plat::net {
 
 namespace {
 
-constexpr int kDeviceSlots = 16;
-constexpr Handle kDeviceBase = 0x5200;
 constexpr uint32_t kConnectTimeoutMs = 3000;
 constexpr uint32_t kAnswerWaitMs = 1000;
 constexpr uint32_t kInSize = 4096;
@@ -100,13 +99,12 @@ struct Device {
   uint8_t in[kInSize];
 };
 
-Device devices[kDeviceSlots];
+posix::SlotTable<Device, 16, 0x5200> devices;
 pthread_mutex_t devices_lock = PTHREAD_MUTEX_INITIALIZER;
 
 Device *Find(Handle dev) {
-  if (dev < kDeviceBase || dev >= kDeviceBase + kDeviceSlots) return nullptr;
-  Device *d = &devices[dev - kDeviceBase];
-  return d->used ? d : nullptr;
+  Device *d = devices.Named(dev);
+  return d != nullptr && d->used ? d : nullptr;
 }
 
 bool ComPort(const Device *d) {
@@ -425,7 +423,7 @@ uint8_t FlowCode(const LineSettings *s) {
 }  // namespace
 
 bool IsNetworkDevice(Handle dev) {
-  return dev >= kDeviceBase && dev < kDeviceBase + kDeviceSlots;
+  return devices.Named(dev) != nullptr;
 }
 
 namespace {
@@ -476,18 +474,16 @@ Handle NetOpen(const char *url, NetOpenFailure *failure) {
   }
 
   pthread_mutex_lock(&devices_lock);
-  int slot = 0;
-  while (slot < kDeviceSlots && devices[slot].used) ++slot;
-  if (slot < kDeviceSlots) {
-    devices[slot].used = true;  // reserved; the rest is set below
-    devices[slot].fd = -1;
+  Device *d = devices.Free();
+  if (d != nullptr) {
+    d->used = true;  // reserved; the rest is set below
+    d->fd = -1;
   }
   pthread_mutex_unlock(&devices_lock);
-  if (slot == kDeviceSlots) {
+  if (d == nullptr) {
     Fail(failure, 0, "%s", "too many network devices open in this process");
     return kInvalid;
   }
-  Device *d = &devices[slot];
   d->gone = false;
   d->error = 0;
   d->rfc2217 = address.scheme == kRfc2217;
@@ -545,7 +541,7 @@ Handle NetOpen(const char *url, NetOpenFailure *failure) {
     return kInvalid;
   }
   d->in_length = 0;  // a greeting is no data from the terminal
-  return kDeviceBase + slot;
+  return devices.HandleOf(d);
 }
 
 bool NetGetLine(Handle dev, LineSettings *settings) {

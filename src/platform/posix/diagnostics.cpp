@@ -1,4 +1,4 @@
-// Time, identity and diagnostics.
+// Debugger output, message boxes, text formatting and the environment.
 //
 // Debugger output goes to stderr, and only when QUIBLINK_TRACE is set in the
 // environment (read once, at the first text); otherwise it is dropped. A
@@ -11,37 +11,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace plat {
-
-// The kernel's timers already resolve a millisecond.
-void FineTimerAcquire() {}
-void FineTimerRelease() {}
-
-uint32_t TickCount() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms =
-      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);
-}
-
-void SleepMs(uint32_t ms) {
-  timespec left = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
-uint32_t CurrentProcessId() {
-  return static_cast<uint32_t>(getpid());
-}
-
-uint32_t CurrentThread() {
-  return static_cast<uint32_t>(syscall(SYS_gettid));
-}
 
 namespace {
 

@@ -1,3 +1,5 @@
+// The process's life as the library sees it on Win32.
+//
 // The loader's entry point: the library's attach and detach work is in
 // plat::LibraryEntry. A process detach with a non-null lpReserved is the
 // process ending: its other threads are already gone, so the library only
@@ -13,3 +15,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
                      reserved != nullptr);
   return TRUE;
 }
+
+namespace plat {
+
+// Windows has no fork(): a child process never inherits the library's state.
+void SetForkChildHook(void (*)()) {}
+
+}  // namespace plat
