@@ -125,11 +125,8 @@ bool ProgramLine(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parit
   return plat::DeviceSetTimeouts(p.CommHandle, &timeouts);
 }
 
-bool StartPortWorker(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parity,
-                     int16_t stop_bits) {
+bool StartPortWorker(uint16_t port) {
   PortRecord &p = State.Ports[port];
-  if (!ProgramLine(port, baud, data_bits, parity, stop_bits)) return false;
-
   WorkerRun[port].store(1);
   p.WorkerThread = plat::ThreadCreate(RunWorker, &PortIndex[port], &WorkerThreadId[port]);
   if (p.WorkerThread == 0) {
@@ -225,7 +222,13 @@ int16_t OpenPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mode
   StoreLineSettings(p, baud, data_bits, model);
   // A port whose line cannot be programmed or that no worker would serve is a
   // port that cannot be opened.
-  if (!StartPortWorker(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+  if (!ProgramLine(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+    plat::NoteOpenFailure(PortNames[port],
+                          "the device refused the line settings (baud rate, data bits, parity)");
+    ReleasePort(device, port, true);
+    return RC_PORT_OPEN_FAILED;
+  }
+  if (!StartPortWorker(port)) {
     plat::NoteOpenFailure(PortNames[port], "the port's worker thread cannot be started");
     ReleasePort(device, port, true);
     return RC_PORT_OPEN_FAILED;
