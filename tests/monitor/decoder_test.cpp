@@ -14,15 +14,15 @@
 
 #include "monitor/capture.h"
 #include "monitor/format.h"
-#include "sim/common.h"
+#include "wire/hex.h"
 
 namespace quiblink::monitor {
 namespace {
 
-using sim::Bytes;
+using wire::Bytes;
 
 Bytes Hex(const std::string &text) {
-  auto bytes = sim::ParseHex(text);
+  auto bytes = wire::ParseHex(text);
   if (!bytes) throw std::runtime_error("bad hex in test: " + text);
   return *bytes;
 }

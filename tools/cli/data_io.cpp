@@ -17,13 +17,6 @@
 namespace quiblink::cli {
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string Format(const char *format, auto... args) {
   char text[64];
   std::snprintf(text, sizeof text, format, args...);
@@ -38,45 +31,6 @@ std::string Folder(const std::string &path) {
 }
 
 }  // namespace
-
-std::optional<long long> ParseNumber(std::string_view text) {
-  bool negative = !text.empty() && text.front() == '-';
-  if (negative) text.remove_prefix(1);
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty() || text.size() > 15) return std::nullopt;
-  long long value = 0;
-  for (char c : text) {
-    int digit = HexDigit(c);
-    if (digit < 0 || digit >= base) return std::nullopt;
-    value = value * base + digit;
-  }
-  return negative ? -value : value;
-}
-
-std::optional<Bytes> ParseHexString(std::string_view text) {
-  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-  }
-  Bytes out;
-  int high = -1;
-  for (char c : text) {
-    if (c == ' ' || c == ':' || c == '\n' || c == '\t' || c == '\r') continue;
-    int digit = HexDigit(c);
-    if (digit < 0) return std::nullopt;
-    if (high < 0) {
-      high = digit;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | digit));
-      high = -1;
-    }
-  }
-  if (high >= 0) return std::nullopt;
-  return out;
-}
 
 Bytes ReadInput(const std::string &path, uint64_t limit) {
   const std::string name = path == "-" ? "standard input" : path;
@@ -175,42 +129,6 @@ std::string HexCode(long long value) {
 
 std::string CountOf(uint64_t count, const std::string &singular, const std::string &plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
-}
-
-std::string HexDump(std::span<const uint8_t> data, long long base) {
-  std::string out;
-  for (size_t line = 0; line < data.size(); line += 16) {
-    out += Format("%08llX ", static_cast<unsigned long long>(base + static_cast<long long>(line)));
-    std::string text;
-    for (size_t i = line; i < line + 16; ++i) {
-      if (i == line + 8) out += ' ';
-      if (i < data.size()) {
-        out += Format(" %02X", data[i]);
-        text += data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '.';
-      } else {
-        out += "   ";
-      }
-    }
-    out += "  |" + text + "|\n";
-  }
-  return out;
-}
-
-std::string WordDump(std::span<const uint8_t> data, long long base, bool big_endian) {
-  std::string out;
-  for (size_t line = 0; line < data.size(); line += 16) {
-    out += Format("%08llX ", static_cast<unsigned long long>(base + static_cast<long long>(line)));
-    for (size_t i = line; i < line + 16 && i < data.size(); i += 2) {
-      if (i + 1 == data.size()) {
-        out += Format(" %02X", data[i]);
-        break;
-      }
-      unsigned word = big_endian ? (data[i] << 8 | data[i + 1]) : (data[i + 1] << 8 | data[i]);
-      out += Format(" %04X", word);
-    }
-    out += '\n';
-  }
-  return out;
 }
 
 std::string FormatSize(double bytes) {

@@ -227,7 +227,7 @@ void RunGraphicDemo(const DemoSettings &settings, DemoReport &report) {
   report.Step("the terminal holds each group", [&] {
     for (const auto &group : project) {
       std::string reply = sim->Control("group " + std::to_string(group.number));
-      auto held = ParseHexString(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
+      auto held = ParseHex(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
       Expect(held && *held == group.data,
              "group " + std::to_string(group.number) + ": " + reply.substr(0, 60));
     }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "wire/hex.h"
+
 namespace quiblink::monitor {
 
 namespace {
@@ -39,7 +41,7 @@ const char *KindName(Record::Kind kind) {
 }
 
 std::string FamilyText(std::optional<Family> family) {
-  return family ? sim::FamilyName(*family) : "-";
+  return family ? wire::FamilyName(*family) : "-";
 }
 
 std::string FormatJson(const Record &r) {
@@ -59,7 +61,7 @@ std::string FormatJson(const Record &r) {
   if (r.checksum >= 0) out += std::string(",\"checksum\":") + (r.checksum ? "\"good\"" : "\"bad\"");
   if (r.latency_us >= 0) out += ",\"latency_us\":" + std::to_string(r.latency_us);
   if (!r.note.empty()) out += ",\"note\":" + JsonString(r.note);
-  out += ",\"bytes\":" + JsonString(sim::HexCompact(r.bytes)) + ",\"flags\":[";
+  out += ",\"bytes\":" + JsonString(wire::HexCompact(r.bytes)) + ",\"flags\":[";
   for (size_t i = 0; i < r.flags.size(); ++i) {
     if (i) out += ",";
     out += "{\"rule\":" + JsonString(r.flags[i].rule) +
@@ -87,7 +89,7 @@ std::string FormatRecord(const Record &r, const FormatOptions &options) {
   if (r.latency_us >= 0) line += "  latency=" + std::to_string(r.latency_us) + "us";
   if (!r.note.empty()) line += "  (" + r.note + ")";
   if (r.kind != Record::Kind::kFrame || options.bytes) {
-    if (!r.bytes.empty()) line += "  [" + sim::HexDump(r.bytes) + "]";
+    if (!r.bytes.empty()) line += "  [" + wire::HexDump(r.bytes) + "]";
   }
   for (const Flag &f : r.flags) line += "  ! " + f.rule + ": " + f.detail;
   if (options.color && !r.flags.empty()) {

@@ -1,6 +1,6 @@
 #include "sim/classic_panel.h"
 
-#include "sim/classic_frame.h"
+#include "wire/classic_frame.h"
 
 #include <algorithm>
 #include <cstdio>
