@@ -373,5 +373,26 @@ TEST(MonitorDecoder, JsonRecordsCarryEveryField) {
             "\"status\",\"detail\":\"the terminal refused with status 05\"}]}");
 }
 
+TEST(MonitorDecoder, TheJsonSummaryCountsByDirectionAndRule) {
+  Summary s;
+  s.exchanges = 2;
+  s.attempts = 1;
+  s.frames[0] = 3;
+  s.frames[1] = 2;
+  s.bytes[0] = 30;
+  s.bytes[1] = 20;
+  s.flagged = {{"quiet-time", 2}, {"nak", 1}};
+  s.first_us = 500'000;
+  s.last_us = 1'500'000;
+  s.baud = 9600;
+  FormatOptions json;
+  json.json = true;
+  // 50 bytes of 11 bits at 9600 baud keep the line busy 57.3 ms of the second.
+  EXPECT_EQ(FormatSummary(s, Family::kGraphic, json),
+            "{\"summary\":{\"exchanges\":2,\"attempts\":1,\"frames\":{\"PC>TERM\":3,\"TERM>PC\":2},"
+            "\"bytes\":{\"PC>TERM\":30,\"TERM>PC\":20},\"flagged\":{\"nak\":1,\"quiet-time\":2},"
+            "\"elapsed_us\":1000000,\"baud\":9600,\"utilisation\":0.0573}}");
+}
+
 }  // namespace
 }  // namespace quiblink::monitor

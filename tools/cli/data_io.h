@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "wire/hex.h"
@@ -60,8 +59,5 @@ inline std::string ByteCount(uint64_t count) {
 
 // "16.0 KiB", "512 B".
 std::string FormatSize(double bytes);
-
-// The same as a JSON string literal, quotes included.
-std::string JsonString(std::string_view text);
 
 }  // namespace quiblink::cli

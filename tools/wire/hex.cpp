@@ -63,6 +63,18 @@ std::optional<Bytes> ParseHex(std::string_view text) {
   return out;
 }
 
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += Format("\\x%02X", c);
+    }
+  }
+  return out;
+}
+
 std::string HexLines(std::span<const uint8_t> data, long long base) {
   std::string out;
   for (size_t line = 0; line < data.size(); line += 16) {

@@ -28,6 +28,9 @@ std::string HexCompact(std::span<const uint8_t> bytes);
 // an odd digit count or on anything else.
 std::optional<Bytes> ParseHex(std::string_view text);
 
+// Bytes as a person can read them: printable ASCII as it is, any other byte as \xNN.
+std::string Printable(std::string_view bytes);
+
 // "00000100  12 34 56 78 ...  |.4Vx|", sixteen bytes a line, addresses from base.
 std::string HexLines(std::span<const uint8_t> data, long long base);
 
