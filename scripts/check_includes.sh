@@ -6,11 +6,25 @@
 # A file may include its own folder, the layers below its own and the public
 # headers (quiblink/...); classic and graphic do not include each other, and
 # nothing includes exports. Only src/platform/ includes operating-system
-# headers. Prints each offending line as file:line: reason.
+# headers.
+#
+# And when a file of tools/ includes against the floors of the tools:
+#
+#   cli -> fleet -> backup -> wire
+#   cli -> monitor -> wire
+#          sim -> wire
+#
+# A folder of tools/ includes its own headers and those of the floors it stands
+# on, nothing else of tools/ and nothing of src/. Only backup, fleet and cli use
+# the library's public headers: the wire library, the simulator and the monitor
+# stay independent of the library they check.
+#
+# Prints each offending line as file:line: reason.
 #
 #   scripts/check_includes.sh          check the tree this script is in
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+status=0
 
 git ls-files -z 'src/*.h' 'src/*.hpp' 'src/*.c' 'src/*.cpp' | xargs -0 awk '
 BEGIN {
@@ -55,4 +69,54 @@ END {
     exit 1
   }
   print "check_includes: every include of src/ runs down the layers"
-}'
+}' || status=1
+
+git ls-files -z 'tools/*.h' 'tools/*.hpp' 'tools/*.c' 'tools/*.cpp' | xargs -0 awk '
+BEGIN {
+  # The floors each folder of tools/ stands on.
+  below["wire"] = ""
+  below["backup"] = "wire"
+  below["sim"] = "wire"
+  below["monitor"] = "wire"
+  below["fleet"] = "backup wire"
+  below["cli"] = "fleet backup monitor wire"
+  # The folders that use the library through its public headers.
+  public["backup"] = 1; public["fleet"] = 1; public["cli"] = 1
+  failures = 0
+}
+function fail(why) {
+  printf "%s:%d: %s\n", FILENAME, FNR, why
+  failures++
+}
+FNR == 1 {
+  split(FILENAME, part, "/")
+  dir = part[2]
+  if (!(dir in below)) fail("a folder of tools/ that has no floor: " dir)
+  split(below[dir], list, " ")
+  delete allowed
+  for (i in list) allowed[list[i]] = 1
+}
+/^[ \t]*#[ \t]*include[ \t]*["<]quiblink\// {
+  if (!(dir in public)) fail(dir " stays independent of the library: " $0)
+  next
+}
+/^[ \t]*#[ \t]*include[ \t]*"/ {
+  target = $0
+  sub(/^[^"]*"/, "", target)
+  sub(/".*$/, "", target)
+  if (target !~ /\//) next  # beside the file
+  top = target
+  sub(/\/.*$/, "", top)
+  if (top == dir) next
+  if (!(top in below)) fail("includes a header of no floor of tools/: " target)
+  else if (!(top in allowed)) fail(dir " may not include " top ": " target)
+}
+END {
+  if (failures > 0) {
+    printf "check_includes: %d include(s) against the floors of tools/\n", failures
+    exit 1
+  }
+  print "check_includes: every include of tools/ runs down the floors"
+}' || status=1
+
+exit $status
