@@ -519,39 +519,37 @@ void Decoder::Advance(int64_t t_us, std::vector<Record> *out) {
     if (!due || *due > t_us) return;
     const int64_t d = *due;
     Record r;
+    r.kind = Record::Kind::kEvent;
     r.t_us = d;
     r.family = config_.family;
-    if (auto stale = replies_->StaleDeadline(); stale && Us(*stale) == d) {
-      Bytes junk;
-      replies_->Expire(At(d), &junk);
-      r.kind = Record::Kind::kEvent;
-      r.dir = Dir::kToPc;
-      r.bytes = std::move(junk);
+    // A partial frame of that direction, gone silent: its bytes go with the event.
+    auto stalled = [&](wire::FrameReader &reader, Dir dir) {
+      auto stale = reader.StaleDeadline();
+      if (!stale || Us(*stale) != d) return false;
+      reader.Expire(At(d), &r.bytes);
+      r.dir = dir;
+      return true;
+    };
+    bool timed_out = false;
+    if (stalled(*replies_, Dir::kToPc)) {
       r.note = "reply stalled";
       r.flags.push_back(
           {rule::kStalled, "silent for " + std::to_string(config_.reply_timeout_us / 1000) +
                                " ms after " + std::to_string(r.bytes.size()) + " bytes"});
-      if (pending_.active) {
-        CloseExchange(d, true);
-        last_timed_out_ = true;
-      }
-    } else if (auto stale_request = requests_->StaleDeadline();
-               stale_request && Us(*stale_request) == d) {
-      Bytes junk;
-      requests_->Expire(At(d), &junk);
-      r.kind = Record::Kind::kEvent;
-      r.dir = Dir::kToTerminal;
-      r.bytes = std::move(junk);
+      timed_out = pending_.active;
+    } else if (stalled(*requests_, Dir::kToTerminal)) {
       r.note = "request stalled";
       r.flags.push_back({rule::kStalled,
                          "silent after " + std::to_string(r.bytes.size()) + " bytes of a request"});
     } else {
-      r.kind = Record::Kind::kEvent;
       r.dir = Dir::kToPc;
       r.note = "no reply";
       r.flags.push_back(
           {rule::kReplyTimeout,
            "no reply byte within " + std::to_string(config_.reply_timeout_us / 1000) + " ms"});
+      timed_out = true;
+    }
+    if (timed_out) {
       CloseExchange(d, true);
       last_timed_out_ = true;
     }
