@@ -82,6 +82,20 @@ void WriteFileAtomically(const std::string &path, std::span<const uint8_t> data)
   });
 }
 
+int ReadUpTo(int fd, uint64_t limit, const std::function<void(const uint8_t *, size_t)> &take) {
+  uint8_t chunk[64 * 1024];
+  uint64_t total = 0;
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    total += static_cast<uint64_t>(got);
+    if (total > limit) return kTooLarge;
+    take(chunk, static_cast<size_t>(got));
+  }
+}
+
 std::string ReadWholeFile(const std::string &path, uint64_t limit) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw FileError("cannot read " + path + ": " + std::strerror(errno));
@@ -96,23 +110,14 @@ std::string ReadWholeFile(const std::string &path, uint64_t limit) {
   }
   std::string data;
   data.reserve(static_cast<size_t>(info.st_size));
-  char chunk[64 * 1024];
-  for (;;) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      int error = errno;
-      close(fd);
-      throw FileError("cannot read " + path + ": " + std::strerror(error));
-    }
-    if (got == 0) break;
-    if (data.size() + static_cast<uint64_t>(got) > limit) {
-      close(fd);
-      throw FileError("cannot read " + path + ": larger than " + std::to_string(limit) + " bytes");
-    }
-    data.append(chunk, static_cast<size_t>(got));
-  }
+  const int error = ReadUpTo(fd, limit, [&data](const uint8_t *piece, size_t size) {
+    data.append(reinterpret_cast<const char *>(piece), size);
+  });
   close(fd);
+  if (error == kTooLarge) {
+    throw FileError("cannot read " + path + ": larger than " + std::to_string(limit) + " bytes");
+  }
+  if (error != 0) throw FileError("cannot read " + path + ": " + std::strerror(error));
   return data;
 }
 

@@ -25,6 +25,11 @@ void WriteFileAtomically(const std::string &path, std::span<const uint8_t> data)
 void WriteFileAtomicallyWith(const std::string &path,
                              const std::function<void(const std::string &temp)> &fill);
 
+// Reads fd to its end, handing each piece to take, at most limit bytes in all. Returns 0, the
+// errno of a read that failed, or kTooLarge when more than limit bytes come. Leaves fd open.
+constexpr int kTooLarge = -1;
+int ReadUpTo(int fd, uint64_t limit, const std::function<void(const uint8_t *, size_t)> &take);
+
 // The whole of a regular file of at most limit bytes. Throws FileError naming the file.
 std::string ReadWholeFile(const std::string &path, uint64_t limit);
 

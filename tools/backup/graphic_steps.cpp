@@ -21,10 +21,6 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-std::string Printable(const std::string &bytes) {
-  return "\"" + wire::Printable(bytes) + "\"";
-}
-
 Progress Relay(const Steps &steps, const std::string &label) {
   if (!steps.progress) return {};
   return [&steps, label](uint32_t done, uint32_t total) { steps.progress(label, done, total); };
@@ -142,10 +138,10 @@ void CompareProject(const Channel &channel, const Backup &backup, const Steps &s
   const ProjectInfo now = channel.project_info();
   const TerminalInfo &was = backup.terminal;
   if (now.name == was.project_name) {
-    steps.Log("project name " + Printable(now.name) + ", as in the backup");
+    steps.Log("project name " + wire::Quoted(now.name) + ", as in the backup");
   } else {
-    steps.Log("project name: the terminal reports " + Printable(now.name) + ", the backup has " +
-              Printable(was.project_name) +
+    steps.Log("project name: the terminal reports " + wire::Quoted(now.name) + ", the backup has " +
+              wire::Quoted(was.project_name) +
               " (this terminal keeps its name apart from the project data, which a restore "
               "cannot write)");
   }
@@ -201,7 +197,7 @@ Backup ReadGraphicTerminal(const Channel &channel, const Origin &origin,
   backup.origin = origin;
   backup.terminal = QueryTerminal(channel);
   steps.Log("terminal type " + Hex(backup.terminal.type) + ", project " +
-            Printable(backup.terminal.project_name));
+            wire::Quoted(backup.terminal.project_name));
   // Pages of the buffer are taken only as data arrives.
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
   const uint32_t expected =

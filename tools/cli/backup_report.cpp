@@ -14,14 +14,6 @@ std::string Line(const char *format, auto... args) {
   return text;
 }
 
-std::string Quoted(const std::string &bytes) {
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    out += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : Line("\\x%02X", c);
-  }
-  return out + "\"";
-}
-
 std::string Terminal(const backup::Backup &b) {
   const backup::TerminalInfo &t = b.terminal;
   std::string text;
@@ -29,7 +21,7 @@ std::string Terminal(const backup::Backup &b) {
   text += Line("  %-18s entry 0x00 %u, entry 0x80 %u\n", "OS information", t.os_entry_00,
                t.os_entry_80);
   text += Line("  %-18s %d, %d, %d\n", "memory data", t.memory[0], t.memory[1], t.memory[2]);
-  text += Line("  %-18s %s, values %u, %u\n", "project", Quoted(t.project_name).c_str(),
+  text += Line("  %-18s %s, values %u, %u\n", "project", wire::Quoted(t.project_name).c_str(),
                t.project_value1, t.project_value2);
   return text;
 }
@@ -71,7 +63,7 @@ std::string Summary(const backup::Backup &b) {
   size_t bytes = 0;
   for (const backup::Group &g : b.groups) bytes += g.data.size();
   std::string text = CountOf(b.groups.size(), "group", "groups") + " (" + ByteCount(bytes) +
-                     ") of project " + Quoted(b.terminal.project_name);
+                     ") of project " + wire::Quoted(b.terminal.project_name);
   for (size_t i = 0; i < b.areas.size(); ++i) {
     const char *first = b.areas.size() == 1 ? ", area " : ", areas ";
     text += (i == 0 ? first : ", ") + std::to_string(b.areas[i].number);

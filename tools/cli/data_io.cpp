@@ -53,24 +53,14 @@ Bytes ReadInput(const std::string &path, uint64_t limit) {
                      ", more than the " + ByteCount(limit) + " one transfer can carry");
   }
   Bytes data;
-  uint8_t chunk[64 * 1024];
-  for (;;) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      int error = errno;
-      if (fd != STDIN_FILENO) close(fd);
-      throw ToolError("cannot read " + name + ": " + std::strerror(error));
-    }
-    if (got == 0) break;
-    if (data.size() + static_cast<uint64_t>(got) > limit) {
-      if (fd != STDIN_FILENO) close(fd);
-      throw UsageError(name + " holds more than the " + ByteCount(limit) +
-                       " one transfer can carry");
-    }
-    data.insert(data.end(), chunk, chunk + got);
-  }
+  const int error = backup::ReadUpTo(fd, limit, [&data](const uint8_t *piece, size_t size) {
+    data.insert(data.end(), piece, piece + size);
+  });
   if (fd != STDIN_FILENO) close(fd);
+  if (error == backup::kTooLarge) {
+    throw UsageError(name + " holds more than the " + ByteCount(limit) + " one transfer can carry");
+  }
+  if (error != 0) throw ToolError("cannot read " + name + ": " + std::strerror(error));
   return data;
 }
 

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "backup/manifest.h"
 #include "backup/terminal_steps.h"
 #include "command_support.h"
 #include "failure.h"
@@ -39,25 +40,10 @@ void PrintTable(const Connection &connection, const backup::TerminalInfo &info) 
   row("memory value 1 (signed)", std::to_string(info.memory[0]));
   row("memory value 2 (signed)", std::to_string(info.memory[1]));
   row("memory value 3 (signed)", std::to_string(info.memory[2]));
-  row("project name", "\"" + wire::Printable(info.project_name) + "\" (" +
-                          ByteCount(info.project_name.size()) + ")");
+  row("project name",
+      wire::Quoted(info.project_name) + " (" + ByteCount(info.project_name.size()) + ")");
   row("project value 1", Unsigned32(info.project_value1));
   row("project value 2", Unsigned32(info.project_value2));
-}
-
-// The name is the terminal's bytes: as JSON text each byte stands for the character of its
-// number, so that any name survives (escaped as \u00XX above ASCII).
-std::string Latin1ToUtf8(const std::string &bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      text += static_cast<char>(c);
-    } else {
-      text += static_cast<char>(0xC0 | c >> 6);
-      text += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return text;
 }
 
 // One line with a space after each comma and colon, as scripts of this tool read it.
@@ -72,17 +58,10 @@ std::string SpacedLine(const nlohmann::ordered_json &value) {
 }
 
 void PrintJson(const Connection &connection, const backup::TerminalInfo &info) {
-  const nlohmann::ordered_json json = {
-      {"port", Latin1ToUtf8(connection.port)},
-      {"baud", connection.baud},
-      {"terminal_type", info.type},
-      {"os_info", {{"entry_00", info.os_entry_00}, {"entry_80", info.os_entry_80}}},
-      {"mem_data",
-       {{"value1", info.memory[0]}, {"value2", info.memory[1]}, {"value3", info.memory[2]}}},
-      {"project",
-       {{"name", Latin1ToUtf8(info.project_name)},
-        {"value1", info.project_value1},
-        {"value2", info.project_value2}}}};
+  nlohmann::ordered_json json = {{"port", backup::NameToText(connection.port)},
+                                 {"baud", connection.baud},
+                                 {"terminal_type", info.type}};
+  json.update(backup::TerminalReport(info));
   std::cout << SpacedLine(json) << std::endl;
 }
 

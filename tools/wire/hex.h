@@ -30,6 +30,10 @@ std::optional<Bytes> ParseHex(std::string_view text);
 
 // Bytes as a person can read them: printable ASCII as it is, any other byte as \xNN.
 std::string Printable(std::string_view bytes);
+// The same in double quotes: "AB\xE9".
+inline std::string Quoted(std::string_view bytes) {
+  return "\"" + Printable(bytes) + "\"";
+}
 
 // "00000100  12 34 56 78 ...  |.4Vx|", sixteen bytes a line, addresses from base.
 std::string HexLines(std::span<const uint8_t> data, long long base);
