@@ -11,13 +11,6 @@
 namespace quiblink::backup {
 namespace {
 
-// The folder a path's file lives in: "." for a bare name.
-std::string Folder(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 mode_t CurrentUmask() {
   mode_t mask = umask(0);
   umask(mask);
@@ -31,10 +24,16 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
+std::string FolderOf(const std::string &path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 void WriteFileAtomicallyWith(const std::string &path,
                              const std::function<void(const std::string &temp)> &fill) {
   // The temporary lives in the target's folder, so that the rename stays on one file system.
-  std::string temp = Folder(path) + "/.quiblink-XXXXXX";
+  std::string temp = FolderOf(path) + "/.quiblink-XXXXXX";
   int fd = mkstemp(temp.data());
   if (fd < 0) throw FileError("cannot write " + path + ": " + std::strerror(errno));
   close(fd);

@@ -15,6 +15,9 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The folder a path's file lives in, where its temporary goes: "." for a bare name.
+std::string FolderOf(const std::string &path);
+
 // On any failure path keeps what it held and the temporary is removed; a new file gets the
 // mode a plain create would have given it, a replaced one keeps its own. Throws FileError
 // "cannot write PATH: REASON; PATH is unchanged".

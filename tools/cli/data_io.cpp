@@ -15,23 +15,6 @@
 #include "failure.h"
 
 namespace quiblink::cli {
-namespace {
-
-std::string Format(const char *format, auto... args) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
-
-// The folder a path's file lives in: "." for a bare name.
-std::string Folder(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
-
 Bytes ReadInput(const std::string &path, uint64_t limit) {
   const std::string name = path == "-" ? "standard input" : path;
   int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -70,7 +53,7 @@ void CheckOutputPath(const std::string &path) {
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     throw ToolError("cannot write " + path + ": it is a folder");
   }
-  std::string folder = Folder(path);
+  std::string folder = backup::FolderOf(path);
   if (stat(folder.c_str(), &info) != 0) {
     throw ToolError("cannot write " + path + ": folder " + folder + ": " + std::strerror(errno));
   }
@@ -113,8 +96,8 @@ ReadBuffer::~ReadBuffer() {
 }
 
 std::string HexCode(long long value) {
-  return Format(value < 0 ? "-0x%02llX" : "0x%02llX",
-                static_cast<unsigned long long>(value < 0 ? -value : value));
+  return wire::Format(value < 0 ? "-0x%02llX" : "0x%02llX",
+                      static_cast<unsigned long long>(value < 0 ? -value : value));
 }
 
 std::string CountOf(uint64_t count, const std::string &singular, const std::string &plural) {
@@ -122,9 +105,9 @@ std::string CountOf(uint64_t count, const std::string &singular, const std::stri
 }
 
 std::string FormatSize(double bytes) {
-  if (bytes < 1024) return Format("%.0f B", bytes);
-  if (bytes < 1024 * 1024) return Format("%.1f KiB", bytes / 1024);
-  return Format("%.1f MiB", bytes / (1024 * 1024));
+  if (bytes < 1024) return wire::Format("%.0f B", bytes);
+  if (bytes < 1024 * 1024) return wire::Format("%.1f KiB", bytes / 1024);
+  return wire::Format("%.1f MiB", bytes / (1024 * 1024));
 }
 
 }  // namespace quiblink::cli

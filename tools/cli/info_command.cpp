@@ -69,10 +69,9 @@ void PrintJson(const Connection &connection, const backup::TerminalInfo &info) {
 
 void AddInfoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto json = std::make_shared<bool>(false);
-  auto *cmd = app.add_subcommand("info",
-                                 "terminal type, operating-system information, memory data and "
-                                 "project information")
-                  ->group("Graphic terminal");
+  auto *cmd = AddGraphicCommand(app, "info",
+                                "terminal type, operating-system information, memory data and "
+                                "project information");
   cmd->add_flag("--json", *json, "print one JSON object instead of the table");
   SetAction(cmd, dispatch, [&connection, json] {
     auto session = Session::Graphic(connection);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,15 @@ using Nanos = std::chrono::nanoseconds;
 enum class Family { kClassic, kGraphic };
 
 const char *FamilyName(Family family);
+
+// printf into a string, of whatever length it takes.
+template <class... Args>
+std::string Format(const char *format, Args... args) {
+  const int size = std::snprintf(nullptr, 0, format, args...);
+  std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
+}
 
 // Decimal, or hexadecimal with a 0x prefix; an optional leading '-'. No octal: "0100" is 100.
 // nullopt on anything else, or on a value that does not fit in a long long.

@@ -1,17 +1,9 @@
 #include "wire/hex.h"
 
-#include <cstdio>
-
 namespace quiblink::wire {
 
 namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
-
-std::string Format(const char *format, auto... args) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
 }  // namespace
 
 int HexDigitValue(int c) {
