@@ -1,12 +1,13 @@
-// The serial device the terminal serves: a new pseudo-terminal pair, or a given device.
+// A serial line in raw mode: a new pseudo-terminal pair (the simulator, the monitor's PC side) or
+// a given device.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "sim/common.h"
+#include "wire/common.h"
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 
 class SerialLine {
  public:
@@ -41,4 +42,4 @@ class SerialLine {
   std::string path_;
 };
 
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/common.h"
+#include "wire/common.h"
 
-namespace quiblink::sim::graphic {
+namespace quiblink::wire::graphic {
 
 constexpr uint8_t kRequestStart = 0xFE;
 constexpr uint8_t kReplyStart = 0xFF;
@@ -79,4 +79,4 @@ int BaudOfCode(uint8_t code);
 std::string DescribeRequest(const Bytes &frame);
 std::string DescribeReply(const Bytes &frame);
 
-}  // namespace quiblink::sim::graphic
+}  // namespace quiblink::wire::graphic

@@ -1,8 +1,8 @@
-#include "sim/graphic_frame.h"
+#include "wire/graphic_frame.h"
 
 #include <cstdio>
 
-namespace quiblink::sim::graphic {
+namespace quiblink::wire::graphic {
 
 uint8_t Checksum(const Bytes &frame) {
   unsigned sum = 0;
@@ -133,4 +133,4 @@ int BaudOfCode(uint8_t code) {
   }
 }
 
-}  // namespace quiblink::sim::graphic
+}  // namespace quiblink::wire::graphic

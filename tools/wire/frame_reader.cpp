@@ -1,6 +1,6 @@
-#include "sim/frame_reader.h"
+#include "wire/frame_reader.h"
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 
 namespace {
 constexpr uint8_t kStx = 0x02;
@@ -109,4 +109,4 @@ void FrameReader::FeedGraphic(uint8_t b, TimePoint now, std::vector<Frame> *fram
   if (partial_.size() == static_cast<size_t>(length) + 3) Complete(frames);
 }
 
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire

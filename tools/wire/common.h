@@ -1,15 +1,17 @@
-// Shared vocabulary of the terminal simulator: byte strings, time, hex text.
+// The tools' shared vocabulary: byte strings, time, the two terminal families, numbers and words
+// as a person types them, little-endian fields.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
@@ -20,20 +22,17 @@ enum class Family { kClassic, kGraphic };
 
 const char *FamilyName(Family family);
 
-// "02 45 30": every byte as two upper-case digits, separated by spaces.
-std::string HexDump(const uint8_t *data, size_t size);
-inline std::string HexDump(const Bytes &bytes) {
-  return HexDump(bytes.data(), bytes.size());
+// printf into a string, of whatever length it takes.
+template <class... Args>
+std::string Format(const char *format, Args... args) {
+  const int size = std::snprintf(nullptr, 0, format, args...);
+  std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
 }
 
-// "024530": every byte as two upper-case digits, no separator.
-std::string HexCompact(const Bytes &bytes);
-
-// Reads hex digits in pairs; spaces are skipped. nullopt on an odd digit count or a non-digit.
-std::optional<Bytes> ParseHex(std::string_view text);
-
-// Decimal, or hexadecimal with a 0x prefix. nullopt on anything else, or on a value that does
-// not fit in a long long.
+// Decimal, or hexadecimal with a 0x prefix; an optional leading '-'. No octal: "0100" is 100.
+// nullopt on anything else, or on a value that does not fit in a long long.
 std::optional<long long> ParseNumber(std::string_view text);
 
 // ParseNumber, and nullopt unless the value lies in [low, high].
@@ -47,4 +46,4 @@ inline uint16_t GetLe16(const uint8_t *p) {
 void PutLe16(Bytes &out, uint16_t value);
 void PutLe32(Bytes &out, uint32_t value);
 
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire

@@ -1,10 +1,10 @@
-#include "sim/frame_reader.h"
+#include "wire/frame_reader.h"
 
 #include <gtest/gtest.h>
 
 #include "test_frames.h"
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 namespace {
 
 using std::chrono::milliseconds;
@@ -129,4 +129,4 @@ TEST(FrameReader, DropsAPartialFrameLeftSilent) {
 }
 
 }  // namespace
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire

@@ -1,12 +1,12 @@
-// Frames built on the test side, with checksums computed here, so a mistake in the simulator's
-// own frame code cannot hide behind the same mistake in the test.
+// Frames built on the test side, with checksums computed here, so a mistake in the tools' own
+// frame code cannot hide behind the same mistake in the test.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace quiblink::sim::test {
+namespace quiblink::wire::test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -96,4 +96,4 @@ inline ParsedReply ParseReply(const Bytes &frame) {
   return r;
 }
 
-}  // namespace quiblink::sim::test
+}  // namespace quiblink::wire::test

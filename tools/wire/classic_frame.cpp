@@ -1,8 +1,8 @@
-#include "sim/classic_frame.h"
+#include "wire/classic_frame.h"
 
 #include <utility>
 
-namespace quiblink::sim::classic {
+namespace quiblink::wire::classic {
 
 namespace {
 int UpperHexDigit(uint8_t c) {
@@ -74,4 +74,4 @@ std::string DescribeReply(const Bytes &reply) {
   return "?";
 }
 
-}  // namespace quiblink::sim::classic
+}  // namespace quiblink::wire::classic

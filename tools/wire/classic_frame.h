@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/common.h"
+#include "wire/common.h"
 
-namespace quiblink::sim::classic {
+namespace quiblink::wire::classic {
 
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
@@ -47,4 +47,4 @@ long ReadDigits(const uint8_t *p, int count);
 
 void SwapPairs(Bytes &data);
 
-}  // namespace quiblink::sim::classic
+}  // namespace quiblink::wire::classic

@@ -1,4 +1,4 @@
-#include "sim/serial_line.h"
+#include "wire/serial_line.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 
 namespace {
 std::string Failed(const char *what) {
@@ -134,4 +134,4 @@ bool SerialLine::Program(int baud, Family family, std::string *error) {
   return true;
 }
 
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire

@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
-#include "sim/common.h"
+#include "wire/common.h"
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 
 struct Frame {
   Bytes bytes;
@@ -63,4 +63,4 @@ class FrameReader {
   int checksum_digits_seen_ = -1;  // classic: -1 until ETX
 };
 
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire

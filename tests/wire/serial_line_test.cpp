@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "sim/serial_line.h"
+#include "wire/serial_line.h"
 
-namespace quiblink::sim {
+namespace quiblink::wire {
 namespace {
 
 TEST(SerialLine, APseudoTerminalWithItsSettingsOpensAgainAndAgain) {
@@ -28,4 +28,4 @@ TEST(SerialLine, ADeviceThatIsNoTerminalIsRefused) {
 }
 
 }  // namespace
-}  // namespace quiblink::sim
+}  // namespace quiblink::wire
