@@ -149,6 +149,10 @@ TerminalSpec ReadTerminal(const std::string &path, const toml::node &node, size_
               "terminal " + std::to_string(index + 1)};
   const toml::table *table = node.as_table();
   if (table == nullptr) place.Fail("", "[[terminal]] must be a table");
+  TerminalSpec spec;
+  spec.line = place.line;
+  spec.name = Text(place, *table, "name");
+  place.terminal = "terminal \"" + spec.name + "\"";
   for (const auto &[key, value] : *table) {
     if (!kKeys.contains(std::string(key.str()))) {
       place.Fail(std::string(key.str()),
@@ -157,10 +161,6 @@ TerminalSpec ReadTerminal(const std::string &path, const toml::node &node, size_
                  &value);
     }
   }
-  TerminalSpec spec;
-  spec.line = place.line;
-  spec.name = Text(place, *table, "name");
-  place.terminal = "terminal \"" + spec.name + "\"";
   spec.port = Text(place, *table, "port");
   if (KindOfPort(spec.port) == PortKind::kInvalid) {
     place.Fail("port",

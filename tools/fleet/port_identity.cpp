@@ -62,6 +62,8 @@ std::string PortIdentity(const std::string &port) {
   std::error_code error;
   std::filesystem::path resolved = std::filesystem::canonical(device, error);
   if (error) resolved = std::filesystem::path(device).lexically_normal();
+  // "/dev/ttyUSB0/" and "/dev/ttyUSB0" are one device even when it is not there to resolve.
+  if (!resolved.has_filename() && resolved.has_relative_path()) resolved = resolved.parent_path();
   return resolved.string();
 }
 
