@@ -1,0 +1,154 @@
+// `quiblink fleet` run as a user would, against simulators on pseudo-terminals: a backup of the
+// fleet, a release, a check that finds exactly the terminal that was changed, a restore that
+// brings it back; a terminal that cannot be read; and runs killed at each point of recording,
+// after which the store is consistent and the next backup succeeds.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_runner.h"
+#include "sim/sim_process.h"
+
+namespace quiblink::test {
+namespace {
+
+using Args = std::vector<std::string>;
+using nlohmann::json;
+
+constexpr std::chrono::seconds kCommandLimit{20};
+
+class FleetE2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *name : {"press-1", "press-2"}) {
+      sims_[name] =
+          sim::SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", "--no-pacing"});
+    }
+    sims_["panel-3"] =
+        sim::SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "classic", "--no-pacing"});
+    sims_["press-1"]->Command("group 1 " + HexOf(Pattern(2500, 1)));
+    sims_["press-1"]->Command("area 3 " + HexOf("settings"));
+    sims_["press-2"]->Command("group 2 " + HexOf(Pattern(1300, 2)));
+    sims_["press-2"]->Command("group 7 " + HexOf(Pattern(700, 7)));
+    WriteInventory("");
+  }
+
+  void WriteInventory(const std::string &more) {
+    WriteFileText(dir_.File("plant.toml"),
+                  Graphic("press-1", sims_["press-1"]->path(), "areas = [3]\n") +
+                      Graphic("press-2", sims_["press-2"]->path(), "tags = [\"hall-b\"]\n") +
+                      "[[terminal]]\nname = \"panel-3\"\nport = \"" + sims_["panel-3"]->path() +
+                      "\"\nfamily = \"classic\"\nbaud = 9600\nmodel = 0\n"
+                      "ranges = [{ address = 0, count = 32 }]\n" +
+                      more);
+  }
+
+  static std::string Graphic(const std::string &name, const std::string &port,
+                             const std::string &extra) {
+    return "[[terminal]]\nname = \"" + name + "\"\nport = \"" + port +
+           "\"\nfamily = \"graphic\"\nbaud = 38400\n" + extra + "\n";
+  }
+
+  RunResult Fleet(Args args, std::map<std::string, std::string> env = {}) {
+    args.insert(args.begin(), {"--no-progress", "fleet", "--inventory", dir_.File("plant.toml"),
+                               "--store", dir_.File("store")});
+    RunOptions options = WithLimit(kCommandLimit);
+    options.env = std::move(env);
+    RunResult r = RunCli(args, options);
+    EXPECT_FALSE(r.timed_out) << ::testing::PrintToString(args);
+    return r;
+  }
+
+  // name -> state of `check --json`.
+  std::map<std::string, std::string> Check(int want_status) {
+    const RunResult r = Fleet({"check", "--json"});
+    EXPECT_EQ(r.status, want_status) << r.out << r.err;
+    std::map<std::string, std::string> states;
+    for (const json &row : json::parse(r.out)) {
+      states[row.at("name").get<std::string>()] = row.at("state").get<std::string>();
+      EXPECT_TRUE(row.contains("released")) << row.dump();
+    }
+    return states;
+  }
+
+  std::map<std::string, std::unique_ptr<sim::SimProcess>> sims_;
+  ScratchDir dir_;
+};
+
+using States = std::map<std::string, std::string>;
+
+TEST_F(FleetE2e, ABackupAReleaseACheckThatFindsTheChangeAndARestore) {
+  RunResult r = Fleet({"backup", "--all"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  r = Fleet({"status", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json status = json::parse(r.out);
+  ASSERT_EQ(status.size(), 3u) << r.out;
+  for (const json &row : status) {
+    EXPECT_EQ(row.at("result"), "ok") << row.dump();
+    EXPECT_EQ(row.at("version"), 1) << row.dump();
+  }
+  ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
+  EXPECT_EQ(Check(0), (States{{"press-1", "same"}, {"press-2", "same"}, {"panel-3", "same"}}));
+
+  sims_["press-2"]->Command("group 7 " + HexOf(Pattern(700, 99)));
+  sims_["press-2"]->Command("group 9 " + HexOf("extra"));
+  EXPECT_EQ(Check(1), (States{{"press-1", "same"}, {"press-2", "changed"}, {"panel-3", "same"}}));
+  r = Fleet({"diff", "press-2", "1", "3"});
+  EXPECT_NE(r.out.find("group 7 changed (700 -> 700 bytes)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("group 9 added (5 bytes)"), std::string::npos) << r.out;
+
+  r = Fleet({"restore", "press-2", "--released", "--clean", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(sims_["press-2"]->Command("groups"), "2:1300 7:700");
+  EXPECT_EQ(sims_["press-2"]->Command("group 7"), HexOf(Pattern(700, 7)));
+  EXPECT_EQ(Check(0), (States{{"press-1", "same"}, {"press-2", "same"}, {"panel-3", "same"}}));
+  r = Fleet({"history", "press-2"});
+  EXPECT_NE(r.out.find("released"), std::string::npos) << r.out;
+  EXPECT_EQ(Fleet({"verify"}).status, 0);
+}
+
+TEST_F(FleetE2e, ATerminalThatCannotBeReadFailsAloneAndACheckExitsTwo) {
+  WriteInventory(Graphic("gone", dir_.File("no-such-tty"), ""));
+  RunResult r = Fleet({"backup", "--all"});
+  EXPECT_NE(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("gone"), std::string::npos) << r.out;
+  r = Fleet({"history", "press-1"});
+  EXPECT_NE(r.out.find("v1"), std::string::npos) << r.out << r.err;
+  ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
+  EXPECT_EQ(Check(2)["gone"], "unreachable");
+}
+
+// The run is killed with SIGKILL (by its worker, or by itself) at each point where a version is
+// half recorded, while press-1 keeps changing; each time the store stays consistent, and the
+// next backup records every terminal.
+TEST_F(FleetE2e, ARunKilledAtAnyPointLeavesAConsistentStore) {
+  unsigned seed = 10;
+  for (const char *point :
+       {"object-written:2", "object-named:3", "before-commit:2", "after-commit:1"}) {
+    SCOPED_TRACE(point);
+    sims_["press-1"]->Command("group 4 " + HexOf(Pattern(900, ++seed)));
+    RunResult r = Fleet({"backup", "--all"}, {{"QUIBLINK_FLEET_KILL_AT", point}});
+    EXPECT_EQ(r.status, 128 + 9) << r.out << r.err;
+    r = Fleet({"verify"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+  }
+  RunResult r = Fleet({"backup", "--all"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  r = Fleet({"verify"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("the store is consistent"), std::string::npos) << r.out;
+  r = Fleet({"status", "--json"});
+  for (const json &row : json::parse(r.out)) EXPECT_EQ(row.at("result"), "ok") << row.dump();
+  // The newest versions are the terminals as they are now.
+  ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
+  EXPECT_EQ(Check(0), (States{{"press-1", "same"}, {"press-2", "same"}, {"panel-3", "same"}}));
+}
+
+}  // namespace
+}  // namespace quiblink::test
