@@ -1,9 +1,12 @@
 // `quiblink fleet` run as a user would, against simulators on pseudo-terminals: a backup of the
 // fleet, a release, a check that finds exactly the terminal that was changed, a restore that
-// brings it back; a terminal that cannot be read; and runs killed at each point of recording,
-// after which the store is consistent and the next backup succeeds.
+// brings it back; a terminal that cannot be read; runs killed at each point of recording,
+// after which the store is consistent and the next backup succeeds; the report in a browser.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -148,6 +151,50 @@ TEST_F(FleetE2e, ARunKilledAtAnyPointLeavesAConsistentStore) {
   // The newest versions are the terminals as they are now.
   ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
   EXPECT_EQ(Check(0), (States{{"press-1", "same"}, {"press-2", "same"}, {"panel-3", "same"}}));
+}
+
+std::string FindOnPath(const std::string &program) {
+  const char *path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  for (size_t start = 0; start <= dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string candidate = dirs.substr(start, end - start) + "/" + program;
+    if (!dirs.substr(start, end - start).empty() && access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+// The report opened in a real browser: the page the browser built holds every terminal with its
+// state, and the changed one as a drifting row.
+TEST_F(FleetE2e, TheReportShowsEveryTerminalAndItsStateInABrowser) {
+  const std::string chromium = FindOnPath("chromium");
+  if (chromium.empty()) GTEST_SKIP() << "no chromium on PATH";
+  ASSERT_EQ(Fleet({"backup", "--all"}).status, 0);
+  ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
+  sims_["press-1"]->Command("group 3 " + HexOf("changed"));
+  ASSERT_EQ(Fleet({"check"}).status, 1);
+  const std::string page = dir_.File("report.html");
+  ASSERT_EQ(Fleet({"report", "--html", page}).status, 0);
+
+  RunOptions options = WithLimit(std::chrono::seconds(60));
+  options.binary = chromium;
+  options.env = {{"HOME", dir_.File("")}};
+  const RunResult r =
+      RunCli({"--headless", "--no-sandbox", "--disable-gpu",
+              "--user-data-dir=" + dir_.File("browser"), "--dump-dom", "file://" + page},
+             options);
+  ASSERT_FALSE(r.timed_out);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string &dom = r.out;
+  for (const char *name : {"press-1", "press-2", "panel-3"}) {
+    EXPECT_NE(dom.find(">" + std::string(name) + "<"), std::string::npos) << name;
+  }
+  EXPECT_NE(dom.find("<tr class=\"drift\">"), std::string::npos) << dom;
+  EXPECT_NE(dom.find("class=\"state changed\""), std::string::npos) << dom;
+  EXPECT_NE(dom.find("class=\"state same\""), std::string::npos) << dom;
 }
 
 }  // namespace
