@@ -16,15 +16,17 @@ Content Of(std::vector<Part> parts) {
 }
 
 TEST(Compare, PartsAddedRemovedAndChangedWithTheirSizes) {
-  const Content from = Of({{"group", 1, 0, 100, "aa"}, {"group", 2, 0, 50, "bb"},
-                           {"range", 0, 0x100, 64, "cc"}});
-  const Content to = Of({{"group", 2, 0, 60, "b2"}, {"group", 7, 0, 9, "dd"},
-                         {"range", 0, 0x100, 64, "cc"}, {"area", 3, 0, 8, "ee"}});
+  const Content from =
+      Of({{"group", 1, 0, 100, "aa"}, {"group", 2, 0, 50, "bb"}, {"range", 0, 0x100, 64, "cc"}});
+  const Content to = Of({{"group", 2, 0, 60, "b2"},
+                         {"group", 7, 0, 9, "dd"},
+                         {"range", 0, 0x100, 64, "cc"},
+                         {"area", 3, 0, 8, "ee"}});
   std::vector<std::string> said;
   for (const PartChange &change : CompareContents(from, to)) said.push_back(change.Describe());
-  EXPECT_EQ(said, (std::vector<std::string>{"group 2 changed (50 -> 60 bytes)",
-                                            "group 7 added (9 bytes)", "area 3 added (8 bytes)",
-                                            "group 1 removed (100 bytes)"}));
+  EXPECT_EQ(said,
+            (std::vector<std::string>{"group 2 changed (50 -> 60 bytes)", "group 7 added (9 bytes)",
+                                      "area 3 added (8 bytes)", "group 1 removed (100 bytes)"}));
   EXPECT_TRUE(CompareContents(to, to).empty());
 }
 
@@ -37,8 +39,9 @@ TEST(Compare, AQuickCheckLooksAtTheProjectAndTheMemoryOnly) {
   EXPECT_EQ(CompareInfo(released, now, false), std::vector<std::string>{"terminal type 0 -> 9"});
   now.memory[1] = 5;
   now.project_name = "B";
-  EXPECT_EQ(CompareInfo(released, now, true),
-            (std::vector<std::string>{"project name \"A\" -> \"B\"", "memory data 0, 0, 0 -> 0, 5, 0"}));
+  EXPECT_EQ(
+      CompareInfo(released, now, true),
+      (std::vector<std::string>{"project name \"A\" -> \"B\"", "memory data 0, 0, 0 -> 0, 5, 0"}));
 }
 
 TEST(Compare, ACheckExitsZeroOnlyWhenAllAreTheSameAndTwoWhenAnyWasNotRead) {
@@ -46,9 +49,9 @@ TEST(Compare, ACheckExitsZeroOnlyWhenAllAreTheSameAndTwoWhenAnyWasNotRead) {
     std::vector<std::string> states;
     int status;
   };
-  for (const Row &row : {Row{{"same", "same"}, 0}, Row{{"same", "changed"}, 1},
-                         Row{{"no-release", "same"}, 1}, Row{{"changed", "unreachable"}, 2},
-                         Row{{"unreachable", "same"}, 2}}) {
+  for (const Row &row :
+       {Row{{"same", "same"}, 0}, Row{{"same", "changed"}, 1}, Row{{"no-release", "same"}, 1},
+        Row{{"changed", "unreachable"}, 2}, Row{{"unreachable", "same"}, 2}}) {
     EXPECT_EQ(CheckExitStatus(row.states), row.status) << ::testing::PrintToString(row.states);
   }
 }

@@ -56,7 +56,8 @@ struct BadCase {
   std::string said;  // what the message must hold: the place and the key
 };
 
-std::string Graphic(const std::string &name, const std::string &port, const std::string &extra = "") {
+std::string Graphic(const std::string &name, const std::string &port,
+                    const std::string &extra = "") {
   return "[[terminal]]\nname = \"" + name + "\"\nport = \"" + port +
          "\"\nfamily = \"graphic\"\nbaud = 38400\n" + extra;
 }
@@ -82,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"SyntaxError", "[[terminal]]\nname = \"a\nport = 1\n", "plant.toml:2:"},
         BadCase{"MissingPort", "[[terminal]]\nname = \"a\"\nfamily = \"graphic\"\nbaud = 1\n",
                 "plant.toml:1: terminal \"a\": key 'port': is missing"},
-        BadCase{"MissingBaud", "[[terminal]]\nname = \"a\"\nport = \"COM1\"\nfamily = \"graphic\"\n",
+        BadCase{"MissingBaud",
+                "[[terminal]]\nname = \"a\"\nport = \"COM1\"\nfamily = \"graphic\"\n",
                 "terminal \"a\": key 'baud': is missing"},
         BadCase{"UnknownFamily",
                 "[[terminal]]\nname = \"a\"\nport = \"COM1\"\nfamily = \"touch\"\n",

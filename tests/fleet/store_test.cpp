@@ -45,8 +45,8 @@ class StoreTest : public ::testing::Test {
     for (const auto &a : made.areas) store.objects().Put(a.data);
     store.objects().SyncFolders();
     const int64_t run = store.catalogue().BeginRun("backup");
-    return store.catalogue().AddVersion(run, "press-1", made.origin, made.terminal,
-                                        ContentOf(made), "ok", "", std::nullopt);
+    return store.catalogue().AddVersion(run, "press-1", made.origin, made.terminal, ContentOf(made),
+                                        "ok", "", std::nullopt);
   }
 
   size_t ObjectFiles() { return Objects(path_ + "/objects").List().hashes.size(); }
@@ -80,8 +80,8 @@ TEST_F(StoreTest, AVersionComesBackWholeFromItsObjects) {
   auto store = Write();
   const backup::Backup made = Made(9);
   const Version v = Record(*store, made);
-  const backup::Backup back = Assemble(store->catalogue().LoadContent(v.content_hash), v.origin,
-                                       v.info, store->objects());
+  const backup::Backup back =
+      Assemble(store->catalogue().LoadContent(v.content_hash), v.origin, v.info, store->objects());
   EXPECT_EQ(backup::WriteArchive(back), backup::WriteArchive(made));
 }
 
