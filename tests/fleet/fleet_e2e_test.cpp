@@ -1,7 +1,8 @@
 // `quiblink fleet` run as a user would, against simulators on pseudo-terminals: a backup of the
 // fleet, a release, a check that finds exactly the terminal that was changed, a restore that
 // brings it back; a terminal that cannot be read; runs killed at each point of recording,
-// after which the store is consistent and the next backup succeeds; the report in a browser.
+// after which the store is consistent and the next backup succeeds; a full disk; the report in a
+// browser.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -57,11 +58,15 @@ class FleetE2e : public ::testing::Test {
            "\"\nfamily = \"graphic\"\nbaud = 38400\n" + extra + "\n";
   }
 
-  RunResult Fleet(Args args, std::map<std::string, std::string> env = {}) {
-    args.insert(args.begin(), {"--no-progress", "fleet", "--inventory", dir_.File("plant.toml"),
-                               "--store", dir_.File("store")});
+  using Env = std::map<std::string, std::string>;
+  RunResult Fleet(Args args, Env env = {}) {
     RunOptions options = WithLimit(kCommandLimit);
     options.env = std::move(env);
+    return Fleet(std::move(args), options);
+  }
+  RunResult Fleet(Args args, const RunOptions &options) {
+    args.insert(args.begin(), {"--no-progress", "fleet", "--inventory", dir_.File("plant.toml"),
+                               "--store", dir_.File("store")});
     RunResult r = RunCli(args, options);
     EXPECT_FALSE(r.timed_out) << ::testing::PrintToString(args);
     return r;
@@ -136,7 +141,7 @@ TEST_F(FleetE2e, ARunKilledAtAnyPointLeavesAConsistentStore) {
        {"object-written:2", "object-named:3", "before-commit:2", "after-commit:1"}) {
     SCOPED_TRACE(point);
     sims_["press-1"]->Command("group 4 " + HexOf(Pattern(900, ++seed)));
-    RunResult r = Fleet({"backup", "--all"}, {{"QUIBLINK_FLEET_KILL_AT", point}});
+    RunResult r = Fleet({"backup", "--all"}, Env{{"QUIBLINK_FLEET_KILL_AT", point}});
     EXPECT_EQ(r.status, 128 + 9) << r.out << r.err;
     r = Fleet({"verify"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -151,6 +156,29 @@ TEST_F(FleetE2e, ARunKilledAtAnyPointLeavesAConsistentStore) {
   // The newest versions are the terminals as they are now.
   ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
   EXPECT_EQ(Check(0), (States{{"press-1", "same"}, {"press-2", "same"}, {"panel-3", "same"}}));
+}
+
+// A disk that fills up (a file-size limit below what the catalogue needs, with SIGXFSZ ignored,
+// so that writes fail as on a full disk): the run ends with a message naming the store and
+// records nothing; once there is room again the store is consistent and the next backup succeeds.
+TEST_F(FleetE2e, AFullDiskRecordsNothingAndTheNextBackupSucceeds) {
+  ASSERT_EQ(Fleet({"backup", "--all"}).status, 0);
+  sims_["press-1"]->Command("group 5 " + HexOf(Pattern(20000, 5)));
+  RunOptions full = WithLimit(kCommandLimit);
+  full.file_size_limit = 16384;
+  full.ignore_sigxfsz = true;
+  RunResult r = Fleet({"backup", "--all"}, full);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find(dir_.File("store")), std::string::npos) << r.err;
+  r = Fleet({"history", "press-1", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out).size(), 1u) << r.out;
+  r = Fleet({"verify"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(Fleet({"backup", "--all"}).status, 0);
+  r = Fleet({"history", "press-1", "--json"});
+  EXPECT_EQ(json::parse(r.out).size(), 2u) << r.out;
+  EXPECT_EQ(Fleet({"verify"}).status, 0);
 }
 
 std::string FindOnPath(const std::string &program) {
