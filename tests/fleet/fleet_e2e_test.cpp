@@ -1,6 +1,6 @@
 // `quiblink fleet` run as a user would, against simulators on pseudo-terminals: a backup of the
 // fleet, a release, a check that finds exactly the terminal that was changed, a restore that
-// brings it back; a terminal that cannot be read; runs killed at each point of recording,
+// brings it back; terminals that are off or answer garbage; runs killed at each point of recording,
 // after which the store is consistent and the next backup succeeds; a full disk; the report in a
 // browser.
 #include <gtest/gtest.h>
@@ -121,15 +121,24 @@ TEST_F(FleetE2e, ABackupAReleaseACheckThatFindsTheChangeAndARestore) {
   EXPECT_EQ(Fleet({"verify"}).status, 0);
 }
 
-TEST_F(FleetE2e, ATerminalThatCannotBeReadFailsAloneAndACheckExitsTwo) {
+// A terminal that is off (its device is not there) and one that answers garbage fail alone,
+// the second after its one retry; a check then finds both unreachable and exits 2.
+TEST_F(FleetE2e, TerminalsThatAreOffOrAnswerGarbageFailAloneAndACheckExitsTwo) {
   WriteInventory(Graphic("gone", dir_.File("no-such-tty"), ""));
+  sims_["press-1"]->Arm("garbage:always");
   RunResult r = Fleet({"backup", "--all"});
-  EXPECT_NE(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("gone"), std::string::npos) << r.out;
-  r = Fleet({"history", "press-1"});
-  EXPECT_NE(r.out.find("v1"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(r.status, 1) << r.out;
+  for (const char *line : {"press-1           failed", "press-2           ok",
+                           "panel-3           ok", "gone              failed", "RC_BAD_START"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+  EXPECT_NE(r.err.find("press-1: retrying after:"), std::string::npos) << r.err;
   ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
-  EXPECT_EQ(Check(2)["gone"], "unreachable");
+  EXPECT_EQ(Check(2), (States{{"press-1", "unreachable"},
+                              {"press-2", "same"},
+                              {"panel-3", "same"},
+                              {"gone", "unreachable"}}));
+  EXPECT_EQ(Fleet({"verify"}).status, 0);
 }
 
 // The run is killed with SIGKILL (by its worker, or by itself) at each point where a version is

@@ -1,9 +1,12 @@
 // `quiblink fleet` with terminals behind ser2net: one on rfc2217://, one on tcp://, one on its
 // pseudo-terminal. A check finds the change made behind the device server, a restore through it
-// brings it back, and a device server that is gone makes its terminal unreachable (exit 2).
+// brings it back, and a device server that is gone makes its terminal unreachable (exit 2); one
+// that drops mid-backup fails its terminal alone.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <map>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +27,9 @@ class FleetNetwork : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char *name : {"local", "rfc", "raw"}) {
-      sims_[name] =
-          sim::SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", "--no-pacing"});
+      // The one behind rfc2217 paced at the line speed, so that its server can drop mid-backup.
+      const char *pacing = std::string(name) == "rfc" ? "--pacing" : "--no-pacing";
+      sims_[name] = sim::SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", pacing});
       sims_[name]->Command("group 1 " + HexOf(Pattern(1500, name[0])));
     }
     rfc_server_ = network::Ser2net::Start(sims_["rfc"]->path(), "38400e81");
@@ -75,6 +79,27 @@ TEST_F(FleetNetwork, BackupCheckAndRestoreThroughDeviceServers) {
 
   raw_server_->Kill();
   EXPECT_EQ(Check(2), (States{{"local", "same"}, {"rfc", "same"}, {"raw", "unreachable"}}));
+  EXPECT_EQ(Fleet({"verify"}).status, 0);
+}
+
+// The device server drops while its terminal is backed up (20000 bytes, about 6 s at 38400
+// baud; the server is killed after 1 s): that terminal fails, the others are recorded, and the
+// store holds no version of it.
+TEST_F(FleetNetwork, ADeviceServerThatDropsMidBackupFailsItsTerminalAlone) {
+  sims_["rfc"]->Command("group 3 " + HexOf(Pattern(20000, 3)));
+  auto backup = std::async(std::launch::async, [this] { return Fleet({"backup", "--all"}); });
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  rfc_server_->Kill();
+  ASSERT_EQ(backup.wait_for(std::chrono::seconds(40)), std::future_status::ready);
+  const RunResult r = backup.get();
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  for (const char *line :
+       {"rfc               failed", "local             ok", "raw               ok"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+  const RunResult history = Fleet({"history", "rfc"});
+  EXPECT_NE(history.err.find("rfc has no version"), std::string::npos)
+      << history.out << history.err;
   EXPECT_EQ(Fleet({"verify"}).status, 0);
 }
 
