@@ -121,6 +121,23 @@ TEST_F(FleetE2e, ABackupAReleaseACheckThatFindsTheChangeAndARestore) {
   EXPECT_EQ(Fleet({"verify"}).status, 0);
 }
 
+// On a terminal the run draws a row per terminal with its progress bar and redraws the rows in
+// place; each row ends full, with its result.
+TEST_F(FleetE2e, OnATerminalTheRunDrawsALiveTable) {
+  const RunResult r = RunCliOnPty({"fleet", "--inventory", dir_.File("plant.toml"), "--store",
+                                   dir_.File("store"), "backup", "--all"},
+                                  WithLimit(kCommandLimit));
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("\033[3A"), std::string::npos) << r.out;
+  for (const char *name : {"press-1", "press-2", "panel-3"}) {
+    const size_t last = r.out.rfind(std::string("\r") + name);
+    ASSERT_NE(last, std::string::npos) << name << "\n" << r.out;
+    const std::string row = r.out.substr(last, r.out.find('\n', last) - last);
+    EXPECT_NE(row.find("[" + std::string(20, '#') + "]"), std::string::npos) << row;
+    EXPECT_NE(row.find(" ok v1"), std::string::npos) << row;
+  }
+}
+
 // A terminal that is off (its device is not there) and one that answers garbage fail alone,
 // the second after its one retry; a check then finds both unreachable and exits 2.
 TEST_F(FleetE2e, TerminalsThatAreOffOrAnswerGarbageFailAloneAndACheckExitsTwo) {
