@@ -101,7 +101,10 @@ TEST_F(FleetE2e, ABackupAReleaseACheckThatFindsTheChangeAndARestore) {
     EXPECT_EQ(row.at("result"), "ok") << row.dump();
     EXPECT_EQ(row.at("version"), 1) << row.dump();
   }
-  ASSERT_EQ(Fleet({"release", "--all"}).status, 0);
+  r = Fleet({"release", "--all", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const json &row : json::parse(r.out)) EXPECT_EQ(row.at("version"), 1) << r.out;
+  EXPECT_EQ(json::parse(r.out).size(), 3u) << r.out;
   EXPECT_EQ(Check(0), (States{{"press-1", "same"}, {"press-2", "same"}, {"panel-3", "same"}}));
 
   sims_["press-2"]->Command("group 7 " + HexOf(Pattern(700, 99)));
@@ -169,8 +172,11 @@ TEST_F(FleetE2e, ARunKilledAtAnyPointLeavesAConsistentStore) {
     sims_["press-1"]->Command("group 4 " + HexOf(Pattern(900, ++seed)));
     RunResult r = Fleet({"backup", "--all"}, Env{{"QUIBLINK_FLEET_KILL_AT", point}});
     EXPECT_EQ(r.status, 128 + 9) << r.out << r.err;
-    r = Fleet({"verify"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    r = Fleet({"verify", "--json"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const json found = json::parse(r.out);
+    EXPECT_TRUE(found.at("consistent").get<bool>()) << r.out;
+    EXPECT_TRUE(found.at("damage").empty()) << r.out;
   }
   RunResult r = Fleet({"backup", "--all"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;

@@ -111,7 +111,9 @@ void AddRelease(CLI::App *fleet, FleetContext &context, Dispatch &dispatch) {
   cmd->add_option("name", *name, "the terminal");
   cmd->add_option("version", *version, "the version, e.g. 3 or v3");
   cmd->add_flag("--all", *all, "release the newest version of every terminal that has one");
-  SetAction(cmd, dispatch, [&context, name, version, all] {
+  auto json = std::make_shared<bool>(false);
+  cmd->add_flag("--json", *json, "print the versions released as JSON");
+  SetAction(cmd, dispatch, [&context, name, version, all, json] {
     if (*all == !name->empty()) throw UsageError("name a terminal, or give --all");
     if (*all && !version->empty())
       throw UsageError("--all releases each terminal's newest version");
@@ -133,11 +135,17 @@ void AddRelease(CLI::App *fleet, FleetContext &context, Dispatch &dispatch) {
     if (chosen.empty() && !*all)
       throw UsageError("no terminal \"" + *name + "\" in " + inventory.path);
     const int64_t run = catalogue.BeginRun("release");
+    nlohmann::json list = nlohmann::json::array();
     for (const auto &v : chosen) {
       catalogue.SetRelease(run, v);
-      std::printf("%s: v%d released (%s)\n", v.terminal.c_str(), v.number, v.created.c_str());
+      if (*json) {
+        list.push_back({{"name", v.terminal}, {"version", v.number}, {"created", v.created}});
+      } else {
+        std::printf("%s: v%d released (%s)\n", v.terminal.c_str(), v.number, v.created.c_str());
+      }
     }
     catalogue.EndRun(run, 0, std::to_string(chosen.size()) + " released");
+    if (*json) PrintJson(list);
     return kExitOk;
   });
 }

@@ -199,10 +199,27 @@ void AddVerify(CLI::App *fleet, FleetContext &context, Dispatch &dispatch) {
                                  "version's parts are there; exit 1 on damage");
   cmd->add_flag("--repair", *repair,
                 "remove what the check names as left over (temporaries, objects no version names)");
-  SetAction(cmd, dispatch, [&context, repair] {
+  auto json = std::make_shared<bool>(false);
+  cmd->add_flag("--json", *json, "print the findings as JSON");
+  SetAction(cmd, dispatch, [&context, repair, json] {
     auto store = context.Open(*repair ? fleet::Store::Access::kWrite : fleet::Store::Access::kRead,
                               "verify");
     const fleet::VerifyReport report = fleet::VerifyStore(*store);
+    if (*json) {
+      nlohmann::json leftovers = nlohmann::json::array();
+      for (size_t i = 0; i < report.leftovers.size(); ++i) {
+        leftovers.push_back({{"path", report.leftovers[i]},
+                             {"reason", report.leftover_reasons[i]},
+                             {"removed", *repair}});
+      }
+      if (*repair) fleet::RemoveLeftovers(report);
+      PrintJson({{"objects", report.objects},
+                 {"versions", report.versions},
+                 {"damage", report.damage},
+                 {"leftovers", leftovers},
+                 {"consistent", report.Consistent()}});
+      return report.Consistent() ? kExitOk : kExitFailed;
+    }
     for (const auto &line : report.damage) std::printf("damage: %s\n", line.c_str());
     for (size_t i = 0; i < report.leftovers.size(); ++i) {
       std::printf("%s %s: %s\n", *repair ? "removing" : "a repair would remove",
