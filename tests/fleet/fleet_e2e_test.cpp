@@ -114,6 +114,10 @@ TEST_F(FleetE2e, ABackupAReleaseACheckThatFindsTheChangeAndARestore) {
   EXPECT_NE(r.out.find("group 7 changed (700 -> 700 bytes)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("group 9 added (5 bytes)"), std::string::npos) << r.out;
 
+  // The quick check sees it too: the project information follows the groups' sizes.
+  r = Fleet({"check", "--quick", "press-2"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+
   r = Fleet({"restore", "press-2", "--released", "--clean", "--yes"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(sims_["press-2"]->Command("groups"), "2:1300 7:700");
@@ -139,6 +143,24 @@ TEST_F(FleetE2e, OnATerminalTheRunDrawsALiveTable) {
     EXPECT_NE(row.find("[" + std::string(20, '#') + "]"), std::string::npos) << row;
     EXPECT_NE(row.find(" ok v1"), std::string::npos) << row;
   }
+}
+
+// Twelve terminals: more than one process may open (ten), so the run shares them between two
+// workers, and every one is backed up.
+TEST_F(FleetE2e, MoreThanTenTerminalsAreSharedAmongWorkers) {
+  std::string more;
+  for (int i = 4; i <= 12; ++i) {
+    const std::string name = "press-" + std::to_string(i);
+    sims_[name] = sim::SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", "--no-pacing"});
+    sims_[name]->Command("group 1 " + HexOf(Pattern(300, i)));
+    more += Graphic(name, sims_[name]->path(), "");
+  }
+  WriteInventory(more);
+  const RunResult r = Fleet({"backup", "--all", "--json"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const json rows = json::parse(r.out);
+  ASSERT_EQ(rows.size(), 12u) << r.out;
+  for (const json &row : rows) EXPECT_EQ(row.at("state"), "ok") << row.dump();
 }
 
 // A terminal that is off (its device is not there) and one that answers garbage fail alone,
