@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <map>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,6 +163,29 @@ TEST_F(FleetE2e, MoreThanTenTerminalsAreSharedAmongWorkers) {
   const json rows = json::parse(r.out);
   ASSERT_EQ(rows.size(), 12u) << r.out;
   for (const json &row : rows) EXPECT_EQ(row.at("state"), "ok") << row.dump();
+}
+
+// A second run waits for the first one's lock, says so, and then does its work.
+TEST_F(FleetE2e, ASecondRunWaitsForTheFirstsLockAndSaysSo) {
+  // A terminal paced at the line speed: 8000 bytes keep the backup busy for about 2.5 s.
+  sims_["slow"] = sim::SimProcess::Start(QUIBLINK_SIM_PATH, {"--family", "graphic", "--pacing"});
+  sims_["slow"]->Command("group 1 " + HexOf(Pattern(8000, 1)));
+  WriteInventory(Graphic("slow", sims_["slow"]->path(), ""));
+  auto first = std::async(std::launch::async, [this] { return Fleet({"backup", "--all"}); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ReadFileText(dir_.File("store/lock")).find("backup") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the backup never took the lock";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const RunResult second = Fleet({"release", "--all"});
+  EXPECT_NE(second.err.find("waiting for another run's lock on " + dir_.File("store")),
+            std::string::npos)
+      << second.err;
+  EXPECT_NE(second.err.find(", backup"), std::string::npos) << second.err;
+  ASSERT_EQ(first.wait_for(kCommandLimit), std::future_status::ready);
+  EXPECT_EQ(first.get().status, 0);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_NE(second.out.find("slow: v1 released"), std::string::npos) << second.out;
 }
 
 // A terminal that is off (its device is not there) and one that answers garbage fail alone,

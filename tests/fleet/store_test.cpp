@@ -106,6 +106,18 @@ TEST_F(StoreTest, FoldersThatAreNoStoreOrANewerOneAreRefused) {
   }
 }
 
+// What a run killed while it made the store leaves (no marker yet) is a store in the making: the
+// next run that writes makes it, a reader still finds no store.
+TEST_F(StoreTest, AStoreWhoseMakingWasStoppedIsMadeByTheNextWriter) {
+  fs::create_directories(path_ + "/objects");
+  std::ofstream(path_ + "/lock") << "";
+  std::ofstream(path_ + "/" + kCatalogueName) << "half a database";
+  std::ofstream(path_ + "/" + kCatalogueName + "-wal") << "half a log";
+  EXPECT_THROW(Store::Open(path_, Store::Access::kRead, "test"), StoreError);
+  auto store = Write();
+  EXPECT_EQ(Record(*store, Made(3)).number, 1);
+}
+
 TEST_F(StoreTest, VerifyNamesDamageAndWhatARepairWouldRemove) {
   auto store = Write();
   const Version v = Record(*store, Made(2));

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "backup/atomic_file.h"
 
@@ -24,11 +25,15 @@ void RefuseNewer(const std::string &folder, int format) {
   }
 }
 
-// An empty folder, or one that holds only a lock a run left before it made the store.
-bool Empty(const std::string &folder) {
+// An empty folder, or a store in the making: what a run makes, under the lock, before the
+// marker (another run making it now, or one killed while it did).
+bool EmptyOrInTheMaking(const std::string &folder) {
+  const std::string catalogue = kCatalogueName;
+  const std::set<std::string> made = {
+      "lock", "objects", catalogue, catalogue + "-wal", catalogue + "-shm", catalogue + "-journal"};
   std::error_code error;
   for (const fs::directory_entry &entry : fs::directory_iterator(folder, error)) {
-    if (entry.path().filename() != "lock") return false;
+    if (!made.contains(entry.path().filename().string())) return false;
   }
   if (error) throw StoreError("cannot read " + folder + ": " + error.message());
   return true;
@@ -46,20 +51,22 @@ void CheckIsStore(const std::string &folder, bool may_make) {
     throw StoreError(folder + " is not a folder, so not a store");
   const auto format = MarkerFormat(folder);
   if (format) return RefuseNewer(folder, *format);
-  if (!may_make || !Empty(folder)) {
+  if (!may_make || !EmptyOrInTheMaking(folder)) {
     throw StoreError(folder + " is not a fleet store (it has no " + std::string(kMarkerName) +
                      " file)" + (may_make ? "; refusing to write into it" : ""));
   }
 }
 
 // Under the lock: the objects' folder and the catalogue, and the marker last, so that a
-// store with a marker is whole.
+// store with a marker is whole. A run that waited for the one making the store finds it made.
 void MakeStore(const std::string &folder) {
   if (MarkerFormat(folder)) return;
   std::error_code error;
   fs::create_directories(folder + "/objects", error);
   if (error) throw StoreError("cannot make " + folder + "/objects: " + error.message());
-  fs::remove(folder + "/" + kCatalogueName, error);
+  for (const char *end : {"", "-wal", "-shm", "-journal"}) {
+    fs::remove(folder + "/" + kCatalogueName + end, error);
+  }
   {
     Database db(folder + "/" + kCatalogueName, true, kBusyMs);
     db.Execute("PRAGMA journal_mode=WAL");
