@@ -1,7 +1,7 @@
 // The fake serial line and its clock: the ground every engine test stands on.
 #include <thread>
 
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "platform/platform.h"
 #include "support/library_fixture.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 

@@ -16,7 +16,7 @@
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "fuzz_terminal.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "wire.h"
 

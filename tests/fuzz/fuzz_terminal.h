@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "wire.h"
 
 namespace fuzz {

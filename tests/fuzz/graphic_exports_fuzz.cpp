@@ -20,7 +20,7 @@
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "fuzz_terminal.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
 #include "wire.h"

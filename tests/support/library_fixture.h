@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/state.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 
 class LibraryTest : public ::testing::Test {
  protected:

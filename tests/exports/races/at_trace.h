@@ -13,7 +13,7 @@
 
 #include "core/trace_handler.h"
 #include "core/state.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 
 class AtTrace {
  public:

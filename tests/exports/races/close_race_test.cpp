@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "core/trace_handler.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 

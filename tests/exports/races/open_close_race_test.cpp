@@ -8,7 +8,7 @@
 
 #include "at_trace.h"
 #include "classic/panel.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 

@@ -12,7 +12,7 @@
 #include "at_trace.h"
 #include "classic/panel.h"
 #include "graphic/frames.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
 #include "support/library_fixture.h"

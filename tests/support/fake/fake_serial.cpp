@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/fake/fake_internal.h"
+#include "support/fake/fake_internal.h"
 
 namespace fake {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/fake/fake_internal.h"
+#include "support/fake/fake_internal.h"
 
 namespace fake {
 
