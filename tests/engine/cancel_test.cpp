@@ -1,7 +1,6 @@
 // Cancelling a block transfer: it sends no further frame, a failing exchange takes no further
 // attempt, a transfer waiting for its turn leaves the queue, and nothing is remembered for a
 // channel with no transfer under way.
-#include <future>
 
 #include "engine_support.h"
 #include "quiblink/quiblink_ext.h"
@@ -95,11 +94,10 @@ TEST_F(CancelTest, ATransferWaitingForItsTurnLeavesTheQueueAndTheOtherChannelGoe
   // Channel 0 holds the port between two frames of its transfer.
   quib::Transfer holder = quib::BeginTransfer(0);
   ASSERT_EQ(Frame(&holder, 'a'), RC_OK);
-  auto waiting = std::async(std::launch::async, [] { return RunTransfer(1, 2); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
+  auto waiting = waits::Async("channel 1's transfer", [] { return RunTransfer(1, 2); });
+  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "channel 1 in the queue"));
   EXPECT_EQ(QUIB_CancelTransfer(1), RC_OK);
-  ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(waiting.get(), RC_CANCELLED);
+  EXPECT_EQ(waiting.Get(), RC_CANCELLED);
   EXPECT_EQ(QueueLength(0), 1) << "only the holder's entry is left";
   EXPECT_EQ(quib::State.Handles[1].Busy, 0);
   // The holder was not touched by the other channel's cancel.

@@ -14,6 +14,7 @@
 #include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
+#include "support/waits.h"
 
 namespace enginetest {
 
@@ -75,13 +76,10 @@ Result Exchange(uint16_t handle, const Bytes &frame, uint16_t expected,
 std::vector<std::string> TracesAmong(const std::vector<std::string> &wanted);
 int CountTrace(const std::string &text);
 
-// Polls until done() or the deadline; for effects another thread completes.
-bool Eventually(const std::function<bool()> &done, int deadline_ms = 3000);
-
 // Workers alive once those of earlier tests, which an unload does not wait
 // for without bound, have ended: `own` are this test's.
 inline int SettledWorkers(int own = 0) {
-  Eventually([own] { return fake::LiveThreads() == own; });
+  waits::WaitFor([own] { return fake::LiveThreads() == own; }, "the workers of earlier tests");
   return fake::LiveThreads();
 }
 
@@ -91,7 +89,12 @@ class Gate {
  public:
   void Open() { open_.store(true); }
   void Wait() {
-    while (!open_.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    while (!open_.load()) {
+      const auto waited = std::chrono::steady_clock::now() - start;
+      if (waited > waits::kLimit) waits::GiveUp("the test to let the held reply go", waits::kLimit);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
   }
 
  private:

@@ -1,6 +1,5 @@
 // The transaction call: refusals, one call per channel, the order of the
 // port's queue, each payload to its own caller, and the stop request.
-#include <future>
 #include <map>
 #include <mutex>
 
@@ -54,11 +53,11 @@ TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothi
   OpenTwoChannelsOnPort0();
   Gate gate;
   AnswerBehind(gate);
-  auto first = std::async(std::launch::async, [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
+  auto first = waits::Async("channel 0's call", [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
+  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 0's frame"));
   // Channel 1 queues behind the call in flight.
-  auto other = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
+  auto other = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
+  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "channel 1 in the queue"));
 
   Result refused = Exchange(0, {0x02, 'C', 0x03}, 4);
   EXPECT_EQ(refused.status, RC_CHANNEL_BUSY);
@@ -68,8 +67,8 @@ TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothi
   EXPECT_EQ(line_->Frames().size(), 1u) << "channel 1 did not slip in";
 
   gate.Open();
-  Result a = first.get();
-  Result b = other.get();
+  Result a = first.Get();
+  Result b = other.Get();
   EXPECT_EQ(a.status, RC_OK);
   EXPECT_EQ(a.payload, Bytes{'A'});
   EXPECT_EQ(b.status, RC_OK);
@@ -83,16 +82,16 @@ TEST_F(TransactionTest, CloseRefusesAChannelWhoseCallIsInFlightOrQueued) {
   OpenTwoChannelsOnPort0();
   Gate gate;
   AnswerBehind(gate);
-  auto first = std::async(std::launch::async, [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
-  auto queued = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
+  auto first = waits::Async("channel 0's call", [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
+  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 0's frame"));
+  auto queued = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
+  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "channel 1 in the queue"));
 
   EXPECT_EQ(QUIB_Close(0), RC_BAD_ARGUMENT);
   EXPECT_EQ(QUIB_Close(1), RC_BAD_ARGUMENT);
   gate.Open();
-  EXPECT_EQ(first.get().status, RC_OK);
-  EXPECT_EQ(queued.get().status, RC_OK);
+  EXPECT_EQ(first.Get().status, RC_OK);
+  EXPECT_EQ(queued.Get().status, RC_OK);
   EXPECT_EQ(quib::State.Ports[0].OpenCount, 2);
   EXPECT_EQ(QUIB_Close(0), RC_OK);
   EXPECT_EQ(QUIB_Close(1), RC_OK);
@@ -113,9 +112,9 @@ TEST_F(TransactionTest, TwoThreadsOnOnePortNeverInterleaveAndEachGetsItsOwnPaylo
     }
     return results;
   };
-  auto a = std::async(std::launch::async, caller, 0);
-  auto b = std::async(std::launch::async, caller, 1);
-  std::vector<Result> results[2] = {a.get(), b.get()};
+  auto a = waits::Async("channel 0's calls", [&] { return caller(0); });
+  auto b = waits::Async("channel 1's calls", [&] { return caller(1); });
+  std::vector<Result> results[2] = {a.Get(), b.Get()};
   for (uint8_t channel = 0; channel < 2; ++channel) {
     for (uint8_t seq = 0; seq < kCalls; ++seq) {
       EXPECT_EQ(results[channel][seq].status, RC_OK);
@@ -135,23 +134,23 @@ TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillSer
   const int live = SettledWorkers(1);
   Gate gate;
   AnswerBehind(gate);
-  auto served = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
+  auto served = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
+  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 1's frame"));
   // What the last close of channel 0 does: hold its mark, clear the run flag,
   // queue the stop request.
   quib::State.Handles[0].Busy = 1;
   quib::WorkerRun[0] = 0;
   auto stopped =
-      std::async(std::launch::async, [] { return quib::StopPortWorker(0, plat::kInfinite); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
-  EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(30)), std::future_status::timeout);
+      waits::Async("the stop request", [] { return quib::StopPortWorker(0, plat::kInfinite); });
+  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "the stop request in the queue"));
+  EXPECT_FALSE(stopped.ReturnsWithin(std::chrono::milliseconds(30)));
 
   gate.Open();
-  Result r = served.get();
+  Result r = served.Get();
   EXPECT_EQ(r.status, RC_OK) << "the worker ends on the stop request only";
   EXPECT_EQ(r.payload, Bytes{'B'});
-  EXPECT_TRUE(stopped.get());
-  EXPECT_TRUE(Eventually([&] { return fake::LiveThreads() == live - 1; }));
+  EXPECT_TRUE(stopped.Get());
+  EXPECT_TRUE(waits::WaitFor([&] { return fake::LiveThreads() == live - 1; }, "the worker's end"));
   EXPECT_EQ(QueueLength(0), 0);
 
   // The library unloads with the worker already gone: it releases the port
@@ -168,14 +167,14 @@ TEST_F(TransactionTest, ABoundedStopGivesUpAndLeavesTheQueueAsItWas) {
   OpenTwoChannelsOnPort0();
   Gate gate;
   AnswerBehind(gate);
-  auto served = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
+  auto served = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
+  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 1's frame"));
   quib::State.Handles[0].Busy = 1;
   EXPECT_FALSE(quib::StopPortWorker(0, 200));
   EXPECT_EQ(QueueLength(0), 1);
   quib::State.Handles[0].Busy = 0;
   gate.Open();
-  EXPECT_EQ(served.get().status, RC_OK);
+  EXPECT_EQ(served.Get().status, RC_OK);
   ASSERT_EQ(QUIB_Close(0), RC_OK);
   ASSERT_EQ(QUIB_Close(1), RC_OK);
 }

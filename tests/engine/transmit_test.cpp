@@ -215,7 +215,7 @@ TEST_F(TransmitTest, AWorkerWhoseWaitFailsTakesNoRequestAndAnswersTheClose) {
   EXPECT_TRUE(line_->Frames().empty());
   EXPECT_EQ(QueueLength(0), 0);
   EXPECT_EQ(QUIB_Close(0), RC_OK);
-  EXPECT_TRUE(Eventually([] { return fake::LiveThreads() == 0; }));
+  EXPECT_TRUE(waits::WaitFor([] { return fake::LiveThreads() == 0; }, "the worker's end"));
   EXPECT_FALSE(line_->IsOpen());
 }
 
