@@ -8,6 +8,7 @@
 
 #include "at_trace.h"
 #include "classic/panel.h"
+#include "core/state.h"
 #include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
@@ -38,7 +39,7 @@ TEST_F(OpenCloseRace, OpensThatMeetWhileOnePortOpensGetTwoHandles) {
   int16_t first = -100;
   {
     AtTrace at(
-        "COM open OK!\n", [&] { other = QUIB_Open(1, 0); }, AtTrace::NewSemaphoreWait());
+        "COM open OK!\n", [&] { other = QUIB_Open(1, 0); }, AtTrace::Blocked());
     first = QUIB_Open(0, 0);
     EXPECT_TRUE(at.fired());
   }
@@ -64,12 +65,15 @@ TEST_F(OpenCloseRace, AnOpenDuringTheLastCloseOfItsPortOpensThePortAgain) {
   ASSERT_GE(h, 0);
   std::atomic<int16_t> reopened{-100};
   {
-    // The close's stop request is the only "Send Command" of this thread.
+    // The close's stop request is the only "Send Command" of this thread; the
+    // open must wait for the port's lock, which the close holds.
     AtTrace at(
-        "Send Command\n", [&] { reopened = QUIB_Open(0, 0); }, AtTrace::NewSemaphoreWait());
+        "Send Command\n", [&] { reopened = QUIB_Open(0, 0); },
+        AtTrace::BlockedOn(quib::PortLock[0]));
     EXPECT_EQ(QUIB_Close(uint16_t(h)), RC_OK);
     EXPECT_TRUE(at.fired());
     EXPECT_FALSE(at.returned_first()) << "the open ran before the device was released";
+    EXPECT_TRUE(at.was_parked()) << "the open did not wait for the port's lock";
   }
   ASSERT_GE(reopened.load(), 0);
   EXPECT_EQ(fake::LineOfPort(0).OpenCalls(), 2) << "the device was opened again";

@@ -35,8 +35,8 @@ int QueueLength(int port) {
 }
 
 // The other thread's call has joined the queue behind the transfer.
-std::function<bool(int)> QueuedBehind() {
-  return [](int) { return QueueLength(0) == 2; };
+AtTrace::Parked QueuedBehind() {
+  return [](std::thread::id) { return QueueLength(0) == 2; };
 }
 
 // A graphic terminal on COM1: a block walk of group 3 (two blocks, then the
