@@ -53,13 +53,16 @@ struct Semaphore {
   bool closed = false;
 };
 std::mutex g_sem_mu;
-std::list<std::unique_ptr<Semaphore>> g_sems;  // kept until Reset: a waiter may still hold one
+// Kept for good, never destroyed: a waiter may still hold one, even as the
+// process ends with a worker that a test left behind.
+std::list<std::unique_ptr<Semaphore>> &g_sems = *new std::list<std::unique_ptr<Semaphore>>;
 std::map<std::string, Semaphore *> g_named;
 std::string g_fail_sem_prefix;
 bool g_fail_sem = false;
 // The semaphore each blocked thread waits on.
 std::mutex g_blocked_mu;
-std::map<std::thread::id, const Semaphore *> g_blocked;
+std::map<std::thread::id, const Semaphore *> &g_blocked =
+    *new std::map<std::thread::id, const Semaphore *>;
 
 struct Thread {
   std::mutex mu;
@@ -69,7 +72,7 @@ struct Thread {
   std::thread thread;
 };
 std::mutex g_thr_mu;
-std::list<std::unique_ptr<Thread>> g_threads;
+std::list<std::unique_ptr<Thread>> &g_threads = *new std::list<std::unique_ptr<Thread>>;
 std::atomic<int> g_fail_threads{0};
 std::atomic<int> g_live_threads{0};
 
