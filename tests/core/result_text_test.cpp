@@ -6,55 +6,76 @@
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_errors.h"
 #include "quiblink/quiblink_ext.h"
-#include "quiblink/quiblink_results.h"
 #include "support/library_fixture.h"
 
 namespace {
 
-// The generated defines carry the table's values.
-#define QUIB_CHECK_DEFINE(name, value, meaning) \
-  static_assert((name) == (value), #name " differs from its row");
-QUIB_RESULTS(QUIB_CHECK_DEFINE)
-QUIB_EXT_RESULTS(QUIB_CHECK_DEFINE)
-#undef QUIB_CHECK_DEFINE
-
+// Every code the library returns, written out here rather than taken from the
+// library's table: its define, value, name and meaning.
 struct Row {
+  int define;
   int code;
   const char *name;
   const char *meaning;
 };
 const Row kRows[] = {
-#define QUIB_ROW(name, value, meaning) {value, #name, meaning},
-    QUIB_RESULTS(QUIB_ROW) QUIB_EXT_RESULTS(QUIB_ROW)
-#undef QUIB_ROW
+    {RC_OK, 0, "RC_OK", "success"},
+    {RC_PORT_OPEN_FAILED, -1, "RC_PORT_OPEN_FAILED",
+     "the channel is not open (from an open: the serial port cannot be opened)"},
+    {RC_BAD_ARGUMENT, -2, "RC_BAD_ARGUMENT",
+     "an argument is out of range, or the channel is still busy with a transfer"},
+    {RC_NOT_OPEN, -3, "RC_NOT_OPEN", "the channel handle is not open"},
+    {RC_CHANNEL_BUSY, -4, "RC_CHANNEL_BUSY", "the channel already has a transfer in progress"},
+    {RC_TX_FAILED, -7, "RC_TX_FAILED",
+     "the request could not be sent: the line is held by flow control or the write failed"},
+    {RC_NO_RESPONSE, -13, "RC_NO_RESPONSE",
+     "the terminal did not answer: check the cable, the port, the baud rate and that the "
+     "terminal is on"},
+    {RC_CHECKSUM, -17, "RC_CHECKSUM", "the reply was damaged on the line (checksum mismatch)"},
+    {RC_INCOMPLETE, -18, "RC_INCOMPLETE",
+     "the terminal stopped answering in the middle of a reply"},
+    {RC_NAK, -19, "RC_NAK", "the panel refused the request (NAK)"},
+    {RC_BAD_START, -20, "RC_BAD_START", "the reply did not start the way the request allows"},
+    {RC_NO_ETX, -21, "RC_NO_ETX", "the panel's reply has no ETX before its checksum"},
+    {RC_BAD_LENGTH, -30, "RC_BAD_LENGTH", "the reply's length field disagrees with its contents"},
+    {RC_BAD_ECHO, -31, "RC_BAD_ECHO", "the reply answers another command than the one sent"},
+    {RC_SEQUENCE, -32, "RC_SEQUENCE",
+     "a block of the transfer arrived out of sequence (from an open: no free channel)"},
+    {RC_BAD_PORT, -33, "RC_BAD_PORT",
+     "the terminal's operating-system information is malformed (from an open: the port number "
+     "is above COM10)"},
+    {RC_BAD_PROJECT_INFO, -34, "RC_BAD_PROJECT_INFO",
+     "the terminal's project information is malformed (name length disagrees)"},
+    {RC_BAD_GROUP, -35, "RC_BAD_GROUP", "the terminal sent another group than the one requested"},
+    {RC_TERMINAL_ERROR, -36, "RC_TERMINAL_ERROR",
+     "the terminal refused the request (see its status byte)"},
+    {RC_BUFFER_TOO_SMALL, -40, "RC_BUFFER_TOO_SMALL",
+     "the terminal sent more data than the buffer holds"},
+    {RC_CANCELLED, -41, "RC_CANCELLED", "the transfer was cancelled before its next exchange"},
+    {RC_GROUP_TABLE_FULL, -42, "RC_GROUP_TABLE_FULL",
+     "the terminal sent more groups than the group table holds"},
 };
 
-TEST(ResultText, EveryCodeOfTheTableGivesItsNameAndMeaning) {
-  std::set<int> values;
+TEST(ResultText, EveryCodeGivesItsDefinesValueNameAndMeaning) {
   for (const Row &row : kRows) {
-    EXPECT_TRUE(values.insert(row.code).second) << row.name << " repeats a value";
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.define, row.code);
     EXPECT_EQ(std::string(QUIB_ResultText(static_cast<int16_t>(row.code))),
               std::string(row.name) + ": " + row.meaning);
   }
-  // The nineteen codes of quiblink.h, RC_BUFFER_TOO_SMALL, RC_CANCELLED and RC_GROUP_TABLE_FULL.
-  EXPECT_EQ(values.size(), 22u);
 }
 
-TEST(ResultText, CodesOutsideTheTableAreUnknownNeverNull) {
-  for (int code : {1, 5, 31, -5, -6, -8, -12, -14, -22, -29, -37, -39, -43, 32767, -32768}) {
+// Every other value of the 16 bits, those next to the codes among them, is
+// unknown, and never a null text.
+TEST(ResultText, EveryOtherCodeIsUnknownNeverNull) {
+  std::set<int> codes;
+  for (const Row &row : kRows) codes.insert(row.code);
+  for (int code = -32768; code <= 32767; ++code) {
+    if (codes.count(code) != 0) continue;
     const char *text = QUIB_ResultText(static_cast<int16_t>(code));
     ASSERT_NE(text, nullptr) << code;
-    EXPECT_STREQ(text, "RC_UNKNOWN: unknown result code") << code;
+    ASSERT_STREQ(text, "RC_UNKNOWN: unknown result code") << code;
   }
-}
-
-TEST(ResultText, SpotChecksAgainstTheCodesUsersLookUp) {
-  EXPECT_STREQ(QUIB_ResultText(-13),
-               "RC_NO_RESPONSE: the terminal did not answer: check the cable, the port, the baud "
-               "rate and that the terminal is on");
-  EXPECT_STREQ(QUIB_ResultText(-36),
-               "RC_TERMINAL_ERROR: the terminal refused the request (see its status byte)");
-  EXPECT_STREQ(QUIB_ResultText(0), "RC_OK: success");
 }
 
 class LastOpenError : public LibraryTest {
