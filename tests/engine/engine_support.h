@@ -1,6 +1,5 @@
-// A small made-up reply protocol for the engine tests, so that they depend on
-// no terminal codec: a reply is AA, n, n payload bytes, and the XOR of the
-// payload. A lone 0x15 is a refusal.
+// What the engine tests share: the test protocol's probes and decoder (see
+// reply_protocol.h), one transaction call, and waits for other threads.
 #pragma once
 
 #include <atomic>
@@ -11,29 +10,13 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
+#include "reply_protocol.h"
+#include "support/fake/fake_line.h"
 #include "support/library_fixture.h"
 #include "support/waits.h"
 
 namespace enginetest {
-
-using fake::Bytes;
-
-constexpr uint8_t kStart = 0xAA;
-constexpr uint8_t kRefusal = 0x15;
-constexpr int16_t kRefusedStatus = -19;
-
-inline Bytes Reply(const Bytes &payload) {
-  Bytes reply{kStart, static_cast<uint8_t>(payload.size())};
-  uint8_t check = 0;
-  for (uint8_t b : payload) {
-    reply.push_back(b);
-    check ^= b;
-  }
-  reply.push_back(check);
-  return reply;
-}
 
 // Every call of the test probes and decoder, as the worker made them.
 struct ProbeCall {

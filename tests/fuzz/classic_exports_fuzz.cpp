@@ -18,13 +18,13 @@
 #include "fuzz_terminal.h"
 #include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
-#include "wire.h"
+#include "support/wire/classic.h"
 
 namespace {
 
-using fuzz::Bytes;
 using fuzz::Input;
-namespace cw = fuzz::classic;
+using wire::Bytes;
+namespace cw = wire::classic;
 
 constexpr uint8_t kUnwritten = 0xEE;
 // The fake keeps every frame it saw; a fresh library and fake every so often
@@ -54,10 +54,10 @@ uint8_t Pattern(size_t k) {
 Bytes Healthy(uint16_t model, const Bytes &frame, Input &in) {
   const bool word = model == 3;
   FUZZ_CHECK(frame.size() >= 11 && frame[0] == cw::STX,
-             "not a classic request: " + fuzz::Hex(frame));
+             "not a classic request: " + wire::Dump(frame));
   if (!in.Empty() && in.Byte() >= 240) return {cw::NAK};
   if (frame[1] == (word ? '1' : 'F')) return {cw::ACK};
-  FUZZ_CHECK(frame[1] == (word ? '0' : 'E'), "command of a request: " + fuzz::Hex(frame));
+  FUZZ_CHECK(frame[1] == (word ? '0' : 'E'), "command of a request: " + wire::Dump(frame));
   const size_t at = word ? 6 : 8;
   const unsigned count = cw::HexByte(&frame[at]);
   Bytes memory = in.Bytes(count);
@@ -141,16 +141,16 @@ uint16_t PickCount(Input &in) {
 
 bool AllowedCode(int16_t rc) {
   switch (rc) {
-    case fuzz::kOk:
-    case fuzz::kBadArgument:
-    case fuzz::kNotOpen:
-    case fuzz::kTxFailed:
-    case fuzz::kNoResponse:
-    case fuzz::kChecksum:
-    case fuzz::kIncomplete:
-    case fuzz::kNak:
-    case fuzz::kBadStart:
-    case fuzz::kNoEtx:
+    case wire::kOk:
+    case wire::kBadArgument:
+    case wire::kNotOpen:
+    case wire::kTxFailed:
+    case wire::kNoResponse:
+    case wire::kChecksum:
+    case wire::kIncomplete:
+    case wire::kNak:
+    case wire::kBadStart:
+    case wire::kNoEtx:
       return true;
     default:
       return false;
@@ -160,14 +160,14 @@ bool AllowedCode(int16_t rc) {
 // The refusals a call makes before any exchange; 0 when it goes ahead.
 int16_t Refusal(uint16_t model, uint16_t handle, bool read, uint16_t area, int32_t address,
                 uint16_t count, bool pointer) {
-  if (handle >= 32) return fuzz::kBadArgument;
-  if (!IsOpen(handle)) return fuzz::kNotOpen;
-  if (count == 0 || !pointer) return fuzz::kBadArgument;
-  if (read && model != 3 && area > 3) return fuzz::kBadArgument;
-  if (!read && area != 0) return fuzz::kBadArgument;
-  if (cw::SplitsWord(model, address, count)) return fuzz::kBadArgument;
-  if (!cw::FitsTheWire(model, area, address, count, read)) return fuzz::kBadArgument;
-  return fuzz::kOk;
+  if (handle >= 32) return wire::kBadArgument;
+  if (!IsOpen(handle)) return wire::kNotOpen;
+  if (count == 0 || !pointer) return wire::kBadArgument;
+  if (read && model != 3 && area > 3) return wire::kBadArgument;
+  if (!read && area != 0) return wire::kBadArgument;
+  if (cw::SplitsWord(model, address, count)) return wire::kBadArgument;
+  if (!cw::FitsTheWire(model, area, address, count, read)) return wire::kBadArgument;
+  return wire::kOk;
 }
 
 void CheckIdle(const Panel &p) {
@@ -206,7 +206,7 @@ void Read(Panel &p, Input &in) {
   };
 
   std::vector<uint8_t> want(buffer.size(), kUnwritten);
-  int16_t want_rc = fuzz::kOk;
+  int16_t want_rc = wire::kOk;
   bool predictable = !p.terminal.IsTroubled();
   size_t next = 0;
   for (size_t i = 0; i < chunks.size() && predictable; ++i) {
@@ -274,7 +274,7 @@ void Write(Panel &p, Input &in) {
     frames.push_back(cw::WriteRequest(p.model, c.request_address, data.data() + c.offset, c.count));
   }
 
-  int16_t want_rc = fuzz::kOk;
+  int16_t want_rc = wire::kOk;
   bool predictable = !p.terminal.IsTroubled();
   size_t next = 0;
   for (size_t i = 0; i < frames.size() && predictable; ++i) {
@@ -303,8 +303,8 @@ void Write(Panel &p, Input &in) {
 void Reopen(Panel &p, Input &in) {
   const int16_t h = p.handles[1];
   FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close of an open channel");
-  FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == fuzz::kPortOpenFailed, "second close");
-  FUZZ_CHECK(QUIB_Open(static_cast<uint16_t>(10 + in.Byte()), 0) == fuzz::kBadPort, "port above 9");
+  FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == wire::kPortOpenFailed, "second close");
+  FUZZ_CHECK(QUIB_Open(static_cast<uint16_t>(10 + in.Byte()), 0) == wire::kBadPort, "port above 9");
   p.handles[1] = QUIB_Open(static_cast<uint16_t>(p.port), in.U16());
   FUZZ_CHECK(p.handles[1] == h, "reopen took slot " + std::to_string(p.handles[1]));
 }
@@ -332,7 +332,7 @@ int FreeSlots() {
 // closed, no semaphores; and the next open of the port works.
 void FailedOpen(Input &in) {
   fake::Line &line = fake::LineOfPort(9);
-  int16_t want = fuzz::kPortOpenFailed;
+  int16_t want = wire::kPortOpenFailed;
   switch (in.Byte() % 4) {
     case 0:
       line.FailOpen(1);
@@ -342,7 +342,7 @@ void FailedOpen(Input &in) {
       break;
     case 2:
       fake::FailSemaphoreCreate(in.Bool() ? "PortSema9" : "RxSema9");
-      want = fuzz::kSequence;
+      want = wire::kSequence;
       break;
     default:
       fake::FailThreadCreate(1);

@@ -5,10 +5,25 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 
+#include <string>
 #include <vector>
 
 namespace fuzz {
+
+// A broken promise of the library: report and abort, so that the fuzzer keeps
+// the input and a replay run fails.
+[[noreturn]] inline void Fail(const char *file, int line, const std::string &what) {
+  fprintf(stderr, "%s:%d: %s\n", file, line, what.c_str());
+  fflush(stderr);
+  abort();
+}
+#define FUZZ_CHECK(cond, what)                                        \
+  do {                                                                \
+    if (!(cond)) ::fuzz::Fail(__FILE__, __LINE__, std::string(what)); \
+  } while (0)
 
 class Input {
  public:

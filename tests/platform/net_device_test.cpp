@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "line_settings.h"
 #include "platform/platform.h"
 #include "platform/posix/deadline.h"
 #include "support/waits.h"
@@ -111,18 +112,6 @@ const Bytes kAgree = {0xFF, 0xFD, 0x2C, 0xFF, 0xFB, 0x00, 0xFF, 0xFD,
                       0x00, 0xFF, 0xFB, 0x03, 0xFF, 0xFD, 0x03};
 const Bytes kMasks = {0xFF, 0xFA, 0x2C, 0x0A, 0x00, 0xFF, 0xF0, 0xFF,
                       0xFA, 0x2C, 0x0B, 0xFF, 0xFF, 0xFF, 0xF0};
-
-plat::LineSettings Line(uint32_t baud, uint8_t bits) {
-  plat::LineSettings s = {};
-  s.BaudRate = baud;
-  s.ByteSize = bits;
-  s.Parity = plat::kParityEven;
-  s.StopBits = plat::kOneStopBit;
-  s.Binary = true;
-  s.RtsControl = plat::kRtsEnable;
-  s.DtrControl = 1;
-  return s;
-}
 
 // A device opened on a server that agrees to the com port option.
 class Rfc2217Device : public ::testing::Test {

@@ -7,7 +7,7 @@
 #include <atomic>
 
 #include "at_trace.h"
-#include "classic/panel.h"
+#include "support/wire/panel.h"
 #include "core/state.h"
 #include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
@@ -15,14 +15,16 @@
 
 namespace {
 
+namespace classic = wire::classic;
+
 using OpenCloseRace = LibraryTest;
 
 // A panel of model 0 on the port that answers every read with count bytes of
 // 0x5A (as many as the request asks for).
 void AnswerReads(int port) {
   fake::LineOfPort(port).OnFrame([](fake::Line &line, const fake::Bytes &frame) {
-    const panel::Request r = panel::Parse(frame);
-    line.Send(panel::Framed(panel::HexOf(std::vector<uint8_t>(r.Count, 0x5A))));
+    const classic::Request r = classic::Parse(frame);
+    line.Send(classic::Framed(classic::HexText(std::vector<uint8_t>(r.Count, 0x5A))));
   });
 }
 
