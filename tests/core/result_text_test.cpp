@@ -18,43 +18,34 @@ struct Row {
   const char *name;
   const char *meaning;
 };
+// clang-format off
+#define QUIB_ROW(name, code, meaning) {name, code, #name, meaning}
 const Row kRows[] = {
-    {RC_OK, 0, "RC_OK", "success"},
-    {RC_PORT_OPEN_FAILED, -1, "RC_PORT_OPEN_FAILED",
-     "the channel is not open (from an open: the serial port cannot be opened)"},
-    {RC_BAD_ARGUMENT, -2, "RC_BAD_ARGUMENT",
-     "an argument is out of range, or the channel is still busy with a transfer"},
-    {RC_NOT_OPEN, -3, "RC_NOT_OPEN", "the channel handle is not open"},
-    {RC_CHANNEL_BUSY, -4, "RC_CHANNEL_BUSY", "the channel already has a transfer in progress"},
-    {RC_TX_FAILED, -7, "RC_TX_FAILED",
-     "the request could not be sent: the line is held by flow control or the write failed"},
-    {RC_NO_RESPONSE, -13, "RC_NO_RESPONSE",
-     "the terminal did not answer: check the cable, the port, the baud rate and that the "
-     "terminal is on"},
-    {RC_CHECKSUM, -17, "RC_CHECKSUM", "the reply was damaged on the line (checksum mismatch)"},
-    {RC_INCOMPLETE, -18, "RC_INCOMPLETE",
-     "the terminal stopped answering in the middle of a reply"},
-    {RC_NAK, -19, "RC_NAK", "the panel refused the request (NAK)"},
-    {RC_BAD_START, -20, "RC_BAD_START", "the reply did not start the way the request allows"},
-    {RC_NO_ETX, -21, "RC_NO_ETX", "the panel's reply has no ETX before its checksum"},
-    {RC_BAD_LENGTH, -30, "RC_BAD_LENGTH", "the reply's length field disagrees with its contents"},
-    {RC_BAD_ECHO, -31, "RC_BAD_ECHO", "the reply answers another command than the one sent"},
-    {RC_SEQUENCE, -32, "RC_SEQUENCE",
-     "a block of the transfer arrived out of sequence (from an open: no free channel)"},
-    {RC_BAD_PORT, -33, "RC_BAD_PORT",
-     "the terminal's operating-system information is malformed (from an open: the port number "
-     "is above COM10)"},
-    {RC_BAD_PROJECT_INFO, -34, "RC_BAD_PROJECT_INFO",
-     "the terminal's project information is malformed (name length disagrees)"},
-    {RC_BAD_GROUP, -35, "RC_BAD_GROUP", "the terminal sent another group than the one requested"},
-    {RC_TERMINAL_ERROR, -36, "RC_TERMINAL_ERROR",
-     "the terminal refused the request (see its status byte)"},
-    {RC_BUFFER_TOO_SMALL, -40, "RC_BUFFER_TOO_SMALL",
-     "the terminal sent more data than the buffer holds"},
-    {RC_CANCELLED, -41, "RC_CANCELLED", "the transfer was cancelled before its next exchange"},
-    {RC_GROUP_TABLE_FULL, -42, "RC_GROUP_TABLE_FULL",
-     "the terminal sent more groups than the group table holds"},
+    QUIB_ROW(RC_OK, 0, "success"),
+    QUIB_ROW(RC_PORT_OPEN_FAILED, -1, "the channel is not open (from an open: the serial port cannot be opened)"),
+    QUIB_ROW(RC_BAD_ARGUMENT, -2, "an argument is out of range, or the channel is still busy with a transfer"),
+    QUIB_ROW(RC_NOT_OPEN, -3, "the channel handle is not open"),
+    QUIB_ROW(RC_CHANNEL_BUSY, -4, "the channel already has a transfer in progress"),
+    QUIB_ROW(RC_TX_FAILED, -7, "the request could not be sent: the line is held by flow control or the write failed"),
+    QUIB_ROW(RC_NO_RESPONSE, -13, "the terminal did not answer: check the cable, the port, the baud rate and that the terminal is on"),
+    QUIB_ROW(RC_CHECKSUM, -17, "the reply was damaged on the line (checksum mismatch)"),
+    QUIB_ROW(RC_INCOMPLETE, -18, "the terminal stopped answering in the middle of a reply"),
+    QUIB_ROW(RC_NAK, -19, "the panel refused the request (NAK)"),
+    QUIB_ROW(RC_BAD_START, -20, "the reply did not start the way the request allows"),
+    QUIB_ROW(RC_NO_ETX, -21, "the panel's reply has no ETX before its checksum"),
+    QUIB_ROW(RC_BAD_LENGTH, -30, "the reply's length field disagrees with its contents"),
+    QUIB_ROW(RC_BAD_ECHO, -31, "the reply answers another command than the one sent"),
+    QUIB_ROW(RC_SEQUENCE, -32, "a block of the transfer arrived out of sequence (from an open: no free channel)"),
+    QUIB_ROW(RC_BAD_PORT, -33, "the terminal's operating-system information is malformed (from an open: the port number is above COM10)"),
+    QUIB_ROW(RC_BAD_PROJECT_INFO, -34, "the terminal's project information is malformed (name length disagrees)"),
+    QUIB_ROW(RC_BAD_GROUP, -35, "the terminal sent another group than the one requested"),
+    QUIB_ROW(RC_TERMINAL_ERROR, -36, "the terminal refused the request (see its status byte)"),
+    QUIB_ROW(RC_BUFFER_TOO_SMALL, -40, "the terminal sent more data than the buffer holds"),
+    QUIB_ROW(RC_CANCELLED, -41, "the transfer was cancelled before its next exchange"),
+    QUIB_ROW(RC_GROUP_TABLE_FULL, -42, "the terminal sent more groups than the group table holds"),
 };
+#undef QUIB_ROW
+// clang-format on
 
 TEST(ResultText, EveryCodeGivesItsDefinesValueNameAndMeaning) {
   for (const Row &row : kRows) {

@@ -28,20 +28,16 @@ int16_t RunTransfer(uint16_t handle, int frames) {
   return rc;
 }
 
-class CancelTest : public LibraryTest {
+class CancelTest : public PortZeroTest {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    line_ = &fake::LineOfPort(0);
-    line_->SetDrainAtLineRate(false);
-    ASSERT_EQ(QUIB_Open(0, 0), 0);
-    ASSERT_EQ(QUIB_Open(0, 0), 1);
+    PortZeroTest::SetUp();
+    OpenChannels(2);
   }
   void AnswerEveryFrame() {
     line_->OnFrame([](fake::Line &l, const Bytes &f) { l.Send(Reply({f[1]})); });
   }
   size_t FramesSent() { return line_->Frames().size(); }
-  fake::Line *line_ = nullptr;
 };
 
 TEST_F(CancelTest, ArgumentsAreCheckedLikeAnyChannelCall) {

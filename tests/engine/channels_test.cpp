@@ -128,7 +128,7 @@ struct SettingsRow {
   uint8_t data_bits;
 };
 
-class KeptSettingsTest : public LibraryTest, public ::testing::WithParamInterface<SettingsRow> {};
+using KeptSettingsTest = LibraryRowTest<SettingsRow>;
 
 TEST_P(KeptSettingsTest, ALaterOpenOfTheOtherFamilyKeepsTheFirstSettings) {
   const SettingsRow &row = GetParam();
@@ -187,8 +187,7 @@ struct SetUpFailureRow {
   Boxes boxes;
 };
 
-class SetUpFailureTest : public LibraryTest,
-                         public ::testing::WithParamInterface<SetUpFailureRow> {};
+using SetUpFailureTest = LibraryRowTest<SetUpFailureRow>;
 
 TEST_P(SetUpFailureTest, LeavesNothingBehindAndTheNextOpenWorks) {
   const SetUpFailureRow &row = GetParam();

@@ -59,6 +59,19 @@ Result Exchange(uint16_t handle, const Bytes &frame, uint16_t expected,
 std::vector<std::string> TracesAmong(const std::vector<std::string> &wanted);
 int CountTrace(const std::string &text);
 
+// A library with `channels` channels open on COM1 (handles 0 up), whose line
+// drains at once; the opens' traces are cleared.
+class PortZeroTest : public LibraryTest {
+ protected:
+  void OpenChannels(int channels) {
+    line_ = &fake::LineOfPort(0);
+    line_->SetDrainAtLineRate(false);
+    for (int h = 0; h < channels; ++h) ASSERT_EQ(QUIB_Open(0, 0), h);
+    fake::ClearDebug();
+  }
+  fake::Line *line_ = nullptr;
+};
+
 // Workers alive once those of earlier tests, which an unload does not wait
 // for without bound, have ended: `own` are this test's.
 inline int SettledWorkers(int own = 0) {

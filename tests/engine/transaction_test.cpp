@@ -1,6 +1,7 @@
 // The transaction call: refusals, one call per channel, the order of the
 // port's queue, each payload to its own caller, and the stop request.
 #include <map>
+#include <string>
 #include <mutex>
 
 #include "engine_support.h"
@@ -11,23 +12,31 @@ using namespace enginetest;
 
 const Bytes kFrame = {0x02, 'R', '0', '1', 0x03};
 
-class TransactionTest : public LibraryTest {
+class TransactionTest : public PortZeroTest {
  protected:
-  void OpenTwoChannelsOnPort0() {
-    line_ = &fake::LineOfPort(0);
-    line_->SetDrainAtLineRate(false);
-    ASSERT_EQ(QUIB_Open(0, 0), 0);
-    ASSERT_EQ(QUIB_Open(0, 0), 1);
-    fake::ClearDebug();
-  }
-  // Holds every request in flight inside the worker until the gate opens.
-  void AnswerBehind(Gate &gate) {
+  void OpenTwoChannelsOnPort0() { OpenChannels(2); }
+  // A call of the channel whose request the worker holds until the gate
+  // opens; every later request is held the same way.
+  waits::Call<Result> CallHeldBehind(Gate &gate, uint16_t handle, uint8_t letter) {
     line_->OnFrame([&gate](fake::Line &l, const Bytes &f) {
       gate.Wait();
       l.Send(Reply({f[1]}));
     });
+    auto call = Call(handle, letter);
+    EXPECT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "the held frame"));
+    return call;
   }
-  fake::Line *line_ = nullptr;
+  // A call of the channel that waits in the queue behind the one in flight.
+  waits::Call<Result> CallQueued(uint16_t handle, uint8_t letter) {
+    auto call = Call(handle, letter);
+    EXPECT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "the second call queued"));
+    return call;
+  }
+  static waits::Call<Result> Call(uint16_t handle, uint8_t letter) {
+    return waits::Async("the call of channel " + std::to_string(handle), [handle, letter] {
+      return Exchange(handle, {0x02, letter, 0x03}, 4);
+    });
+  }
 };
 
 TEST_F(TransactionTest, ACallOnAFreeSlotShowsTheHandleAndQueuesNothing) {
@@ -52,12 +61,8 @@ TEST_F(TransactionTest, AFrameLargerThanTheTransmitBufferIsRefused) {
 TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothing) {
   OpenTwoChannelsOnPort0();
   Gate gate;
-  AnswerBehind(gate);
-  auto first = waits::Async("channel 0's call", [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
-  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 0's frame"));
-  // Channel 1 queues behind the call in flight.
-  auto other = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "channel 1 in the queue"));
+  auto first = CallHeldBehind(gate, 0, 'A');
+  auto other = CallQueued(1, 'B');  // behind the call in flight
 
   Result refused = Exchange(0, {0x02, 'C', 0x03}, 4);
   EXPECT_EQ(refused.status, RC_CHANNEL_BUSY);
@@ -81,11 +86,8 @@ TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothi
 TEST_F(TransactionTest, CloseRefusesAChannelWhoseCallIsInFlightOrQueued) {
   OpenTwoChannelsOnPort0();
   Gate gate;
-  AnswerBehind(gate);
-  auto first = waits::Async("channel 0's call", [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
-  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 0's frame"));
-  auto queued = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "channel 1 in the queue"));
+  auto first = CallHeldBehind(gate, 0, 'A');
+  auto queued = CallQueued(1, 'B');
 
   EXPECT_EQ(QUIB_Close(0), RC_BAD_ARGUMENT);
   EXPECT_EQ(QUIB_Close(1), RC_BAD_ARGUMENT);
@@ -133,9 +135,7 @@ TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillSer
   OpenTwoChannelsOnPort0();
   const int live = SettledWorkers(1);
   Gate gate;
-  AnswerBehind(gate);
-  auto served = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 1's frame"));
+  auto served = CallHeldBehind(gate, 1, 'B');
   // What the last close of channel 0 does: hold its mark, clear the run flag,
   // queue the stop request.
   quib::State.Handles[0].Busy = 1;
@@ -166,9 +166,7 @@ TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillSer
 TEST_F(TransactionTest, ABoundedStopGivesUpAndLeavesTheQueueAsItWas) {
   OpenTwoChannelsOnPort0();
   Gate gate;
-  AnswerBehind(gate);
-  auto served = waits::Async("channel 1's call", [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "channel 1's frame"));
+  auto served = CallHeldBehind(gate, 1, 'B');
   quib::State.Handles[0].Busy = 1;
   EXPECT_FALSE(quib::StopPortWorker(0, 200));
   EXPECT_EQ(QueueLength(0), 1);

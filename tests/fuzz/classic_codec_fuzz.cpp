@@ -5,6 +5,8 @@
 // a single byte read or written past it.
 #include <string.h>
 
+#include <algorithm>
+
 #include "classic/codec.h"
 #include "core/state.h"
 #include "core/trace_handler.h"
@@ -121,15 +123,7 @@ void Reply(Input &in, uint16_t model) {
   int16_t status = 0;
   uint16_t payload_length = 0;
   Bytes payload;
-  while (got.size() < reply.size()) {
-    const size_t room = expected < wire::kRxBufferSize ? expected : wire::kRxBufferSize;
-    if (got.size() >= room) break;
-    size_t take = in.Range(1, 40);
-    if (take > room - got.size()) take = room - got.size();
-    if (take > reply.size() - got.size()) take = reply.size() - got.size();
-    got.insert(got.end(), reply.begin() + static_cast<long>(got.size()),
-               reply.begin() + static_cast<long>(got.size() + take));
-
+  while (fuzz::NextPiece(in, reply, std::min<size_t>(expected, wire::kRxBufferSize), 40, &got)) {
     const std::vector<uint8_t> seen(got);  // exactly what has arrived
     uint16_t now_expected = expected;
     const auto probe = read ? quib::ProbeClassicRead : quib::ProbeClassicWrite;

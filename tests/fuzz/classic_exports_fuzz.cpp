@@ -16,6 +16,7 @@
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "fuzz_terminal.h"
+#include "harness.h"
 #include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/wire/classic.h"
@@ -27,11 +28,6 @@ using wire::Bytes;
 namespace cw = wire::classic;
 
 constexpr uint8_t kUnwritten = 0xEE;
-// The fake keeps every frame it saw; a fresh library and fake every so often
-// keep a long run's memory flat.
-constexpr int kInputsPerCycle = 2048;
-// The virtual clock starts just short of the 32-bit wrap, so long runs cross it.
-constexpr uint32_t kClockStart = 0xFFF00000u;
 
 struct Panel {
   int port;
@@ -42,8 +38,6 @@ struct Panel {
 
 Panel g_panels[] = {{0, 0, {}, {}}, {1, 1, {}, {}}, {2, 2, {}, {}}, {3, 3, {}, {}}, {4, 9, {}, {}}};
 int g_inputs = 0;
-
-void DropTrace(const char *, void *) {}
 
 uint8_t Pattern(size_t k) {
   return static_cast<uint8_t>(k * 29 + 7);
@@ -77,29 +71,10 @@ void OpenPanels() {
   }
 }
 
-// At exit the library unloads with its channels still open, as a process
-// that ends without closing them: the workers must end before the fake's
-// objects go.
-void Unload() {
-  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-}
-
 void StartCycle() {
-  if (g_inputs == 0) atexit(Unload);
-  if (g_inputs % kInputsPerCycle == 0) {
-    if (g_inputs > 0) {
-      for (Panel &p : g_panels) {
-        for (int16_t h : p.handles) FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close");
-      }
-      plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-    }
-    fake::Reset();
-    fake::UseVirtualClock(kClockStart);
-    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
-    quib::SetTraceHandler(DropTrace, nullptr);
-    OpenPanels();
-  }
-  ++g_inputs;
+  std::vector<int16_t> handles;
+  for (const Panel &p : g_panels) handles.insert(handles.end(), p.handles, p.handles + 2);
+  if (fuzz::StartInput(&g_inputs, handles)) OpenPanels();
 }
 
 bool IsOpen(uint16_t handle) {
@@ -140,21 +115,7 @@ uint16_t PickCount(Input &in) {
 }
 
 bool AllowedCode(int16_t rc) {
-  switch (rc) {
-    case wire::kOk:
-    case wire::kBadArgument:
-    case wire::kNotOpen:
-    case wire::kTxFailed:
-    case wire::kNoResponse:
-    case wire::kChecksum:
-    case wire::kIncomplete:
-    case wire::kNak:
-    case wire::kBadStart:
-    case wire::kNoEtx:
-      return true;
-    default:
-      return false;
-  }
+  return rc == wire::kOk || rc == wire::kNak || rc == wire::kNoEtx || fuzz::ExchangeFailure(rc);
 }
 
 // The refusals a call makes before any exchange; 0 when it goes ahead.
@@ -171,11 +132,7 @@ int16_t Refusal(uint16_t model, uint16_t handle, bool read, uint16_t area, int32
 }
 
 void CheckIdle(const Panel &p) {
-  for (int16_t h : p.handles) {
-    FUZZ_CHECK(quib::State.Handles[h].Busy.load() == 0, "channel left busy");
-  }
-  const quib::PortQueue &q = quib::State.Queues[p.port];
-  FUZZ_CHECK(q.Head == q.Tail, "port queue not empty after the call");
+  fuzz::CheckIdle(p.port, p.handles, 2);
 }
 
 void Read(Panel &p, Input &in) {
@@ -192,11 +149,7 @@ void Read(Panel &p, Input &in) {
   CheckIdle(p);
 
   const int16_t refusal = Refusal(p.model, handle, true, area, address, count, pointer);
-  if (refusal != 0) {
-    fuzz::Stats::Note("QUIB_Read", true, rc);
-    FUZZ_CHECK(rc == refusal,
-               "refusal " + std::to_string(rc) + " wanted " + std::to_string(refusal));
-    FUZZ_CHECK(log.empty(), "a refused read sent a frame");
+  if (fuzz::CheckRefusal("QUIB_Read", rc, refusal, log)) {
     FUZZ_CHECK(buffer == std::vector<uint8_t>(buffer.size(), kUnwritten), "refused read wrote");
     return;
   }
@@ -258,13 +211,7 @@ void Write(Panel &p, Input &in) {
   FUZZ_CHECK(data == original, "write changed the caller's data");
 
   const int16_t refusal = Refusal(p.model, handle, false, area, address, count, pointer);
-  if (refusal != 0) {
-    fuzz::Stats::Note("QUIB_Write", true, rc);
-    FUZZ_CHECK(rc == refusal,
-               "refusal " + std::to_string(rc) + " wanted " + std::to_string(refusal));
-    FUZZ_CHECK(log.empty(), "a refused write sent a frame");
-    return;
-  }
+  if (fuzz::CheckRefusal("QUIB_Write", rc, refusal, log)) return;
   std::vector<Bytes> frames;
   if (p.model == 3 && address == 0) {
     const Bytes preamble = cw::Preamble();
@@ -330,7 +277,7 @@ int FreeSlots() {
 
 // An open that fails half-way leaves nothing behind: no slot taken, device
 // closed, no semaphores; and the next open of the port works.
-void FailedOpen(Input &in) {
+void FailedOpen(Panel &, Input &in) {
   fake::Line &line = fake::LineOfPort(9);
   int16_t want = wire::kPortOpenFailed;
   switch (in.Byte() % 4) {
@@ -379,30 +326,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in(data, size);
   Panel &p = g_panels[in.Byte() % 5];
   p.terminal.Drive(&in);
-  for (int op = 0; op < 6 && !in.Empty(); ++op) {
-    switch (in.Byte() % 16) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        Write(p, in);
-        break;
-      case 5:
-        Reopen(p, in);
-        break;
-      case 6:
-        FailedOpen(in);
-        break;
-      case 7:
-      case 8:
-        Trouble(p, in);
-        break;
-      default:
-        Read(p, in);
-        break;
-    }
-  }
+  // What an input does most: writes, then reads; now and then a channel
+  // reopens, an open fails or the line is in trouble.
+  static void (*const kOps[16])(Panel &, Input &) = {
+      Write,   Write, Write, Write, Write, Reopen, FailedOpen, Trouble,
+      Trouble, Read,  Read,  Read,  Read,  Read,   Read,       Read};
+  for (int op = 0; op < 6 && !in.Empty(); ++op) kOps[in.Byte() % 16](p, in);
   CheckUsable(p);
   return 0;
 }

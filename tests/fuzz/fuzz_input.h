@@ -72,4 +72,19 @@ class Input {
   size_t at_ = 0;
 };
 
+// The next piece of a reply to reach the port worker: as many bytes as the
+// input chooses, up to most, never past the reply's end nor past room bytes in
+// all. False once nothing more can arrive.
+inline bool NextPiece(Input &in, const std::vector<uint8_t> &reply, size_t room, uint32_t most,
+                      std::vector<uint8_t> *got) {
+  const size_t have = got->size();
+  if (have >= reply.size() || have >= room) return false;
+  size_t take = in.Range(1, most);
+  if (take > room - have) take = room - have;
+  if (take > reply.size() - have) take = reply.size() - have;
+  got->insert(got->end(), reply.begin() + static_cast<long>(have),
+              reply.begin() + static_cast<long>(have + take));
+  return true;
+}
+
 }  // namespace fuzz

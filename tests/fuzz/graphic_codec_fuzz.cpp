@@ -4,6 +4,8 @@
 // exactly as large as the contracts grant.
 #include <string.h>
 
+#include <algorithm>
+
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "graphic/codec.h"
@@ -123,15 +125,7 @@ void Reply(Input &in) {
   bool decoded = false;
   int16_t status = 0;
   Bytes payload;
-  while (got.size() < reply.size()) {
-    const size_t room = expected < wire::kRxBufferSize ? expected : wire::kRxBufferSize;
-    if (got.size() >= room) break;
-    size_t take = in.Range(1, 600);
-    if (take > room - got.size()) take = room - got.size();
-    if (take > reply.size() - got.size()) take = reply.size() - got.size();
-    got.insert(got.end(), reply.begin() + static_cast<long>(got.size()),
-               reply.begin() + static_cast<long>(got.size() + take));
-
+  while (fuzz::NextPiece(in, reply, std::min<size_t>(expected, wire::kRxBufferSize), 600, &got)) {
     const std::vector<uint8_t> seen(got);
     uint16_t now_expected = expected;
     const auto probe = kind == gw::kVariable ? quib::ProbeGraphicLength : quib::ProbeGraphicStart;

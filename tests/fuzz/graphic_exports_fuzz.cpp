@@ -20,6 +20,7 @@
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "fuzz_terminal.h"
+#include "harness.h"
 #include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
@@ -34,8 +35,6 @@ using wire::Bytes;
 namespace gw = wire::graphic;
 
 constexpr int kPort = 5;
-constexpr int kInputsPerCycle = 2048;
-constexpr uint32_t kClockStart = 0xFFF00000u;
 // Replies a terminal sends in one call before it only ends transfers: keeps
 // every execution short and bounds what an unsized read can receive.
 constexpr int kRepliesPerCall = 16;
@@ -45,8 +44,6 @@ constexpr uint16_t kStatusUnset = 0xBEEF;
 constexpr int32_t kValueUnset = 0x7E7E7E7E;
 constexpr uint8_t kUnwritten = 0xEE;
 constexpr size_t kNameRoom = 240;
-
-void DropTrace(const char *, void *) {}
 
 uint8_t Pattern(size_t k, uint8_t seed) {
   return static_cast<uint8_t>(seed + k * 7 + (k >> 8));
@@ -194,34 +191,17 @@ int16_t g_handles[2];
 int g_inputs = 0;
 const uint16_t kBauds[] = {38400, 9600, 19200, 57600};
 
-// At exit the library unloads with its channels still open, as a process
-// that ends without closing them: the workers must end before the fake's
-// objects go.
-void Unload() {
-  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-}
-
 void StartCycle() {
-  if (g_inputs == 0) atexit(Unload);
-  if (g_inputs % kInputsPerCycle == 0) {
-    if (g_inputs > 0) {
-      for (int16_t h : g_handles) FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close");
-      plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-    }
-    fake::Reset();
-    fake::UseVirtualClock(kClockStart);
-    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
-    quib::SetTraceHandler(DropTrace, nullptr);
-    const uint16_t baud = kBauds[(g_inputs / kInputsPerCycle) % 4];
-    for (int16_t &h : g_handles) {
-      h = XQUIB_Open(kPort, baud, 0);
-      FUZZ_CHECK(h >= 0, "open failed: " + std::to_string(h));
-    }
-    g_line.Attach(fake::LineOfPort(kPort),
-                  [](const Bytes &frame, Input &in) { return g_terminal.Answer(frame, in); });
-    g_line.Limit(kRepliesPerCall);
+  const int cycle = g_inputs / fuzz::kInputsPerCycle;
+  if (!fuzz::StartInput(&g_inputs, {g_handles[0], g_handles[1]})) return;
+  const uint16_t baud = kBauds[cycle % 4];
+  for (int16_t &h : g_handles) {
+    h = XQUIB_Open(kPort, baud, 0);
+    FUZZ_CHECK(h >= 0, "open failed: " + std::to_string(h));
   }
-  ++g_inputs;
+  g_line.Attach(fake::LineOfPort(kPort),
+                [](const Bytes &frame, Input &in) { return g_terminal.Answer(frame, in); });
+  g_line.Limit(kRepliesPerCall);
 }
 
 // ---- the library's side, as the harness expects it ------------------------
@@ -267,9 +247,7 @@ class Walk {
 };
 
 void CheckIdle() {
-  for (int16_t h : g_handles) FUZZ_CHECK(quib::State.Handles[h].Busy.load() == 0, "channel busy");
-  const quib::PortQueue &q = quib::State.Queues[kPort];
-  FUZZ_CHECK(q.Head == q.Tail, "port queue not empty after the call");
+  fuzz::CheckIdle(kPort, g_handles, 2);
 }
 
 std::vector<Exchange> Call(const std::function<int16_t()> &call, int16_t *rc) {
@@ -286,19 +264,7 @@ std::string Codes(int16_t got, int16_t want) {
 // Codes that every exchange-level failure and argument check may produce;
 // out-parameters stay untouched with them.
 bool BeforeStatus(int16_t rc) {
-  switch (rc) {
-    case wire::kBadArgument:
-    case wire::kNotOpen:
-    case wire::kTxFailed:
-    case wire::kNoResponse:
-    case wire::kChecksum:
-    case wire::kIncomplete:
-    case wire::kBadStart:
-    case wire::kBadEcho:
-      return true;
-    default:
-      return false;
-  }
+  return rc == wire::kBadEcho || fuzz::ExchangeFailure(rc);
 }
 
 // A terminal status is a byte; anything else was never written.
@@ -612,22 +578,18 @@ void BlockRead(Input &in) {
     const size_t n = p.size();
     const uint16_t reply_group = n >= 9 ? static_cast<uint16_t>(wire::ReadLe16(&p[gw::kData])) : 0;
     bool finished = false;
-    if (kind == kOneGroup) {
-      if (n < 9) {
-        fail(wire::kBadLength);
-        break;
-      }
-      if (reply_group != group) {
-        fail(wire::kBadGroup);
-        break;
-      }
-      if (p[gw::kSequence] != sequence++) {
-        fail(wire::kSequence);
-        break;
-      }
+    // The sequence number, then the status byte: one group and the areas.
+    auto sequence_then_status = [&]() -> int16_t {
+      if (p[gw::kSequence] != sequence++) return wire::kSequence;
       want.status = p[gw::kStatus];
-      if (want.status != 0) {
-        fail(wire::kTerminalError);
+      return want.status != 0 ? wire::kTerminalError : wire::kOk;
+    };
+    if (kind == kOneGroup) {
+      const int16_t code = n < 9                  ? int16_t{wire::kBadLength}
+                           : reply_group != group ? int16_t{wire::kBadGroup}
+                                                  : sequence_then_status();
+      if (code != wire::kOk) {
+        fail(code);
         break;
       }
     } else if (kind == kAll) {
@@ -649,16 +611,9 @@ void BlockRead(Input &in) {
         fail(wire::kSequence);
         break;
       }
-    } else {
-      if (p[gw::kSequence] != sequence++) {
-        fail(wire::kSequence);
-        break;
-      }
-      want.status = p[gw::kStatus];
-      if (want.status != 0) {
-        fail(wire::kTerminalError);
-        break;
-      }
+    } else if (const int16_t code = sequence_then_status(); code != wire::kOk) {
+      fail(code);
+      break;
     }
     if (finished) break;
     const int field = wire::ReadLe16(&p[gw::kLength]);
@@ -852,20 +807,8 @@ void BlockWrite(Input &in) {
 void Trouble(Input &in) {
   fuzz::LineTrouble trouble(fake::LineOfPort(kPort), in);
   g_line.Troubled(true);
-  switch (in.Byte() % 4) {
-    case 0:
-      Command(in);
-      break;
-    case 1:
-      Start(in);
-      break;
-    case 2:
-      BlockRead(in);
-      break;
-    default:
-      BlockWrite(in);
-      break;
-  }
+  static void (*const kCalls[4])(Input &) = {Command, Start, BlockRead, BlockWrite};
+  kCalls[in.Byte() % 4](in);
   g_line.Troubled(false);
 }
 
@@ -889,33 +832,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   StartCycle();
   Input in(data, size);
   g_line.Drive(&in);
-  for (int op = 0; op < 5 && !in.Empty(); ++op) {
-    switch (in.Byte() % 16) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        Command(in);
-        break;
-      case 5:
-        Start(in);
-        break;
-      case 6:
-      case 7:
-      case 8:
-      case 9:
-        BlockRead(in);
-        break;
-      case 10:
-      case 11:
-        Trouble(in);
-        break;
-      default:
-        BlockWrite(in);
-        break;
-    }
-  }
+  // What an input does most: commands and block reads; now and then a start,
+  // a call while the line is in trouble, or a block write.
+  static void (*const kOps[16])(Input &) = {
+      Command,   Command,   Command, Command, Command,    Start,      BlockRead,  BlockRead,
+      BlockRead, BlockRead, Trouble, Trouble, BlockWrite, BlockWrite, BlockWrite, BlockWrite};
+  for (int op = 0; op < 5 && !in.Empty(); ++op) kOps[in.Byte() % 16](in);
   CheckUsable();
   return 0;
 }

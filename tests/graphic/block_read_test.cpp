@@ -10,25 +10,16 @@
 
 namespace {
 
-namespace graphic = wire::graphic;
-using wire::Cat;
-using wire::Le16;
-using wire::Pattern;
-
-using wire::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
-constexpr int32_t kTotalSentinel = 0x5A5A5A5A;
-constexpr uint8_t kDataSentinel = 0xEE;
+using namespace wire;
 
 struct ReadOuts {
-  Bytes data = Bytes(8192, kDataSentinel);
-  int32_t total = kTotalSentinel;
+  Bytes data = Bytes(8192, kByteSentinel);
+  int32_t total = kValueSentinel;
   uint16_t status = kStatusSentinel;
   // The buffer holds exactly these bytes and nothing after them.
   void ExpectData(const Bytes &want) const {
     EXPECT_EQ(Bytes(data.begin(), data.begin() + want.size()), want);
-    EXPECT_EQ(data[want.size()], kDataSentinel);
+    EXPECT_EQ(data[want.size()], kByteSentinel);
   }
 };
 
@@ -67,7 +58,7 @@ TEST_F(BlockReadTest, OneGroupWhoseFirstBlockIsEmptySucceedsWithTotalZero) {
   ReadOuts o;
   EXPECT_EQ(XQUIB_Read1G(handle_, 9, o.data.data(), &o.total, &o.status), RC_OK);
   EXPECT_EQ(o.total, 0);
-  EXPECT_EQ(o.data[0], kDataSentinel);
+  EXPECT_EQ(o.data[0], kByteSentinel);
   EXPECT_EQ(Frames().size(), 1u);
 }
 
@@ -79,6 +70,15 @@ struct FailRow {
   Bytes data;       // expected in the buffer (the rest untouched)
 };
 
+// A reply to another command or subcommand: refused before anything is written.
+FailRow OtherEcho(const char *name, Bytes reply) {
+  return {name, {std::move(reply)}, RC_BAD_ECHO, kStatusSentinel, {}};
+}
+// A grouped block whose count, 100, disagrees with its length field, 112.
+Bytes CountBesideTheField(uint16_t group) {
+  return graphic::Frame(0xFF, 112, 33, 1, 0, 0, 0, Cat({Le16(group), Le16(100), Pattern(102, 1)}));
+}
+
 void RunFailRows(GraphicTerminalTest &t, const std::vector<FailRow> &rows,
                  const std::function<int16_t(ReadOuts &)> &call) {
   for (const FailRow &row : rows) {
@@ -87,7 +87,7 @@ void RunFailRows(GraphicTerminalTest &t, const std::vector<FailRow> &rows,
     ReadOuts o;
     EXPECT_EQ(call(o), row.rc);
     EXPECT_EQ(o.status, row.status);
-    EXPECT_EQ(o.total, kTotalSentinel) << "the total is stored only on success";
+    EXPECT_EQ(o.total, kValueSentinel) << "the total is stored only on success";
     o.ExpectData(row.data);
   }
 }
@@ -95,26 +95,14 @@ void RunFailRows(GraphicTerminalTest &t, const std::vector<FailRow> &rows,
 TEST_F(BlockReadTest, OneGroupReplyChecksRunInTheirOrder) {
   const Bytes a = Pattern(40, 5);
   const std::vector<FailRow> rows = {
-      {"other command",
-       {graphic::Reply(34, 1, 0, 0, 0, graphic::GroupBlock(4, a))},
-       RC_BAD_ECHO,
-       kStatusSentinel,
-       {}},
-      {"other subcommand",
-       {graphic::Reply(33, 3, 0, 0, 0, graphic::GroupBlock(4, a))},
-       RC_BAD_ECHO,
-       kStatusSentinel,
-       {}},
+      OtherEcho("other command", graphic::Reply(34, 1, 0, 0, 0, graphic::GroupBlock(4, a))),
+      OtherEcho("other subcommand", graphic::Reply(33, 3, 0, 0, 0, graphic::GroupBlock(4, a))),
       {"other group", {Group(0, 0, 5, a)}, RC_BAD_GROUP, kStatusSentinel, {}},
       {"group checked before sequence", {Group(0, 1, 5, a, 3)}, RC_BAD_GROUP, kStatusSentinel, {}},
       {"first sequence number 1", {Group(0, 1, 4, a)}, RC_SEQUENCE, kStatusSentinel, {}},
       {"sequence checked before status", {Group(0, 1, 4, a, 5)}, RC_SEQUENCE, kStatusSentinel, {}},
       {"terminal refuses", {Group(0, 0, 4, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
-      {"count 100 in length field 112",
-       {graphic::Frame(0xFF, 112, 33, 1, 0, 0, 0, Cat({Le16(4), Le16(100), Pattern(102, 1)}))},
-       RC_BAD_LENGTH,
-       0,
-       {}},
+      {"count 100 in length field 112", {CountBesideTheField(4)}, RC_BAD_LENGTH, 0, {}},
       {"count 0xFFFF",
        {graphic::Frame(0xFF, 10, 33, 1, 0, 0, 0, Cat({Le16(4), Le16(0xFFFF)}))},
        RC_BAD_LENGTH,
@@ -179,11 +167,7 @@ TEST_F(BlockReadTest, AllGroupsEndsOnAnEmptyBlockOrABareGroupZero) {
 TEST_F(BlockReadTest, AllGroupsReplyChecksRunInTheirOrder) {
   const Bytes a = Pattern(30, 8);
   const std::vector<FailRow> rows = {
-      {"other subcommand",
-       {graphic::Reply(33, 2, 0, 0, 0, graphic::GroupBlock(3, a))},
-       RC_BAD_ECHO,
-       kStatusSentinel,
-       {}},
+      OtherEcho("other subcommand", graphic::Reply(33, 2, 0, 0, 0, graphic::GroupBlock(3, a))),
       {"status checked before sequence", {Group(0, 4, 3, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
       {"status checked before group zero", {Group(0, 0, 0, {}, 6)}, RC_TERMINAL_ERROR, 6, {}},
       {"first sequence number 1", {Group(0, 1, 3, a)}, RC_SEQUENCE, 0, {}},
@@ -193,11 +177,7 @@ TEST_F(BlockReadTest, AllGroupsReplyChecksRunInTheirOrder) {
        RC_SEQUENCE,
        0,
        a},
-      {"count 100 in length field 112",
-       {graphic::Frame(0xFF, 112, 33, 1, 0, 0, 0, Cat({Le16(3), Le16(100), Pattern(102, 1)}))},
-       RC_BAD_LENGTH,
-       0,
-       {}},
+      {"count 100 in length field 112", {CountBesideTheField(3)}, RC_BAD_LENGTH, 0, {}},
       {"header only", {graphic::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, 0, {}},
       {"group but no count", {graphic::Reply(33, 1, 0, 0, 0, Le16(3))}, RC_BAD_LENGTH, 0, {}},
   };
@@ -246,7 +226,7 @@ TEST_F(BlockReadTest, BlockLongerThanAnnouncedIsRefusedAtOnce) {
     EXPECT_EQ(row.call(handle_, o), RC_BAD_LENGTH);
     EXPECT_LT(fake::Now() - start, 10000u) << "refused at the length field, not at a time-out";
     EXPECT_EQ(Frames().size() - before, 1u);
-    EXPECT_EQ(o.total, kTotalSentinel);
+    EXPECT_EQ(o.total, kValueSentinel);
     EXPECT_EQ(o.status, kStatusSentinel);
     o.ExpectData({});
   }
@@ -349,7 +329,7 @@ TEST_F(BlockReadTest, ChannelAndPointerChecksComeAfterTheTraceAndBeforeAnyExchan
       EXPECT_EQ(call(row.handle, row.data, row.total, row.status), row.rc);
       EXPECT_EQ(fake::DebugTexts(), std::vector<std::string>{trace});
     }
-    EXPECT_EQ(o.total, kTotalSentinel);
+    EXPECT_EQ(o.total, kValueSentinel);
     EXPECT_EQ(o.status, kStatusSentinel);
   }
   EXPECT_TRUE(Frames().empty());
@@ -374,9 +354,9 @@ TEST_F(BlockReadTest, SizedReadsStopBeforeWritingPastTheCapacity) {
     Bytes data;
   } rows[] = {
       {"exactly enough", 1000, RC_OK, 1000, Cat({a, b})},
-      {"one byte short", 999, RC_BUFFER_TOO_SMALL, kTotalSentinel, a},
-      {"not even the first block", 599, RC_BUFFER_TOO_SMALL, kTotalSentinel, {}},
-      {"no room at all", 0, RC_BUFFER_TOO_SMALL, kTotalSentinel, {}},
+      {"one byte short", 999, RC_BUFFER_TOO_SMALL, kValueSentinel, a},
+      {"not even the first block", 599, RC_BUFFER_TOO_SMALL, kValueSentinel, {}},
+      {"no room at all", 0, RC_BUFFER_TOO_SMALL, kValueSentinel, {}},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -447,7 +427,7 @@ TEST_F(BlockReadTest, ACancelFromTheProgressCallbackStopsTheReadBeforeItsNextBlo
       const bool cut = at == 600 || form == 0;
       EXPECT_EQ(rc, cut ? RC_CANCELLED : RC_OK);
       EXPECT_EQ(Frames().size() - before, at == 600 ? 1u : 2u);
-      EXPECT_EQ(o.total, cut ? kTotalSentinel : 1000);
+      EXPECT_EQ(o.total, cut ? kValueSentinel : 1000);
       o.ExpectData(at == 600 ? a : Cat({a, b}));
     }
   }
@@ -553,7 +533,7 @@ TEST_F(BlockReadTest, GroupedReadStopsAtAFullTableWithoutWritingPastIt) {
     o.ExpectData(row.data);
     for (uint32_t i = row.entries; i < o.table.size(); ++i) EXPECT_EQ(o.table[i], kEntrySentinel);
     if (row.rc != RC_OK) {
-      EXPECT_EQ(o.total, kTotalSentinel);
+      EXPECT_EQ(o.total, kValueSentinel);
       EXPECT_EQ(o.count, 0xDEADu);
     }
   }

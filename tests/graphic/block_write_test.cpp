@@ -11,14 +11,7 @@
 
 namespace {
 
-namespace graphic = wire::graphic;
-using wire::Cat;
-using wire::Le16;
-using wire::Pattern;
-
-using wire::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
+using namespace wire;
 
 struct Chunk {
   size_t size;

@@ -9,15 +9,7 @@
 
 namespace {
 
-namespace graphic = wire::graphic;
-using wire::Cat;
-using wire::Le32;
-using wire::Pattern;
-
-using wire::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
-constexpr uint32_t kValueSentinel = 0x5A5A5A5A;
+using namespace wire;
 
 using CommandTest = GraphicTerminalTest;
 

@@ -9,16 +9,7 @@
 
 namespace {
 
-namespace graphic = wire::graphic;
-using wire::Cat;
-using wire::Le16;
-using wire::Le32;
-
-using wire::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
-constexpr int32_t kValueSentinel = 0x5A5A5A5A;
-constexpr uint8_t kNameSentinel = 0xEE;
+using namespace wire;
 
 struct Outs {
   uint16_t status = kStatusSentinel;
@@ -26,14 +17,14 @@ struct Outs {
   uint32_t first = kValueSentinel, second = kValueSentinel, type = kValueSentinel;
   uint8_t name[300];
   uint16_t name_length = kStatusSentinel;
-  Outs() { memset(name, kNameSentinel, sizeof name); }
+  Outs() { memset(name, kByteSentinel, sizeof name); }
 
   bool ValuesUntouched() const {
     for (int32_t v : mem) {
       if (v != kValueSentinel) return false;
     }
     for (uint8_t b : name) {
-      if (b != kNameSentinel) return false;
+      if (b != kByteSentinel) return false;
     }
     return first == uint32_t(kValueSentinel) && second == uint32_t(kValueSentinel) &&
            type == uint32_t(kValueSentinel) && name_length == kStatusSentinel;
@@ -152,7 +143,7 @@ const Op kOps[] = {
          EXPECT_EQ(o.first, 0x01020304u);
          EXPECT_EQ(o.second, 0xFFFFFFFEu);
          EXPECT_EQ(o.name_length, 5);
-         EXPECT_EQ(Bytes(o.name, o.name + 6), (Bytes{'P', 'R', 'O', 'J', '1', kNameSentinel}));
+         EXPECT_EQ(Bytes(o.name, o.name + 6), (Bytes{'P', 'R', 'O', 'J', '1', kByteSentinel}));
        },
        5,
        [](uint16_t h, Outs &o, int which) -> int16_t {

@@ -15,6 +15,12 @@
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 
+// What out-parameters hold before a call, so that a test sees which ones the
+// call wrote.
+constexpr uint16_t kStatusSentinel = 0xBEEF;
+constexpr int32_t kValueSentinel = 0x5A5A5A5A;
+constexpr uint8_t kByteSentinel = 0xEE;
+
 class GraphicTerminalTest : public LibraryTest {
  protected:
   void SetUp() override {

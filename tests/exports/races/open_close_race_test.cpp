@@ -24,7 +24,7 @@ using OpenCloseRace = LibraryTest;
 void AnswerReads(int port) {
   fake::LineOfPort(port).OnFrame([](fake::Line &line, const fake::Bytes &frame) {
     const classic::Request r = classic::Parse(frame);
-    line.Send(classic::Framed(classic::HexText(std::vector<uint8_t>(r.Count, 0x5A))));
+    line.Send(classic::Framed(wire::HexText(std::vector<uint8_t>(r.Count, 0x5A))));
   });
 }
 

@@ -19,12 +19,7 @@
 
 namespace {
 
-namespace graphic = wire::graphic;
-namespace classic = wire::classic;
-using wire::Cat;
-using wire::Pattern;
-
-using wire::Bytes;
+using namespace wire;
 
 constexpr uint8_t kBlockRead = 33;
 constexpr uint8_t kAreaWrite = 17;

@@ -14,12 +14,7 @@
 
 namespace {
 
-namespace graphic = wire::graphic;
-using wire::Bytes;
-using wire::Cat;
-using wire::Le16;
-using wire::Le32;
-using wire::Pattern;
+using namespace wire;
 
 // The terminal: answers each request from its script.
 class PtyTerminal {

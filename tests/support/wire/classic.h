@@ -22,12 +22,6 @@ inline void PutHex(std::string &out, uint32_t value, int digits) {
   PutHexDigits(text, value, digits);
   out.append(reinterpret_cast<const char *>(text), static_cast<size_t>(digits));
 }
-// The bytes as hexadecimal text, two digits each.
-inline std::string HexText(const Bytes &bytes) {
-  std::string text;
-  for (uint8_t b : bytes) PutHex(text, b, 2);
-  return text;
-}
 
 // A hex digit as the panel protocol counts it: from 'A' up, code - 0x37;
 // anything else, code - 0x30. Nothing is refused.

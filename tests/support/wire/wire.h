@@ -29,6 +29,17 @@ inline std::string Dump(const Bytes &bytes) {
   return out;
 }
 
+// The bytes as upper-case hexadecimal text, two digits each: "0245...".
+inline std::string HexText(const Bytes &bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
+}
+
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
