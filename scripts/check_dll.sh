@@ -137,7 +137,7 @@ PLAIN=$(sed 's/^_\(.*\)@[0-9]*$/\1/' <<<"$DECORATED" | sort)
 [ "$(wc -l <<<"$DECORATED")" -ge 23 ] || die "quiblink.def lists fewer than 23 exports"
 
 # DLLs a library may import: the system's own, nothing of a compiler runtime.
-ALLOWED_IMPORTS="kernel32.dll user32.dll winmm.dll msvcrt.dll ucrtbase.dll"
+ALLOWED_IMPORTS="kernel32.dll user32.dll winmm.dll ws2_32.dll msvcrt.dll ucrtbase.dll"
 
 check_tables() {  # objdump, DLL, expected names, kind
   local objdump=$1 dll=$2 expected=$3 kind=$4 exported imports name

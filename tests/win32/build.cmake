@@ -9,7 +9,7 @@ list(FILTER quib_backend_sources EXCLUDE REGEX "/entry\\.cpp$")
 add_executable(quiblink-platform-test ${QUIB_WINTEST_DIR}/platform_test.cpp
                ${QUIB_WINTEST_DIR}/check.cpp ${quib_backend_sources})
 target_include_directories(quiblink-platform-test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(quiblink-platform-test PRIVATE user32 winmm)
+target_link_libraries(quiblink-platform-test PRIVATE user32 winmm ws2_32)
 target_link_options(quiblink-platform-test PRIVATE ${QUIB_WINTEST_LINK})
 
 # The DLL as an application meets it: loaded at run time, every export found

@@ -653,6 +653,14 @@ void NetClose(Handle dev) {
   if (d != nullptr) Release(d);
 }
 
+void NetUnload() {
+  LockDevices();
+  bool in_use = false;
+  for (const Device &d : devices) in_use = in_use || d.used;
+  UnlockDevices();
+  if (!in_use) SocketsStop();
+}
+
 void NetForgetInChild() {
   ForgetLookupsInChild();
   for (Device &d : devices) {
