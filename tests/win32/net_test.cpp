@@ -83,8 +83,9 @@ void RoundTrip(const std::string &url, uint16_t group) {
   const DWORD start = GetTickCount();
   const int16_t h = Lib.XQUIB_Open(0, 38400, 0);
   REQUIRE(h >= 0);
-  // The open watches the connection for 100 ms after its setup.
-  CHECK(Since(start) >= 100);
+  // The open watches the connection for 100 ms after its setup (less a tick
+  // of the clock for margin).
+  CHECK(Since(start) >= 95);
   printf("  %s opened in %u ms\n", url.c_str(), Since(start));
   const std::vector<uint8_t> data = EveryByte();
   uint16_t status = 0xBEEF;
