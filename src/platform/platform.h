@@ -10,8 +10,10 @@
 // of a file is found by its name: serial (the devices), threads (threads,
 // semaphores, process identity), time (tick, sleep, timer resolution),
 // diagnostics (debugger output, message boxes, formatting, environment),
-// entry (load, unload, fork), open_failure (why an open failed), net (a
-// device server on the network, behind net/device.h) and build.cmake.
+// entry (load, unload, fork), open_failure (why an open failed), net and
+// net_lookup (the socket calls and name lookups of a device server on the
+// network, whose device is net/device.cpp, the same for both) and
+// build.cmake.
 #pragma once
 
 #include <stddef.h>

@@ -3,6 +3,10 @@
 // interface act on it (serial.cpp hands them over by handle). With
 // "rfc2217://" the line settings, the purge and the modem lines travel as com
 // port control requests; with "tcp://" the server's own settings stand.
+//
+// device.cpp is the device on every system; the backends give it their
+// socket calls (net/socket.h: net.cpp) and name lookups (net/lookup.h:
+// net_lookup.cpp).
 #pragma once
 
 #include "platform/platform.h"
@@ -32,6 +36,10 @@ bool NetPurge(Handle dev);
 ModemResult NetModemStatus(Handle dev, uint32_t *bits);
 bool NetWaitInput(Handle dev, uint32_t ms);
 void NetClose(Handle dev);
+// At unload, once the library has closed its ports: gives the system's
+// sockets back (Winsock), unless a connection is still open because a call
+// on it is under way.
+void NetUnload();
 // In the child of a fork(): closes the child's copies of the connections (the
 // parent's stay open) and forgets them.
 void NetForgetInChild();

@@ -17,6 +17,7 @@
 #include <pthread.h>
 #include <stdint.h>
 
+#include "platform/net/device.h"
 #include "platform/posix/tables.h"
 
 namespace plat {
@@ -39,6 +40,7 @@ __attribute__((constructor)) void LibraryLoaded() {
 
 __attribute__((destructor)) void LibraryUnloaded() {
   LibraryEntry(ModuleAddress(), EntryReason::kProcessDetach);
+  net::NetUnload();
 }
 
 void (*ChildHook)() = nullptr;
