@@ -177,6 +177,9 @@ enum class EntryReason : uint32_t {
 // process_ending marks the detach of a process that is ending, whose other
 // threads are gone: the library releases its handles and waits for nothing.
 void LibraryEntry(uintptr_t module, EntryReason reason, bool process_ending = false);
+// True on the thread that runs the entry point for the library's load or
+// unload (on Windows under the loader lock, where nothing may wait).
+bool InLoaderEntry();
 
 // ---- Time, identity, diagnostics ----------------------------------------
 

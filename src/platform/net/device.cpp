@@ -359,12 +359,15 @@ bool Negotiate(Device *d, const Deadline &deadline) {
   return !d->gone;
 }
 
+// Closes the device's connection and gives back the reference to the
+// system's sockets its open took.
 void Release(Device *d) {
   if (d->socket != kNoSocket) SocketClose(d->socket);
   LockDevices();
   d->used = false;
   d->socket = kNoSocket;
   UnlockDevices();
+  SocketsStop();
 }
 
 uint8_t ParityCode(uint8_t parity) {
@@ -452,6 +455,7 @@ Handle NetOpen(const char *url, NetOpenFailure *failure) {
   }
   UnlockDevices();
   if (d == nullptr) {
+    SocketsStop();
     Fail(failure, 0, "%s", "too many network devices open in this process");
     return kInvalid;
   }
@@ -651,14 +655,6 @@ bool NetWaitInput(Handle dev, uint32_t ms) {
 void NetClose(Handle dev) {
   Device *d = Find(dev);
   if (d != nullptr) Release(d);
-}
-
-void NetUnload() {
-  LockDevices();
-  bool in_use = false;
-  for (const Device &d : devices) in_use = in_use || d.used;
-  UnlockDevices();
-  if (!in_use) SocketsStop();
 }
 
 void NetForgetInChild() {

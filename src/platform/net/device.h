@@ -36,10 +36,6 @@ bool NetPurge(Handle dev);
 ModemResult NetModemStatus(Handle dev, uint32_t *bits);
 bool NetWaitInput(Handle dev, uint32_t ms);
 void NetClose(Handle dev);
-// At unload, once the library has closed its ports: gives the system's
-// sockets back (Winsock), unless a connection is still open because a call
-// on it is under way.
-void NetUnload();
 // In the child of a fork(): closes the child's copies of the connections (the
 // parent's stay open) and forgets them.
 void NetForgetInChild();

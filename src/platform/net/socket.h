@@ -20,12 +20,13 @@ extern const int kTimedOutError;
 extern const int kTryAgainError;
 extern const int kResetError;
 
-// Before the first connection of the process: false, with the system's
-// reason in *error, when sockets cannot be had at all. Called again at every
-// open; only the first does anything.
+// At every network open, before its connection: takes a reference to the
+// system's sockets, or gives false with the system's reason in *error when
+// sockets cannot be had at all.
 bool SocketsStart(int *error);
-// At unload, once the library's connections are closed: gives back what
-// SocketsStart took. The backend's entry point says when that is allowed.
+// As a network device is released: gives back the reference its open took.
+// The sockets stop with the last reference, but never in the system loader's
+// entry point, where nothing may wait (the reference is then kept).
 void SocketsStop();
 
 // A connection to one of the addresses of a lookup (net/lookup.h), each

@@ -1,10 +1,9 @@
 // The network device's socket calls on Winsock (net/socket.h); the device
 // itself is net/device.cpp.
 //
-//  - Winsock is started by the first network open of the process, on the
-//    opening thread, and stays started: a program that opens and closes its
-//    ports does not load and unload Winsock's providers each time. It is
-//    given back at unload (entry.cpp says when that is allowed).
+//  - Each network open takes a reference to Winsock (WSAStartup) on the
+//    opening thread, and its close gives it back (WSACleanup), so Winsock
+//    stops with the process's last network port, never in DllMain.
 //  - Sockets are non-blocking; the waits are select() on the one socket.
 //  - Windows cannot tell what it has not yet sent of a socket's data: a frame
 //    has left once send() took it.
@@ -19,6 +18,7 @@
 #include <windows.h>
 
 #include "platform/net/socket.h"
+#include "platform/platform.h"
 #include "platform/win32/open_failure.h"
 
 namespace plat::net {
@@ -35,9 +35,6 @@ namespace {
 constexpr ULONG kKeepIdleMs = 10000;
 constexpr ULONG kKeepIntervalMs = 5000;
 constexpr DWORD kKeepCount = 3;
-
-SRWLOCK start_lock = SRWLOCK_INIT;
-bool started = false;
 
 SOCKET Native(Socket s) {
   return static_cast<SOCKET>(s);
@@ -112,23 +109,14 @@ void SetKeepalive(SOCKET s) {
 }  // namespace
 
 bool SocketsStart(int *error) {
-  *error = 0;
-  AcquireSRWLockExclusive(&start_lock);
-  if (!started) {
-    WSADATA data;
-    *error = WSAStartup(MAKEWORD(2, 2), &data);
-    started = *error == 0;
-  }
-  const bool ok = started;
-  ReleaseSRWLockExclusive(&start_lock);
-  return ok;
+  WSADATA data;
+  *error = WSAStartup(MAKEWORD(2, 2), &data);
+  return *error == 0;
 }
 
 void SocketsStop() {
-  AcquireSRWLockExclusive(&start_lock);
-  if (started) WSACleanup();
-  started = false;
-  ReleaseSRWLockExclusive(&start_lock);
+  // A port closed by the library's unload keeps its reference (entry.cpp).
+  if (!InLoaderEntry()) WSACleanup();
 }
 
 Socket SocketConnect(const void *addresses, const Deadline &deadline, int *error) {

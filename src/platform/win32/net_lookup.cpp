@@ -1,9 +1,10 @@
 // The system's side of the name lookups (net/lookup.h) on Winsock:
 // getaddrinfo, and a thread that holds a reference to the library's module
-// while it runs. A lookup left behind by its caller may outlast the program's
-// FreeLibrary; the reference keeps the code it runs loaded, and the thread
-// gives it back as it ends (FreeLibraryAndExitThread), so the unload happens
-// then, on that thread.
+// and one to Winsock while it runs. A lookup left behind by its caller may
+// outlast the program's FreeLibrary and the close of the last network port;
+// the references keep the code it runs loaded and Winsock started, and the
+// thread gives them back as it ends (FreeLibraryAndExitThread), so the unload
+// happens then, on that thread.
 //
 // No AI_ADDRCONFIG: Windows does not count the loopback addresses as
 // configured, and a machine without a network would find no address for
@@ -31,6 +32,7 @@ HMODULE ModuleOf(const void *address, DWORD flags) {
 
 DWORD WINAPI Launch(LPVOID job) {
   RunLookup(job);
+  WSACleanup();  // the reference StartLookupThread took
   HMODULE self = ModuleOf(reinterpret_cast<const void *>(&Launch),
                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT);
   FreeLibraryAndExitThread(self, 0);
@@ -64,8 +66,14 @@ bool StartLookupThread(void *job) {
   // The thread's reference to the module, given back by the thread itself.
   HMODULE self = ModuleOf(reinterpret_cast<const void *>(&Launch), 0);
   if (self == nullptr) return false;
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    FreeLibrary(self);
+    return false;
+  }
   HANDLE thread = CreateThread(nullptr, 0, Launch, job, 0, nullptr);
   if (thread == nullptr) {
+    WSACleanup();
     FreeLibrary(self);
     return false;
   }
