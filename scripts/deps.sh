@@ -12,8 +12,9 @@ case "${1:-all}" in
   demo) packages=("${demo[@]}") ;;
   all | test) packages=("${demo[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev clang
                         clang-format ccache
-                        # the Python package's tests and its offline pip install
-                        python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
+                        # the Python package's tests, its type check and its offline pip install
+                        python3-pytest python3-mypy python3-venv python3-pip python3-setuptools
+                        python3-wheel
                         # the reference, the manual pages and the Debian packages
                         doxygen help2man dpkg-dev file man-db groff
                         # the C# binding's test

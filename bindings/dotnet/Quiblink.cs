@@ -152,7 +152,9 @@ namespace Quiblink
     }
 
     /// <summary>The result codes under their C names (quiblink_results.h; a test holds the
-    /// values to the library's own table).</summary>
+    /// values to the library's own table). The last few are a code's further meanings under
+    /// names of their own, with that code's value; ToString of such a value may give either
+    /// name, Library.ResultText gives the code's own.</summary>
     public enum Result : short
     {
         RC_OK = 0,
@@ -177,6 +179,11 @@ namespace Quiblink
         RC_BUFFER_TOO_SMALL = -40,
         RC_CANCELLED = -41,
         RC_GROUP_TABLE_FULL = -42,
+        RC_CLOSE_NOT_OPEN = RC_PORT_OPEN_FAILED,
+        RC_CLOSE_BUSY = RC_BAD_ARGUMENT,
+        RC_NO_FREE_CHANNEL = RC_SEQUENCE,
+        RC_NO_PORT_SEMAPHORE = RC_SEQUENCE,
+        RC_BAD_OS_INFO = RC_BAD_PORT,
     }
 
     /// <summary>A call that did not return RC_OK.</summary>
@@ -266,8 +273,9 @@ namespace Quiblink
             return Encoding.UTF8.GetString(text, 0, length < 0 ? text.Length : length);
         }
 
-        /// <summary>Maps a port index 0..9 to a device ("COM17", "/dev/ttyUSB0") for this
-        /// process, from the port's next open on; null restores the default.</summary>
+        /// <summary>Maps a port index 0..9 to a device ("COM17", "/dev/ttyUSB0", or a device
+        /// server: "rfc2217://host:port", "tcp://host:port") for this process, from the port's
+        /// next open on; null restores the default.</summary>
         public static void SetPortDevice(int port, string device)
         {
             short rc = Native.QUIB_SetPortDevice(checked((ushort)port), device);

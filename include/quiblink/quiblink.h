@@ -76,7 +76,7 @@ QUIB_API int16_t QUIB_CALL QUIB_Version(void);
  * return RC_BAD_ARGUMENT at once, sending nothing. A port is held by this process alone
  * (another gets RC_PORT_OPEN_FAILED) and is released when its last channel closes or the
  * process ends, killed or not. The child of a fork() holds no port: its copies of the
- * parent's channels are not open there (calls RC_NOT_OPEN, close RC_PORT_OPEN_FAILED).
+ * parent's channels are not open there (calls RC_NOT_OPEN, close RC_CLOSE_NOT_OPEN).
  * @{ */
 
 /**
@@ -89,8 +89,8 @@ QUIB_API int16_t QUIB_CALL QUIB_Version(void);
  * @return the channel handle, 0..31, or:
  * @retval RC_PORT_OPEN_FAILED the serial device cannot be opened (missing, held by another
  *         program or process, access denied, not a serial device); QUIB_LastOpenError says why.
- * @retval RC_SEQUENCE no free channel: all 32 are open; or the port's semaphores cannot be
- *         created.
+ * @retval RC_NO_FREE_CHANNEL no free channel: all 32 are open (RC_SEQUENCE's value).
+ * @retval RC_NO_PORT_SEMAPHORE the port's semaphores cannot be created (RC_SEQUENCE's value).
  * @retval RC_BAD_PORT @p port is above 9.
  *
  * @par Example
@@ -117,8 +117,8 @@ QUIB_API int16_t QUIB_CALL QUIB_Open(uint16_t port, uint16_t model);
  * @return the channel handle, 0..31, or:
  * @retval RC_PORT_OPEN_FAILED the serial device cannot be opened; QUIB_LastOpenError says why.
  * @retval RC_BAD_ARGUMENT @p baud is 0 and this open would open the port.
- * @retval RC_SEQUENCE no free channel: all 32 are open; or the port's semaphores cannot be
- *         created.
+ * @retval RC_NO_FREE_CHANNEL no free channel: all 32 are open (RC_SEQUENCE's value).
+ * @retval RC_NO_PORT_SEMAPHORE the port's semaphores cannot be created (RC_SEQUENCE's value).
  * @retval RC_BAD_PORT @p port is above 9.
  *
  * @par Example
@@ -142,10 +142,10 @@ QUIB_API int16_t QUIB_CALL XQUIB_Open(uint16_t port, uint16_t baud, uint16_t mod
  * A close waits until every request queued before it on the port has been served.
  * @param handle channel handle, 0..31.
  * @retval RC_OK closed.
- * @retval RC_PORT_OPEN_FAILED the channel is not open (closed twice, never opened, or a
- *         handle above 31).
- * @retval RC_BAD_ARGUMENT a call on this channel is still in progress in another thread; the
- *         channel stays open.
+ * @retval RC_CLOSE_NOT_OPEN the channel is not open (closed twice, never opened, or a
+ *         handle above 31); RC_PORT_OPEN_FAILED's value.
+ * @retval RC_CLOSE_BUSY a call on this channel is still in progress in another thread; the
+ *         channel stays open; RC_BAD_ARGUMENT's value.
  */
 QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle);
 
@@ -392,8 +392,8 @@ QUIB_API int16_t QUIB_CALL XQUIB_GetMemData(uint16_t handle, int32_t *value1, in
  * @param[out] second the value of the entry flagged 0x80; written on RC_OK only.
  * @param[out] status the reply's status byte.
  * @retval RC_OK both values stored, whichever order the terminal sent the entries in.
- * @retval RC_BAD_PORT the information is malformed (not two entries of kind 'a', or flags
- *         other than one 0x00 and one 0x80); @p status holds 0.
+ * @retval RC_BAD_OS_INFO the information is malformed (not two entries of kind 'a', or flags
+ *         other than one 0x00 and one 0x80); @p status holds 0. RC_BAD_PORT's value.
  * @retval others as listed for the commands.
  */
 QUIB_API int16_t QUIB_CALL XQUIB_GetOsInfo(uint16_t handle, uint32_t *first, uint32_t *second,

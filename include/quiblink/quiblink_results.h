@@ -3,9 +3,14 @@
  * Each row is X(name, value, meaning). The build turns the rows into the
  * RC_ defines of quiblink.h (QUIB_RESULTS) and quiblink_ext.h
  * (QUIB_EXT_RESULTS); QUIB_ResultText, the C++ layer, the command-line tool
- * and the Python package take names and meanings from here. A few codes mean
- * something else when an open returns them: QUIB_OPEN_RESULTS gives that
- * meaning as X(name, meaning).
+ * and the Python package take names and meanings from here.
+ *
+ * A few codes mean one thing from one call and another from another. Each
+ * further meaning has a name of its own in QUIB_RESULT_ALIASES, as
+ * X(alias, name, meaning): the alias is the named code, under the name that
+ * says what it means where it is returned. Lookups by value (QUIB_ResultText)
+ * give the code's own name. QUIB_OPEN_RESULTS gives, as X(name, meaning),
+ * what the codes an open returns tell its user.
  *
  * Groups: -1 to -4 the call and the channel; -7, -13 and -18 the line; -17 to
  * -21 the framing; -30 to -36 the graphic terminal's protocol; -40 and below
@@ -40,9 +45,16 @@
   X(RC_CANCELLED, -41, "the transfer was cancelled before its next exchange") \
   X(RC_GROUP_TABLE_FULL, -42, "the terminal sent more groups than the group table holds")
 
+#define QUIB_RESULT_ALIASES(X) \
+  X(RC_CLOSE_NOT_OPEN, RC_PORT_OPEN_FAILED, "from a close: the channel is not open") \
+  X(RC_CLOSE_BUSY, RC_BAD_ARGUMENT, "from a close: a call on the channel is still in progress") \
+  X(RC_NO_FREE_CHANNEL, RC_SEQUENCE, "from an open: all 32 channels are open") \
+  X(RC_NO_PORT_SEMAPHORE, RC_SEQUENCE, "from an open: the port's semaphores cannot be created") \
+  X(RC_BAD_OS_INFO, RC_BAD_PORT, "the terminal's operating-system information is malformed")
+
 #define QUIB_OPEN_RESULTS(X) \
   X(RC_PORT_OPEN_FAILED, "the serial port cannot be opened: it does not exist, another program holds it, or access is denied") \
-  X(RC_SEQUENCE, "no free channel: all 32 channels are open") \
+  X(RC_NO_FREE_CHANNEL, "no free channel: all 32 channels are open") \
   X(RC_BAD_PORT, "the port number is above COM10")
 /* clang-format on */
 

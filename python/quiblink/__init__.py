@@ -11,7 +11,10 @@ through ctypes. Back up a graphic terminal and put it back::
 
 Failures raise ``QuiblinkError`` (``PortError``, ``LineError``, ``ProtocolError``,
 ``TerminalRefused``, ...) carrying the result code, its name and meaning, the terminal's status
-byte and, for a port that cannot be opened, the system's reason.
+byte when it refused and, for a port that cannot be opened, the system's reason. Arguments out of
+range raise ``ArgumentError`` (also a ``ValueError``) before any call. The first use of the
+library loads it, and raises OSError naming every place tried when it cannot.
+``set_trace_handler`` and ``trace_to_logging`` route the library's trace lines.
 """
 
 from __future__ import annotations
@@ -20,7 +23,9 @@ from ._library import library
 from .backup import Backup, BackupError, Range, RestoreFailed, WrongTerminal
 from .errors import (
     ArgumentError,
+    BadPort,
     BufferTooSmall,
+    Cancelled,
     LineError,
     PortError,
     ProtocolError,
@@ -31,6 +36,7 @@ from .errors import (
     result_text,
 )
 from .terminals import ClassicPanel, GraphicTerminal, MemoryData, OsInfo, ProjectInfo
+from .trace import set_trace_handler, trace_to_logging
 
 __version__ = "2.1.1"
 
@@ -38,7 +44,9 @@ __all__ = [
     "ArgumentError",
     "Backup",
     "BackupError",
+    "BadPort",
     "BufferTooSmall",
+    "Cancelled",
     "ClassicPanel",
     "GraphicTerminal",
     "LineError",
@@ -56,6 +64,8 @@ __all__ = [
     "result_codes",
     "result_name",
     "result_text",
+    "set_trace_handler",
+    "trace_to_logging",
     "version",
 ]
 

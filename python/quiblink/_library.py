@@ -4,6 +4,10 @@ Search order: the path in ``QUIBLINK_LIBRARY``; then, on Windows, ``quiblink64.d
 64-bit Python or ``quiblink.dll`` in a 32-bit one (through ``WinDLL``: the exports are stdcall
 there and carry decorated names such as ``_QUIB_Open@8``); elsewhere the installed
 ``libquiblink.so.2``, then whatever ``ctypes.util.find_library("quiblink")`` names.
+
+The table of prototypes repeats the library's export list (``src/exports/export_list.h``); a test
+holds every width and signedness to it. Loading the library turns its message boxes off for this
+process: their texts go to the trace, never to a dialog or to standard error.
 """
 
 from __future__ import annotations
@@ -28,9 +32,16 @@ P = ctypes.POINTER
 _bytes_in = ctypes.c_char_p  # const uint8_t *: Python bytes pass as they are
 _buffer_out = ctypes.c_void_p  # uint8_t *: a ctypes buffer
 
-# The callback type of the sized transfers: (done, total, user).
-PROGRESS = ctypes.CFUNCTYPE(None, c_uint32, c_uint32, ctypes.c_void_p)
+# Callbacks take the exports' calling convention: stdcall in the 32-bit DLL.
+if _WINDOWS and _BITS32:
+    _FUNCTYPE = ctypes.WINFUNCTYPE  # type: ignore[attr-defined]
+else:
+    _FUNCTYPE = ctypes.CFUNCTYPE
 
+# The callback type of the sized transfers: (done, total, user).
+PROGRESS = _FUNCTYPE(None, c_uint32, c_uint32, ctypes.c_void_p)
+# The trace handler: (text, user).
+TRACE = _FUNCTYPE(None, ctypes.c_char_p, ctypes.c_void_p)
 
 
 class GroupEntry(ctypes.Structure):
@@ -93,6 +104,9 @@ _PROTOTYPES: dict[str, tuple[Any, list[Any]]] = {
     ),
     "QUIB_ResultText": (ctypes.c_char_p, [c_int16]),
     "QUIB_LastOpenError": (c_int32, [ctypes.c_char_p, c_uint16]),
+    "QUIB_SetTraceHandler": (None, [TRACE, ctypes.c_void_p]),
+    "QUIB_SetMessageBoxes": (None, [ctypes.c_int]),
+    "QUIB_SetPortDevice": (c_int16, [c_uint16, ctypes.c_char_p]),
     "QUIB_CancelTransfer": (c_int16, [c_uint16]),
 }
 
@@ -153,6 +167,7 @@ def library() -> Library:
                     tried.append("%s (%s)" % (candidate, error))
                     continue
                 _loaded = Library(candidate, handle)
+                _loaded.QUIB_SetMessageBoxes(0)
                 break
             else:
                 raise OSError(

@@ -24,6 +24,9 @@ import tempfile
 import zipfile
 from typing import Any, Callable, Iterable, NamedTuple, Optional, Sequence
 
+from . import _arguments
+from .errors import refused
+
 FORMAT_NAME = "quiblink-backup"
 FORMAT_VERSION = 1
 MANIFEST = "manifest.json"
@@ -56,6 +59,10 @@ class RestoreFailed(Exception):
         self.not_written = list(not_written)
         self.cause = cause
         super().__init__(message)
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # Crosses to another process (a ProcessPoolExecutor) with what was written.
+        return (type(self), (self.args[0], self.written, self.not_written, self.cause))
 
 
 class Range(NamedTuple):
@@ -143,8 +150,10 @@ class Backup:
     once loaded or saved, the table of every member with its length and SHA-256.
     """
 
-    def __init__(self, family: str, manifest: dict, groups: Optional[dict] = None,
-                 areas: Optional[dict] = None, ranges: Optional[list] = None) -> None:
+    def __init__(self, family: str, manifest: dict[str, Any],
+                 groups: Optional[dict[int, bytes]] = None,
+                 areas: Optional[dict[int, bytes]] = None,
+                 ranges: Optional[list[Range]] = None) -> None:
         self.family = family
         self.manifest = manifest
         self.groups: dict[int, bytes] = dict(groups or {})
@@ -162,8 +171,8 @@ class Backup:
 
     # -- writing -------------------------------------------------------------------------
 
-    def _tables(self) -> dict:
-        def entry(member: str, data: bytes) -> dict:
+    def _tables(self) -> dict[str, Any]:
+        def entry(member: str, data: bytes) -> dict[str, Any]:
             return {"member": member, "length": len(data), "sha256": sha256(data)}
         if self.family == "classic":
             return {"ranges": [dict({"area": r.area, "address": r.address},
@@ -243,12 +252,21 @@ class Backup:
 
 
 def _umask() -> int:
-    mask = os.umask(0)
+    # Setting the mask to read it leaves it 0 for a moment in every thread of the process: read
+    # it where the system shows it.
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except OSError:
+        pass
+    mask = os.umask(0o022)
     os.umask(mask)
     return mask
 
 
-def _stamp(created: str) -> tuple:
+def _stamp(created: str) -> tuple[int, int, int, int, int, int]:
     try:
         moment = datetime.datetime.strptime(created, "%Y-%m-%dT%H:%M:%SZ")
     except ValueError:
@@ -290,7 +308,7 @@ def _text(obj: Any, path: str, key: str) -> str:
     return value
 
 
-def _list(manifest: dict, key: str) -> list:
+def _list(manifest: dict[str, Any], key: str) -> list[Any]:
     value = _field(manifest, "", key)
     if not isinstance(value, list):
         raise BackupError("manifest: %s is not a list" % key)
@@ -335,9 +353,9 @@ def _check_header(manifest: Any) -> str:
     return family
 
 
-def _entries(manifest: dict, family: str) -> list:
+def _entries(manifest: dict[str, Any], family: str) -> list[Any]:
     """(kind, number or Range key, expected member, length, sha256) per member, in order."""
-    out = []
+    out: list[Any] = []
     if family == "graphic":
         offset = 0
         for i, item in enumerate(_list(manifest, "groups")):
@@ -363,7 +381,7 @@ def _entries(manifest: dict, family: str) -> list:
     return out
 
 
-def _member_entry(item: Any, path: str) -> tuple:
+def _member_entry(item: Any, path: str) -> tuple[str, int, str]:
     member = _text(item, path, "member")
     length = _integer(item, path, "length", 0, 1 << 62)
     if length > MAX_MEMBER:
@@ -372,7 +390,7 @@ def _member_entry(item: Any, path: str) -> tuple:
     return member, length, _text(item, path, "sha256")
 
 
-def _check_numbers(entries: list) -> None:
+def _check_numbers(entries: list[Any]) -> None:
     seen = set()
     for kind, key, _, _ in entries:
         if kind == "area" and key not in _READABLE_AREAS:
@@ -458,7 +476,7 @@ def _member(archive: zipfile.ZipFile, name: str, limit: int) -> bytes:
 # -- the terminal's side -----------------------------------------------------------------------
 
 
-def _origin(tool: str, port: Any, baud: int, model: int) -> dict:
+def _origin(tool: str, port: Any, baud: int, model: int) -> dict[str, Any]:
     from ._library import library
     number = int(library().QUIB_Version())
     from . import __version__
@@ -475,12 +493,11 @@ def _origin(tool: str, port: Any, baud: int, model: int) -> dict:
 def read_graphic(terminal: Any, areas: Iterable[int], progress: Optional[Progress],
                  capacity: int) -> Backup:
     """The four queries, every group with its number (one grouped read), then each area."""
-    areas = list(areas)
+    areas = [_arguments.one_of("backup", "areas", area, _READABLE_AREAS, "3..6 or 240..242")
+             for area in areas]
     for area in areas:
-        if area not in _READABLE_AREAS:
-            raise ValueError("area %r: readable areas are 3-6 and 240-242" % (area,))
-    if len(set(areas)) != len(areas):
-        raise ValueError("an area is named twice")
+        if areas.count(area) > 1:
+            raise refused("backup", "areas must name each area once, not %d twice" % area)
     kind = terminal.terminal_type()
     os_info = terminal.os_info()
     memory = terminal.memory_data()
@@ -504,7 +521,13 @@ def read_graphic(terminal: Any, areas: Iterable[int], progress: Optional[Progres
     return Backup("graphic", manifest, groups, read)
 
 
-def _stop(at: str, error: BaseException, done: list, left: list) -> RestoreFailed:
+def _check_backup(backup: Any) -> None:
+    if not isinstance(backup, Backup):
+        raise TypeError("restore: backup must be a quiblink.Backup (Backup.load(path)), not %s"
+                        % type(backup).__name__)
+
+
+def _stop(at: str, error: BaseException, done: list[str], left: list[str]) -> RestoreFailed:
     return RestoreFailed("restore stopped at %s: %s; written: %s; not written: %s"
                          % (at, error, ", ".join(done) or "none", ", ".join(left) or "none"),
                          done, left, error)
@@ -514,6 +537,7 @@ def restore_graphic(terminal: Any, backup: Backup, clean: bool, verify: bool,
                     progress: Optional[Progress], force: bool, groups_only: bool,
                     start: bool) -> None:
     from .errors import QuiblinkError
+    _check_backup(backup)
     if backup.family != "graphic":
         raise WrongTerminal("the backup is of a classic panel: restore it onto a ClassicPanel")
     want = backup.manifest["terminal"]["type"]
@@ -529,7 +553,7 @@ def restore_graphic(terminal: Any, backup: Backup, clean: bool, verify: bool,
                                     if n in _RESTORED_AREAS and d}
     parts = [("group %d" % n, 1, n, d) for n, d in backup.groups.items()]
     parts += [("area %d" % n, n, 0, d) for n, d in areas.items()]
-    done: list = []
+    done: list[str] = []
     left = [name for name, _, _, _ in parts]
     for name, area, group, data in parts:
         try:
@@ -553,15 +577,21 @@ def read_classic(panel: Any, ranges: Iterable[Sequence[int]], progress: Optional
         Backup:
     wanted = []
     for item in ranges:
+        if not isinstance(item, (tuple, list)) or len(item) not in (2, 3):
+            raise TypeError("backup: each range must be (address, count) or (area, address, "
+                            "count), not %r" % (item,))
         area, address, count = (0, *item) if len(item) == 2 else tuple(item)
+        area = _arguments.number("backup", "area", area, 0, 0xFFFF)
+        address = _arguments.number("backup", "address", address, -(2**31), 2**31 - 1)
+        count = _arguments.number("backup", "count", count, 1, 0xFFFF)
         wanted.append(Range(area, address, bytes(count)))
     check_ranges(panel.model, wanted)
     manifest = _origin("quiblink-python", panel.port, 9600, panel.model)
     manifest["family"] = "classic"
     read = []
-    for item in wanted:
-        read.append(Range(item.area, item.address,
-                          panel.read(item.address, len(item.data), area=item.area)))
+    for chosen in wanted:
+        read.append(Range(chosen.area, chosen.address,
+                          panel.read(chosen.address, len(chosen.data), area=chosen.area)))
         if progress:
             progress(len(read), len(wanted))
     return Backup("classic", manifest, ranges=read)
@@ -570,6 +600,7 @@ def read_classic(panel: Any, ranges: Iterable[Sequence[int]], progress: Optional
 def restore_classic(panel: Any, backup: Backup, verify: bool, progress: Optional[Progress],
                     force: bool) -> None:
     from .errors import QuiblinkError
+    _check_backup(backup)
     if backup.family != "classic":
         raise WrongTerminal("the backup is of a graphic terminal: restore it onto a "
                             "GraphicTerminal")
@@ -579,7 +610,7 @@ def restore_classic(panel: Any, backup: Backup, verify: bool, progress: Optional
                             "restores it)" % (backup.model, panel.model))
     check_ranges(panel.model, backup.ranges)
     chosen = [r for r in backup.ranges if range_restorable(panel.model, r)]
-    done: list = []
+    done: list[str] = []
     left = [_describe_range(r) for r in chosen]
     for item in chosen:
         try:

@@ -10,7 +10,7 @@ import os
 import socket
 import subprocess
 import tempfile
-from typing import Iterator
+from typing import Callable, Iterator
 
 import pytest
 
@@ -62,6 +62,20 @@ def graphic_sim() -> Iterator[Simulator]:
                     "--type", "7")
     yield sim
     sim.stop()
+
+
+@pytest.fixture
+def make_graphic_sim() -> Iterator[Callable[[int], Simulator]]:
+    """Graphic terminals that tell each other apart by their terminal type."""
+    made: list[Simulator] = []
+
+    def make(kind: int) -> Simulator:
+        made.append(Simulator("--family", "graphic", "--type", str(kind)))
+        return made[-1]
+
+    yield make
+    for sim in made:
+        sim.stop()
 
 
 @pytest.fixture

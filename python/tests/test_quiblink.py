@@ -2,12 +2,16 @@
 
 from __future__ import annotations
 
+import logging
 import os
+import pickle
 import threading
+from concurrent.futures import ProcessPoolExecutor
 
 import pytest
 
 import quiblink
+from quiblink.errors import error_for
 
 
 def test_version_and_result_table_come_from_the_library():
@@ -84,20 +88,6 @@ def test_errors_carry_code_name_text_status_and_kind(graphic_sim):
         terminal.offline()  # the channel stays usable
 
 
-def test_a_raising_progress_callback_reaches_the_caller_after_the_transfer(graphic_sim):
-    calls = []
-
-    def stop(done, total):
-        calls.append(done)
-        raise KeyboardInterrupt("stop")
-
-    with quiblink.GraphicTerminal(graphic_sim.path) as terminal:
-        with pytest.raises(KeyboardInterrupt):
-            terminal.write_area(3, bytes(3000), progress=stop)
-        assert calls == [1024]
-        assert len(graphic_sim.ctl("area 3")) == 6000  # the transfer ran to its end
-
-
 def test_classic_panel_reads_and_writes_memory(classic_sim):
     classic_sim.ctl("poke 0x100 DEADBEEF")
     with quiblink.ClassicPanel(classic_sim.path, model=0) as panel:
@@ -117,9 +107,6 @@ def test_open_failures_name_the_device_and_the_system_reason(tmp_path):
     assert error.code == -1 and error.operation == "XQUIB_Open"
     assert error.reason == missing + ": No such file or directory (errno 2)"
     assert error.text.startswith("the serial port cannot be opened")
-    with pytest.raises(quiblink.PortError) as caught:
-        quiblink.ClassicPanel(10)
-    assert caught.value.code == -33
 
 
 def test_two_channels_share_a_port_and_threads_keep_their_own_open_errors(graphic_sim, tmp_path):
@@ -151,3 +138,96 @@ def test_a_closed_channel_refuses_calls(graphic_sim):
     with pytest.raises(ValueError):
         terminal.offline()
     assert os.environ  # the port mapping stays for later opens
+
+
+@pytest.mark.parametrize("fault, code", [("wrong-start", -20), ("bad-checksum", -17)])
+def test_a_garbled_reply_before_any_answer_hints_at_the_line_settings(graphic_sim, fault, code):
+    with quiblink.GraphicTerminal(graphic_sim.path, baud=38400) as terminal:
+        hints = []
+        for _ in range(2):
+            graphic_sim.ctl("fault %s:always" % fault)
+            with pytest.raises(quiblink.ProtocolError) as caught:
+                terminal.offline()
+            graphic_sim.ctl("clear")
+            assert (caught.value.code, caught.value.status) == (code, None)
+            hints.append(caught.value.hint)
+            terminal.offline()
+    assert "line speed" in hints[0] and "38400 baud" in str(caught.value.__class__(code, "x",
+                                                                                  hint=hints[0]))
+    assert hints[1] is None  # the line has answered since the open
+
+
+def test_only_a_refusal_carries_the_terminal_status(graphic_sim):
+    with quiblink.GraphicTerminal(graphic_sim.path) as terminal:
+        # The first block's reply carried status 0; the second's is garbled.
+        with pytest.raises(quiblink.ProtocolError) as caught:
+            terminal.write_area(3, bytes(2000),
+                                progress=lambda done, total: graphic_sim.ctl("fault wrong-start"))
+        assert (caught.value.code, caught.value.status, caught.value.hint) == (-20, None, None)
+
+
+KINDS = [(-1, "XQUIB_Open", quiblink.PortError), (-33, "QUIB_Open", quiblink.BadPort),
+         (-2, "XQUIB_Write", quiblink.ArgumentError), (-13, "XQUIB_Offline", quiblink.LineError),
+         (-36, "XQUIB_Offline", quiblink.TerminalRefused),
+         (-40, "XQUIB_ReadAll", quiblink.BufferTooSmall),
+         (-31, "XQUIB_Reset", quiblink.ProtocolError)]
+
+
+@pytest.mark.parametrize("code, operation, kind", KINDS)
+def test_every_error_kind_pickles_as_itself(code, operation, kind):
+    error = error_for(code, operation, status=5, reason="why", hint="check")
+    copy = pickle.loads(pickle.dumps(error))
+    assert type(copy) is kind and str(copy) == str(error) and copy.__dict__ == error.__dict__
+
+
+def test_a_failed_restore_pickles_with_what_it_wrote():
+    cause = error_for(-13, "XQUIB_Write")
+    error = quiblink.RestoreFailed("stopped at group 2", ["group 1"], ["group 2"], cause)
+    copy = pickle.loads(pickle.dumps(error))
+    assert (str(copy), copy.written, copy.not_written) == (str(error), ["group 1"], ["group 2"])
+    assert type(copy.cause) is quiblink.LineError and copy.cause.code == -13
+
+
+def open_missing(path):
+    quiblink.GraphicTerminal(path)
+
+
+def test_a_port_error_in_a_worker_process_arrives_as_itself(tmp_path):
+    missing = str(tmp_path / "no-such-device")
+    with ProcessPoolExecutor(1) as pool:
+        with pytest.raises(quiblink.PortError) as caught:
+            pool.submit(open_missing, missing).result(timeout=60)
+    assert caught.value.reason.startswith(missing + ":")
+
+
+def test_trace_lines_reach_a_handler_and_the_logger_as_whole_lines(graphic_sim, caplog):
+    lines: list[str] = []
+    caplog.set_level(logging.DEBUG, logger="quiblink")
+    try:
+        quiblink.set_trace_handler(lines.append)
+        with quiblink.GraphicTerminal(graphic_sim.path) as terminal:
+            terminal.write_area(3, b"\x01")
+            quiblink.set_trace_handler(None)
+            heard = len(lines)
+            terminal.offline()
+            assert len(lines) == heard
+            quiblink.trace_to_logging()
+            terminal.offline()
+    finally:
+        quiblink.set_trace_handler(None)
+    assert "COM open OK!" in lines and "WRITE command" in lines
+    dumps = [line for line in lines if line.startswith("[")]
+    assert dumps and all(line.endswith("]") for line in dumps)  # pieces make one line
+    assert "OFFLINE command" in [r.getMessage() for r in caplog.records if r.name == "quiblink"]
+
+
+def test_a_failed_open_prints_nothing_and_its_box_text_goes_to_the_trace(tmp_path, capfd):
+    lines: list[str] = []
+    quiblink.set_trace_handler(lines.append)
+    try:
+        with pytest.raises(quiblink.PortError):
+            quiblink.GraphicTerminal(str(tmp_path / "no-such-device"))
+    finally:
+        quiblink.set_trace_handler(None)
+    assert capfd.readouterr().err == ""
+    assert "Error opening COM port hComm" in lines

@@ -58,10 +58,10 @@ uint16_t BuildClassicRead(uint16_t model, uint16_t area, int32_t address, uint16
 uint16_t BuildClassicWrite(uint16_t model, int32_t address, uint16_t count, const uint8_t *data,
                            uint8_t *frame, uint16_t *expected);
 
-// 0 when the first reply byte is NAK or expected, else -20.
+// RC_OK when the first reply byte is NAK or expected, else RC_BAD_START.
 int16_t CheckClassicStart(const uint8_t *reply, uint8_t expected);
-// 0 when the byte before the two checksum digits is ETX (-21 otherwise) and
-// the checksum matches (-17 otherwise).
+// RC_OK when the byte before the two checksum digits is ETX (RC_NO_ETX
+// otherwise) and the checksum matches (RC_CHECKSUM otherwise).
 int16_t CheckClassicTrailer(const uint8_t *reply, uint16_t length);
 
 // Length probes and reply decoders, as the port worker calls them. The read

@@ -36,15 +36,25 @@ void SetMessageBoxes(bool enabled);
 // Back to the environment's say, as before any SetMessageBoxes.
 void FollowMessageBoxEnvironment();
 
+// What the two scopes below share: each marks a stretch of one block, begun
+// by its constructor and ended by its destructor, and is never copied.
+class TraceScope {
+ public:
+  TraceScope(const TraceScope &) = delete;
+  TraceScope &operator=(const TraceScope &) = delete;
+
+ protected:
+  TraceScope() = default;
+  ~TraceScope() = default;
+};
+
 // While one lives, the thread is inside a callback of the caller (a progress
 // callback; trace handler calls count by themselves): a change of the trace
 // handler made there does not wait for the old handler's calls to end.
-class CallerCallbackScope {
+class CallerCallbackScope : TraceScope {
  public:
   CallerCallbackScope();
   ~CallerCallbackScope();
-  CallerCallbackScope(const CallerCallbackScope &) = delete;
-  CallerCallbackScope &operator=(const CallerCallbackScope &) = delete;
 };
 
 // While one lives, trace texts of every thread go to the default sink (the
@@ -52,12 +62,10 @@ class CallerCallbackScope {
 // the loader's lock, or while the process ends and the runtime behind the
 // handler (a managed language's) is gone or may not be entered. The entry
 // point's own texts are written with Trace and TraceFormat under it.
-class EntryPointTraceScope {
+class EntryPointTraceScope : TraceScope {
  public:
   EntryPointTraceScope();
   ~EntryPointTraceScope();
-  EntryPointTraceScope(const EntryPointTraceScope &) = delete;
-  EntryPointTraceScope &operator=(const EntryPointTraceScope &) = delete;
 };
 
 }  // namespace quib

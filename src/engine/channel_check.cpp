@@ -4,9 +4,15 @@
 
 namespace quib {
 
-int16_t CheckChannel(uint16_t handle, ChannelFamily family) {
+int16_t CheckOpenChannel(uint16_t handle) {
   if (handle >= kChannelCount) return RC_BAD_ARGUMENT;
   if (!ChannelIsOpen(handle)) return RC_NOT_OPEN;
+  return RC_OK;
+}
+
+int16_t CheckChannel(uint16_t handle, ChannelFamily family) {
+  const int16_t open = CheckOpenChannel(handle);
+  if (open != RC_OK) return open;
   if (!ChannelIsOfFamily(handle, family)) return RC_BAD_ARGUMENT;
   return RC_OK;
 }

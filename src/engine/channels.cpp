@@ -125,11 +125,8 @@ bool ProgramLine(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parit
   return plat::DeviceSetTimeouts(p.CommHandle, &timeouts);
 }
 
-bool StartPortWorker(uint16_t port, uint32_t baud, uint16_t data_bits, int16_t parity,
-                     int16_t stop_bits) {
+bool StartPortWorker(uint16_t port) {
   PortRecord &p = State.Ports[port];
-  if (!ProgramLine(port, baud, data_bits, parity, stop_bits)) return false;
-
   WorkerRun[port].store(1);
   p.WorkerThread = plat::ThreadCreate(RunWorker, &PortIndex[port], &WorkerThreadId[port]);
   if (p.WorkerThread == 0) {
@@ -219,11 +216,19 @@ int16_t OpenPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mode
   if (!CreateSemaphores(port)) {
     plat::NoteOpenFailure(PortNames[port], "the port's semaphores cannot be created");
     ReleasePort(device, port, true);
-    return RC_SEQUENCE;
+    return RC_NO_PORT_SEMAPHORE;
   }
   // The line settings are in place before the worker can read them.
   StoreLineSettings(p, baud, data_bits, model);
-  if (!StartPortWorker(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+  // A port whose line cannot be programmed or that no worker would serve is a
+  // port that cannot be opened.
+  if (!ProgramLine(port, baud, data_bits, plat::kParityEven, plat::kOneStopBit)) {
+    plat::NoteOpenFailure(PortNames[port],
+                          "the device refused the line settings (baud rate, data bits, parity)");
+    ReleasePort(device, port, true);
+    return RC_PORT_OPEN_FAILED;
+  }
+  if (!StartPortWorker(port)) {
     plat::NoteOpenFailure(PortNames[port], "the port's worker thread cannot be started");
     ReleasePort(device, port, true);
     return RC_PORT_OPEN_FAILED;
@@ -241,8 +246,8 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
   const int slot = FreeSlot();
   if (slot < 0) {
     DropLock(ChannelLock, locked);
-    plat::NoteOpenFailure(PortNames[port], OpenResultMeaning(RC_SEQUENCE));
-    return RC_SEQUENCE;
+    plat::NoteOpenFailure(PortNames[port], OpenResultMeaning(RC_NO_FREE_CHANNEL));
+    return RC_NO_FREE_CHANNEL;
   }
   PortRecord &p = State.Ports[port];
   if (p.OpenCount >= 0) {
@@ -270,18 +275,18 @@ int16_t OpenOnPort(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t mo
 }
 
 int16_t Close(uint16_t handle, bool unloading) {
-  if (handle >= kChannelCount) return RC_PORT_OPEN_FAILED;
+  if (handle >= kChannelCount) return RC_CLOSE_NOT_OPEN;
   HandleEntry &entry = State.Handles[handle];
-  if (entry.Port.load() == -1) return RC_PORT_OPEN_FAILED;
+  if (entry.Port.load() == -1) return RC_CLOSE_NOT_OPEN;
   // The close holds the channel's Busy mark, so no call of the channel can
   // start while it runs, and none can be running when it starts.
-  if (entry.Busy.exchange(1) != 0) return RC_BAD_ARGUMENT;
+  if (entry.Busy.exchange(1) != 0) return RC_CLOSE_BUSY;
   // With the mark held, only this close can free the slot, and an open takes
   // only a free one: the channel's port stays what it is now.
   const int16_t port_field = entry.Port.load();
   if (port_field == -1) {
     entry.Busy.store(0);
-    return RC_PORT_OPEN_FAILED;
+    return RC_CLOSE_NOT_OPEN;
   }
   const uint16_t port = static_cast<uint16_t>(port_field & 0xFF);
   // The port's lock is held until the device is released, so that a later

@@ -15,7 +15,7 @@ namespace quib {
 int16_t OpenChannel(uint16_t port, uint32_t baud, uint16_t data_bits, uint16_t model,
                     ChannelFamily family);
 
-// Closes a channel of either family: 0, -1 (not open) or -2 (busy).
+// Closes a channel of either family: RC_OK, RC_CLOSE_NOT_OPEN or RC_CLOSE_BUSY.
 int16_t CloseChannel(uint16_t handle);
 
 // Detach: closes every channel the current process still holds, without

@@ -20,11 +20,14 @@ struct RequestDescriptor {
   uint8_t *OutputBuffer;  // receives the payload; may be null when none comes
 };
 
-// The check every operation runs before its first exchange: 0 when handle
-// names an open channel that an open function of family opened; -2 for a
-// handle above 31, -3 for a free slot, -2 for a channel of the other family,
-// whose terminal would stay silent through every attempt.
+// The check every operation runs before its first exchange: RC_OK when handle
+// names an open channel that an open function of family opened;
+// RC_BAD_ARGUMENT for a handle above 31, RC_NOT_OPEN for a free slot,
+// RC_BAD_ARGUMENT for a channel of the other family, whose terminal would stay
+// silent through every attempt.
 int16_t CheckChannel(uint16_t handle, ChannelFamily family);
+// The same for a channel of either family.
+int16_t CheckOpenChannel(uint16_t handle);
 
 // Runs one exchange on the channel's port. The caller has refused handles
 // above 31. On return OutputBuffer holds the payload; *payload_length (when

@@ -1,9 +1,11 @@
 // Exports of the classic panels: the open at their fixed line settings (9600
-// baud, 7 data bits, even parity, one stop bit) and the memory transfers.
+// baud, 7 data bits, even parity, one stop bit) and the memory transfers,
+// which have the shape of every export: the entry trace, the channel check,
+// the argument checks in the order callers know, one call into the subsystem.
 #include "classic/memory.h"
-#include "engine/channels.h"
 #include "core/state.h"
 #include "core/trace.h"
+#include "engine/channels.h"
 #include "engine/engine.h"
 #include "quiblink/quiblink.h"
 

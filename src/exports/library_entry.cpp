@@ -15,10 +15,10 @@ enum { kProcessDetach = 0, kProcessAttach = 1, kThreadAttach = 2, kThreadDetach 
 
 // In the child of a fork(): the platform has closed the child's copies of the
 // devices and forgotten the parent's threads. The child holds no port and no
-// channel: its copies of the parent's handles name free slots (calls -3,
-// close -1), and it may open ports of its own once no other process holds
-// them. The locks and signals that a thread of the parent may have held at
-// the fork are made anew.
+// channel: its copies of the parent's handles name free slots (calls
+// RC_NOT_OPEN, close RC_CLOSE_NOT_OPEN), and it may open ports of its own once
+// no other process holds them. The locks and signals that a thread of the
+// parent may have held at the fork are made anew.
 void ForgetPortsInChild() {
   for (HandleEntry &entry : State.Handles) {
     entry.Port = -1;

@@ -1,10 +1,12 @@
 // Exports that belong to the library as a whole: its version, the trace
 // handler, the engine's way of waiting, and the close and the cancel of a
-// channel of either family.
-#include "engine/cancel.h"
-#include "engine/channels.h"
+// channel of either family. None has an entry trace; each checks its
+// arguments and makes one call.
 #include "core/state.h"
 #include "core/trace_handler.h"
+#include "engine/cancel.h"
+#include "engine/channels.h"
+#include "engine/engine.h"
 #include "engine/waiting.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
@@ -34,9 +36,9 @@ QUIB_API int16_t QUIB_CALL QUIB_Close(uint16_t handle) {
 }
 
 QUIB_API int16_t QUIB_CALL QUIB_CancelTransfer(uint16_t handle) {
-  if (handle >= quib::kChannelCount) return RC_BAD_ARGUMENT;
-  if (!quib::ChannelIsOpen(handle)) return RC_NOT_OPEN;
-  quib::RequestCancel(handle);
+  const int16_t checked = quib::CheckOpenChannel(handle);
+  if (checked != RC_OK) return checked;
+  quib::RequestCancel(handle);  // false when no transfer runs, which is no failure
   return RC_OK;
 }
 

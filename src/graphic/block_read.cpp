@@ -31,7 +31,7 @@ static_assert(kReadCommand[kReadAllGroups] == kCmdReadAllGroups &&
               kReadCommand[kReadArea] == kCmdReadArea);
 
 const GraphicCommand &RowOf(const BlockRead &read) {
-  return GraphicCommandOf(kReadCommand[read.Kind]);
+  return GraphicCommandOf(ReadCommandOf(read.Kind));
 }
 
 struct ReadProgress {
@@ -168,10 +168,11 @@ int16_t WalkBlocks(Transfer *transfer, const BlockRead &read) {
 
 }  // namespace
 
-int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
-  Trace(RowOf(read).Trace);
-  const int16_t checked = CheckChannel(handle, kFamilyGraphic);
-  if (checked != RC_OK) return checked;
+GraphicCommandId ReadCommandOf(BlockReadKind kind) {
+  return kReadCommand[kind];
+}
+
+int16_t CheckBlockRead(const BlockRead &read) {
   if (read.Kind == kReadArea && !AreaReadable(read.Area)) return RC_BAD_ARGUMENT;
   if (read.Data == nullptr || read.Total == nullptr || read.Status == nullptr) {
     return RC_BAD_ARGUMENT;
@@ -179,6 +180,10 @@ int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
   if (read.Groups.Wanted && (read.Groups.Entries == nullptr || read.Groups.Count == nullptr)) {
     return RC_BAD_ARGUMENT;
   }
+  return RC_OK;
+}
+
+int16_t ReadBlocks(uint16_t handle, const BlockRead &read) {
   Transfer transfer = BeginTransfer(handle);
   const int16_t rc = WalkBlocks(&transfer, read);
   EndTransfer(&transfer);

@@ -69,26 +69,11 @@ int16_t WriteChunked(uint16_t handle, GraphicCommandId id, uint8_t subcommand, u
                      uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
                      void *user) {
   const GraphicCommand &row = GraphicCommandOf(id);
-  Trace(row.Trace);
-  const int16_t checked = CheckChannel(handle, kFamilyGraphic);
-  if (checked != RC_OK) return checked;
-  if (data == nullptr || status == nullptr) return RC_BAD_ARGUMENT;
   Transfer transfer = BeginTransfer(handle);
   const int16_t rc =
       SendChunks(&transfer, row, subcommand, field, length, data, status, progress, user);
   EndTransfer(&transfer);
   return rc;
-}
-
-int16_t WriteArea(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
-                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user) {
-  return WriteChunked(handle, kCmdAreaWrite, area, group, length, data, status, progress, user);
-}
-
-int16_t InstallOs(uint16_t handle, uint8_t subcommand, uint8_t option, uint32_t length,
-                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user) {
-  return WriteChunked(handle, kCmdInstall, subcommand, option, length, data, status, progress,
-                      user);
 }
 
 }  // namespace quib

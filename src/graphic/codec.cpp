@@ -151,7 +151,7 @@ int16_t ProbeGraphicLength(int16_t /*port*/, uint16_t received, const uint8_t *r
 }
 
 // The total stays the announced one, whatever the length field says: a
-// fixed-length reply whose field disagrees is the decoder's -30, repeated
+// fixed-length reply whose field disagrees is the decoder's RC_BAD_LENGTH, repeated
 // like every refusal of a reply that arrived whole (one flipped bit in a
 // length byte is line noise, not a terminal that means something else).
 int16_t ProbeGraphicStart(int16_t /*port*/, uint16_t /*received*/, const uint8_t *rx,

@@ -56,9 +56,10 @@ uint16_t GraphicChecksum(uint16_t length_field, uint8_t *frame);
 int16_t ReadLe16(const uint8_t *bytes);
 uint32_t ReadLe32(const uint8_t *bytes);
 
-// 0 when the first byte is the expected one, else -20.
+// RC_OK when the first byte is the expected one, else RC_BAD_START.
 int16_t CheckStartByte(uint8_t expected, const uint8_t *rx);
-// 0 when the last byte of the length-byte frame is its checksum, else -17.
+// RC_OK when the last byte of the length-byte frame is its checksum, else
+// RC_CHECKSUM.
 int16_t CheckReplyChecksum(const uint8_t *rx, int16_t length);
 
 // Reply decoder: start byte, frame length, length field, checksum, in that
@@ -70,8 +71,8 @@ int16_t DecodeGraphicReply(int16_t port, uint16_t length, const uint8_t *rx, uin
 // Variable-length probe: once the length field is in, the reply is length
 // field + 3 bytes long. A length field below 6, one beyond the length the
 // request announced (whose buffer it would overrun), or a reply that would not
-// fit the port's 1100-byte receive buffer, is refused with -30 at once rather
-// than left to run into the reply time-out.
+// fit the port's 1100-byte receive buffer, is refused with RC_BAD_LENGTH at
+// once rather than left to run into the reply time-out.
 int16_t ProbeGraphicLength(int16_t port, uint16_t received, const uint8_t *rx, uint16_t *expected);
 
 // Fixed-length probe: checks the start byte only; the length field is the

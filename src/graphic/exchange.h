@@ -25,12 +25,12 @@ int16_t ExchangeGraphicFrame(Transfer *transfer, const uint8_t *frame, uint16_t 
 
 // The reply payload of a request that takes one frame: a whole header that
 // echoes command and subcommand, with no continuation and sequence number 0.
-// 0, or -30 for a short payload, the echo's code, the sequence's code.
+// RC_OK, or RC_BAD_LENGTH for a short payload, RC_BAD_ECHO, RC_SEQUENCE.
 int16_t CheckSingleReply(const uint8_t *reply, uint16_t payload_length, uint8_t command,
                          uint8_t subcommand);
 
-// Hands the reply's status byte to the caller: 0, or -36 when the terminal
-// refused the request.
+// Hands the reply's status byte to the caller: RC_OK, or RC_TERMINAL_ERROR
+// when the terminal refused the request.
 int16_t StoreTerminalStatus(const uint8_t *reply, uint16_t *status);
 
 }  // namespace quib

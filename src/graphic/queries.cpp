@@ -15,7 +15,6 @@ namespace quib {
 namespace {
 
 constexpr uint8_t kOsEntryKind = 0x61;
-constexpr int16_t kMalformedOsInfo = RC_BAD_PORT;  // -33
 
 // Payload offsets of the query replies.
 constexpr int kMemValues = kPayloadData;  // three 16-bit values
@@ -29,44 +28,49 @@ constexpr int kProjNameLength = kPayloadData + 8;
 constexpr int kProjName = kPayloadData + 9;
 constexpr int kTypeByte = kPayloadData;
 
-// Runs a query up to the terminal status: the routine, then the status byte.
-int16_t Query(uint16_t handle, GraphicCommandId id, bool outputs_given, uint8_t *reply,
-              uint16_t *payload_length, uint16_t *status) {
-  const int16_t rc = SendGraphicCommand(handle, id, 0, outputs_given, reply, payload_length);
+struct QueryReply {
+  uint8_t Payload[kBufferSize];
+  uint16_t Length;
+};
+
+// Runs a query up to its data: the routine, the status byte, then that the
+// payload holds the size bytes at offset that every reply of the query has.
+int16_t Query(uint16_t handle, GraphicCommandId id, uint16_t *status, int offset, int size,
+              QueryReply *reply) {
+  reply->Length = 0;
+  int16_t rc = SendGraphicCommand(handle, id, 0, reply->Payload, &reply->Length);
   if (rc != RC_OK) return rc;
-  return StoreTerminalStatus(reply, status);
+  rc = StoreTerminalStatus(reply->Payload, status);
+  if (rc != RC_OK) return rc;
+  return PayloadCovers(reply->Length, offset, size) ? RC_OK : RC_BAD_LENGTH;
 }
 
 }  // namespace
 
 int16_t QueryMemData(uint16_t handle, int32_t *value1, int32_t *value2, int32_t *value3,
                      uint16_t *status) {
-  uint8_t reply[kBufferSize];
-  uint16_t got = 0;
-  const bool outputs = value1 && value2 && value3 && status;
-  const int16_t rc = Query(handle, kCmdMemoryData, outputs, reply, &got, status);
+  QueryReply reply;
+  const int16_t rc = Query(handle, kCmdMemoryData, status, kMemValues, 6, &reply);
   if (rc != RC_OK) return rc;
-  if (!PayloadCovers(got, kMemValues, 6)) return RC_BAD_LENGTH;
-  *value1 = ReadLe16(reply + kMemValues);
-  *value2 = ReadLe16(reply + kMemValues + 2);
-  *value3 = ReadLe16(reply + kMemValues + 4);
+  *value1 = ReadLe16(reply.Payload + kMemValues);
+  *value2 = ReadLe16(reply.Payload + kMemValues + 2);
+  *value3 = ReadLe16(reply.Payload + kMemValues + 4);
   return RC_OK;
 }
 
 int16_t QueryOsInfo(uint16_t handle, uint32_t *first, uint32_t *second, uint16_t *status) {
-  uint8_t reply[kBufferSize];
-  uint16_t got = 0;
-  const int16_t rc = Query(handle, kCmdOsInfo, first && second && status, reply, &got, status);
+  QueryReply reply;
+  const int16_t rc = Query(handle, kCmdOsInfo, status, kOsCount, kOsEnd - kOsCount, &reply);
   if (rc != RC_OK) return rc;
-  if (!PayloadCovers(got, kOsCount, kOsEnd - kOsCount)) return RC_BAD_LENGTH;
-  if (reply[kOsCount] != 2 || reply[kOsEntry1] != kOsEntryKind ||
-      reply[kOsEntry2] != kOsEntryKind) {
-    return kMalformedOsInfo;
+  const uint8_t *payload = reply.Payload;
+  if (payload[kOsCount] != 2 || payload[kOsEntry1] != kOsEntryKind ||
+      payload[kOsEntry2] != kOsEntryKind) {
+    return RC_BAD_OS_INFO;
   }
-  const uint8_t flag1 = reply[kOsEntry1 + 1];
-  const uint8_t flag2 = reply[kOsEntry2 + 1];
-  const uint32_t value1 = ReadLe32(reply + kOsEntry1 + 2);
-  const uint32_t value2 = ReadLe32(reply + kOsEntry2 + 2);
+  const uint8_t flag1 = payload[kOsEntry1 + 1];
+  const uint8_t flag2 = payload[kOsEntry2 + 1];
+  const uint32_t value1 = ReadLe32(payload + kOsEntry1 + 2);
+  const uint32_t value2 = ReadLe32(payload + kOsEntry2 + 2);
   if (flag1 == 0x00 && flag2 == 0x80) {
     *first = value1;
     *second = value2;
@@ -74,42 +78,39 @@ int16_t QueryOsInfo(uint16_t handle, uint32_t *first, uint32_t *second, uint16_t
     *first = value2;
     *second = value1;
   } else {
-    return kMalformedOsInfo;
+    return RC_BAD_OS_INFO;
   }
   return RC_OK;
 }
 
 int16_t QueryProjectInfo(uint16_t handle, uint32_t *value1, uint32_t *value2, uint8_t *name,
                          uint16_t *name_length, uint16_t *status) {
-  uint8_t reply[kBufferSize];
-  uint16_t got = 0;
-  const bool outputs = value1 && value2 && name && name_length && status;
-  const int16_t rc = Query(handle, kCmdProjectInfo, outputs, reply, &got, status);
+  QueryReply reply;
+  const int16_t rc =
+      Query(handle, kCmdProjectInfo, status, kPayloadData, kProjName - kPayloadData, &reply);
   if (rc != RC_OK) return rc;
-  if (!PayloadCovers(got, kPayloadData, kProjName - kPayloadData)) return RC_BAD_LENGTH;
-  const uint8_t n = reply[kProjNameLength];
+  const uint8_t *payload = reply.Payload;
+  const uint8_t n = payload[kProjNameLength];
   // Only the low byte of the length field is compared, so a name longer than
   // 240 bytes never matches.
-  if ((ReadLe16(reply + kPayloadLength) & 0xFF) != n + 15) return RC_BAD_PROJECT_INFO;
-  if (!PayloadCovers(got, kProjName, n)) return RC_BAD_LENGTH;
-  *value1 = ReadLe32(reply + kProjValue1);
-  *value2 = ReadLe32(reply + kProjValue2);
+  if ((ReadLe16(payload + kPayloadLength) & 0xFF) != n + 15) return RC_BAD_PROJECT_INFO;
+  if (!PayloadCovers(reply.Length, kProjName, n)) return RC_BAD_LENGTH;
+  *value1 = ReadLe32(payload + kProjValue1);
+  *value2 = ReadLe32(payload + kProjValue2);
   *name_length = n;
   if (n == 0) {
     name[0] = 0;
   } else {
-    memcpy(name, reply + kProjName, n);
+    memcpy(name, payload + kProjName, n);
   }
   return RC_OK;
 }
 
 int16_t QueryTerminalType(uint16_t handle, uint32_t *type, uint16_t *status) {
-  uint8_t reply[kBufferSize];
-  uint16_t got = 0;
-  const int16_t rc = Query(handle, kCmdTerminalType, type && status, reply, &got, status);
+  QueryReply reply;
+  const int16_t rc = Query(handle, kCmdTerminalType, status, kTypeByte, 1, &reply);
   if (rc != RC_OK) return rc;
-  if (!PayloadCovers(got, kTypeByte, 1)) return RC_BAD_LENGTH;
-  *type = reply[kTypeByte];
+  *type = reply.Payload[kTypeByte];
   return RC_OK;
 }
 

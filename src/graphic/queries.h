@@ -1,7 +1,7 @@
 // Query commands of the graphic terminals: memory data, operating-system
-// information, project information and terminal type. Each refuses missing
-// out-parameters (-2) and runs one request; values pass through as the
-// terminal sends them.
+// information, project information and terminal type. Each runs one request
+// on a checked channel, with every out-parameter given; values pass through as
+// the terminal sends them.
 #pragma once
 
 #include <stdint.h>

@@ -42,25 +42,28 @@ struct BlockRead {
   uint32_t Expected;  // the total handed to Progress; 0 when not known
 };
 
+// The command row of a kind of read, whose entry trace the export writes.
+GraphicCommandId ReadCommandOf(BlockReadKind kind);
+
+// The read's own argument checks, after the channel check: RC_BAD_ARGUMENT
+// for an area that cannot be read, a missing Data, Total or Status, or a
+// group table without its entries or count; else RC_OK.
+int16_t CheckBlockRead(const BlockRead &read);
+
 // Reads blocks of command 33 until the terminal signals the end, appending
-// their data to Data. Total is stored only on success.
+// their data to Data. Total is stored only on success. The channel and the
+// read have passed their checks.
 int16_t ReadBlocks(uint16_t handle, const BlockRead &read);
 
 // The areas an area write may write: 1 and 3..6.
 bool AreaWritable(uint8_t area);
 
 // Sends length bytes (at least 1) in chunks of at most 1024 bytes with the
-// command of row id, subcommand and field (group number or option byte).
+// command of row id (kCmdAreaWrite, kCmdInstall), subcommand (the area, the
+// installation kind) and field (group number, option byte). The channel is
+// checked and data and status are given.
 int16_t WriteChunked(uint16_t handle, GraphicCommandId id, uint8_t subcommand, uint16_t field,
                      uint32_t length, const uint8_t *data, uint16_t *status, QUIB_Progress progress,
                      void *user);
-
-// An area write (command 17) of the group, and the installation of the
-// terminal's operating-system data (command 18) with its subcommand and
-// option: WriteChunked with the caller's checked arguments.
-int16_t WriteArea(uint16_t handle, uint8_t area, uint16_t group, uint32_t length,
-                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user);
-int16_t InstallOs(uint16_t handle, uint8_t subcommand, uint8_t option, uint32_t length,
-                  const uint8_t *data, uint16_t *status, QUIB_Progress progress, void *user);
 
 }  // namespace quib

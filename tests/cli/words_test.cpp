@@ -101,7 +101,8 @@ TEST_F(CliWords, InfoNamesEveryValueWithItsSign) {
   sim_->Command("set memdata 0x8000 0xFFFF 7");
   sim_->Command("set osinfo 0xFFFFFFFF 0x80000000");
   sim_->Command("set projinfo 0x80000001 2");
-  sim_->Command("set name A");
+  // A byte above ASCII: the table shows it as \xNN, JSON as the character of that number.
+  sim_->Command("set name A\xE9");
   RunResult table = Run({"info"});
   ASSERT_EQ(table.status, 0) << table.err;
   for (const char *line : {
@@ -111,7 +112,7 @@ TEST_F(CliWords, InfoNamesEveryValueWithItsSign) {
            "memory value 1 (signed)      -32768",
            "memory value 2 (signed)      -1",
            "memory value 3 (signed)      7",
-           "project name                 \"A\" (1 byte)",
+           "project name                 \"A\\xE9\" (2 bytes)",
            "project value 1              2147483649 (0x80000001)",
            "project value 2              2 (0x00000002)",
        }) {
@@ -123,7 +124,7 @@ TEST_F(CliWords, InfoNamesEveryValueWithItsSign) {
            "\"terminal_type\": 195",
            "\"os_info\": {\"entry_00\": 4294967295, \"entry_80\": 2147483648}",
            "\"mem_data\": {\"value1\": -32768, \"value2\": -1, \"value3\": 7}",
-           "\"project\": {\"name\": \"A\", \"value1\": 2147483649, \"value2\": 2}",
+           "\"project\": {\"name\": \"A\\u00e9\", \"value1\": 2147483649, \"value2\": 2}",
        }) {
     EXPECT_NE(json.out.find(part), std::string::npos) << part << "\n" << json.out;
   }
@@ -147,6 +148,39 @@ TEST_F(CliWords, AFailureAfterAnAcceptedBlockShowsNoStaleStatus) {
   EXPECT_EQ(r.status, 5) << r.err;
   EXPECT_NE(r.err.find("-32 RC_SEQUENCE:"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("terminal status"), std::string::npos) << r.err;
+}
+
+TEST_F(CliWords, AGarbledFirstReplyPointsAtTheLineSettings) {
+  struct Case {
+    std::string family, fault;
+    Args args;
+    std::string failure, hint;
+  };
+  const Case cases[] = {
+      {"graphic",
+       "wrong-start:always",
+       {"offline"},
+       "-20 RC_BAD_START",
+       "8 data bits, even parity"},
+      {"graphic",
+       "bad-checksum:always",
+       {"offline"},
+       "-17 RC_CHECKSUM",
+       "check the line speed (--baud)"},
+      {"classic",
+       "bad-checksum:always",
+       {"classic", "read", "0", "2"},
+       "-17 RC_CHECKSUM",
+       "classic panels use 9600 baud, 7 data bits"},
+  };
+  for (const auto &c : cases) {
+    Start(c.family);
+    sim_->Arm(c.fault);
+    RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find(c.failure), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.hint), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(CliWords, AGroupTheTerminalDoesNotHaveIsAFailure) {

@@ -112,6 +112,14 @@ TEST_F(LastOpenError, ReasonsOfTheLibrarysOwnCarryNoSystemError) {
   EXPECT_EQ(QUIB_Open(0, 0), RC_PORT_OPEN_FAILED);
   EXPECT_EQ(Text(), "COM1: buffer sizes refused (error 87)");
 
+  // A line that refuses its settings is told apart from a worker that cannot start.
+  fake::LineNamed("COM1").FailSetLine(1);
+  EXPECT_EQ(QUIB_Open(0, 0), RC_PORT_OPEN_FAILED);
+  EXPECT_EQ(Text(), "COM1: the device refused the line settings (baud rate, data bits, parity)");
+  fake::FailThreadCreate(1);
+  EXPECT_EQ(QUIB_Open(0, 0), RC_PORT_OPEN_FAILED);
+  EXPECT_EQ(Text(), "COM1: the port's worker thread cannot be started");
+
   EXPECT_EQ(XQUIB_Open(0, 0, 0), RC_BAD_ARGUMENT);
   int32_t error = -1;
   EXPECT_EQ(Text(&error), "COM1: a baud rate of 0");

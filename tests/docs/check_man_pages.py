@@ -7,7 +7,8 @@
   DESCRIPTION (each parameter marked [in] or [out] as its type says), RETURN VALUE, THREADS,
   EXAMPLE and SEE ALSO; quiblink(7) names every page;
 - groff formats every page without a warning;
-- every result code a page names exists in quiblink_results.h, with the value the page gives;
+- every result code a page names exists in quiblink_results.h, with the value the page gives,
+  and quiblink(7) lists every code and alias of that table with its value;
 - every page a SEE ALSO names exists;
 - every EXAMPLE renders as its source reads, and compiles against the public headers.
 
@@ -51,8 +52,14 @@ def exports(source):
 
 
 def result_codes(source):
+    """Every name of the table with its value: the codes, and the aliases with their code's."""
     with open(os.path.join(source, "include/quiblink/quiblink_results.h")) as f:
-        return {name: int(value) for name, value in re.findall(r"X\((RC_\w+), (-?\d+),", f.read())}
+        table = f.read()
+    codes = {name: int(value) for name, value in re.findall(r"X\((RC_\w+), (-?\d+),", table)}
+    for alias, name in re.findall(r"X\((RC_\w+), (RC_\w+),", table):
+        if name in codes:
+            codes[alias] = codes[name]
+    return codes
 
 
 def sections(text):
@@ -164,6 +171,9 @@ def main(source, generated, cc):
         overview = f.read()
     for name in names:
         c.check(".BR %s (3)" % name in overview, "quiblink(7) does not name %s(3)" % name)
+    for code, value in sorted(codes.items()):
+        listed = '.BR %s " (%s)"' % (code, str(value).replace("-", "\\-"))
+        c.check(listed in overview, "quiblink(7) does not list %s (%d)" % (code, value))
 
     scratch = tempfile.mkdtemp()
     try:

@@ -3,6 +3,8 @@
 // the simulator logged, frame for frame; each simulator fault is flagged as its rule; a capture
 // replays to the same lines.
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -464,6 +467,34 @@ TEST_F(MonitorE2e, CountEndsTheMonitorWithASummaryAndBadDevicesAreRefused) {
   EXPECT_EQ(status, 3);
   RunTool({"monitor", "--terminal", sim->path()}, &status);
   EXPECT_EQ(status, 2);  // no PC side
+}
+
+// `quiblink decode` streams: a 12 MB hex dump, all on one line, takes no more memory than a
+// small one (it took several times the file's size).
+TEST_F(MonitorE2e, DecodeKeepsItsMemoryWhateverTheDumpsLength) {
+  char path[] = "/tmp/quiblink-dump-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  {
+    std::string line = "> ";
+    while (line.size() < 12'000'000) line += "FE0600520100000059";
+    line += "\n";
+    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
+  }
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    execl(QUIBLINK_CLI_PATH, "quiblink", "decode", "--hex", path, static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage = {};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  std::remove(path);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_LT(usage.ru_maxrss, 40 * 1024) << "kB at most";
 }
 
 }  // namespace

@@ -26,7 +26,7 @@
 
 #include "line_settings.h"
 #include "platform/platform.h"
-#include "platform/posix/deadline.h"
+#include "platform/net/deadline.h"
 #include "support/waits.h"
 
 namespace {
@@ -384,7 +384,9 @@ TEST(NetworkOpenFailure, EachReasonIsTheSystemsOwnAndNamesTheServer) {
     SCOPED_TRACE(row.name);
     const Opened o = OpenWithin(row.url, 6000);
     EXPECT_EQ(o.dev, plat::kInvalid);
-    EXPECT_LT(o.took_ms, 3500);
+    // The open's own limit is 3 s; the margin is for a loaded machine, where the flooding
+    // thread competes for the processor: an open held by the flood takes far longer.
+    EXPECT_LT(o.took_ms, 5000);
     if (row.error >= 0) {
       EXPECT_EQ(o.error, row.error) << o.reason;
     }
@@ -439,7 +441,9 @@ TEST(NetworkOpenFailure, AServerThatClosesDuringSetupIsTriedAgainAndQuotedWhenIt
     const Opened o = OpenWithin(server.Url(scheme), 6000);
     EXPECT_EQ(o.dev, plat::kInvalid);
     EXPECT_GE(o.took_ms, 2800);
-    EXPECT_LT(o.took_ms, 3500);
+    // The open's own limit is 3 s; the margin is for a loaded machine, where the flooding
+    // thread competes for the processor: an open held by the flood takes far longer.
+    EXPECT_LT(o.took_ms, 5000);
     const std::string &reason = o.reason;
     EXPECT_NE(reason.find(server.Url(scheme) + ": the server closed the connection during setup, "
                                                "saying \"Port already in use\""),
@@ -504,7 +508,9 @@ TEST(NetworkFlood, TelnetCommandsWithoutEndHoldNothing) {
     });
     const Opened o = OpenWithin(server.Url("rfc2217"), 6000);
     const plat::Handle dev = o.dev;
-    EXPECT_LT(o.took_ms, 3500);
+    // The open's own limit is 3 s; the margin is for a loaded machine, where the flooding
+    // thread competes for the processor: an open held by the flood takes far longer.
+    EXPECT_LT(o.took_ms, 5000);
     ASSERT_NE(dev, plat::kInvalid)
         << "a server that never answers com port control is used as it is";
     const auto start = Clock::now();
@@ -515,7 +521,7 @@ TEST(NetworkFlood, TelnetCommandsWithoutEndHoldNothing) {
       EXPECT_EQ(got, 0u);
       plat::DeviceWaitInput(dev, 10);
     }
-    EXPECT_LT(MsSince(start), 2000) << "50 reads and waits of at most 10 ms";
+    EXPECT_LT(MsSince(start), 5000) << "50 reads and waits of at most 10 ms (0.5 s when idle)";
     stop = true;
     plat::DeviceClose(dev);
     flooding.join();

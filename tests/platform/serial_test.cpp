@@ -135,6 +135,36 @@ TEST(SerialNames, NotATerminalCannotBeSetUp) {
   EXPECT_EQ(plat::DeviceOpen(path), kInvalid);  // gone: open fails
 }
 
+// Bytes pass as they are from the open on, before any line settings: a
+// terminal left cooked would turn the library's LF into CR LF and hold the
+// terminal's CR back as the end of a line.
+TEST(SerialNames, OpenMakesACookedTerminalRaw) {
+  Pty pty;
+  termios cooked = {};
+  ASSERT_EQ(tcgetattr(pty.master(), &cooked), 0);  // the pair shares one termios
+  cooked.c_lflag |= ICANON | ECHO;
+  cooked.c_oflag |= OPOST | ONLCR;
+  cooked.c_iflag |= ICRNL;
+  ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &cooked), 0);
+  Handle dev = plat::DeviceOpen(pty.path());
+  ASSERT_NE(dev, kInvalid);
+  uint32_t written = 0;
+  ASSERT_TRUE(plat::DeviceWrite(dev, "\x02\n", 2, &written));
+  EXPECT_EQ(pty.Receive(2), (Bytes{0x02, '\n'}));
+  pty.Send({'\r', 0x03});
+  Bytes got;
+  auto start = std::chrono::steady_clock::now();
+  while (got.size() < 2 && ElapsedMs(start) < 3000) {
+    uint8_t buffer[8];
+    uint32_t n = 0;
+    ASSERT_TRUE(plat::DeviceRead(dev, buffer, sizeof buffer, &n));
+    got.insert(got.end(), buffer, buffer + n);
+    if (n == 0) plat::DeviceWaitInput(dev, 50);
+  }
+  EXPECT_EQ(got, (Bytes{'\r', 0x03}));
+  plat::DeviceClose(dev);
+}
+
 TEST_F(SerialTest, SecondOpenInThisProcessIsRefused) {
   EXPECT_EQ(plat::DeviceOpen("COM1"), kInvalid);
   EXPECT_EQ(plat::DeviceOpen(pty_.path()), kInvalid);

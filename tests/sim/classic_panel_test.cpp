@@ -7,8 +7,8 @@
 namespace quiblink::sim {
 namespace {
 
-using test::ClassicRequest;
-using test::Hex;
+using wire::test::ClassicRequest;
+using wire::test::Hex;
 
 constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;

@@ -10,9 +10,9 @@
 namespace quiblink::sim {
 namespace {
 
-using test::ClassicRequest;
-using test::GraphicFrame;
-using test::Hex;
+using wire::test::ClassicRequest;
+using wire::test::GraphicFrame;
+using wire::test::Hex;
 
 using std::chrono::milliseconds;
 
@@ -204,7 +204,7 @@ TEST(ApplyFault, ChangesAGraphicReplyAsNamed) {
       {"partial", Bytes(frame.begin(), frame.begin() + 5)},
       {"partial=2", Bytes(frame.begin(), frame.begin() + 2)},
       {"silence", {}},
-      {"stray=AB", test::Cat({frame, {0xAB}})},
+      {"stray=AB", wire::test::Cat({frame, {0xAB}})},
       {"garbage=3", {0xA5, 0x9E, 0xD3}},
   };
   for (const Case &c : cases) {

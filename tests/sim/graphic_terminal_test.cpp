@@ -7,13 +7,13 @@
 namespace quiblink::sim {
 namespace {
 
-using test::Cat;
-using test::GraphicRequest;
-using test::Hex;
-using test::Le16;
-using test::ParsedReply;
-using test::ParseReply;
-using test::Pattern;
+using wire::test::Cat;
+using wire::test::GraphicRequest;
+using wire::test::Hex;
+using wire::test::Le16;
+using wire::test::ParsedReply;
+using wire::test::ParseReply;
+using wire::test::Pattern;
 
 ParsedReply Ask(GraphicTerminal &t, const Bytes &request) {
   Reply reply = t.Handle(request);
@@ -240,7 +240,7 @@ TEST(GraphicTerminal, QueriesReportContent) {
             Cat({Hex("B8 0B 00 00 01 00 00 00 06"), Hex("4C 69 6E 65 20 34")}));
 
   Reply type = t.Handle(GraphicRequest(0x52, 1));
-  EXPECT_EQ(type.bytes, test::GraphicFrame(0xFF, 0x52, 1, 0, 0, 0, {0xC3}));
+  EXPECT_EQ(type.bytes, wire::test::GraphicFrame(0xFF, 0x52, 1, 0, 0, 0, {0xC3}));
 }
 
 TEST(GraphicTerminal, ControlCommandsAndTheirRefusals) {

@@ -27,8 +27,8 @@ namespace quiblink::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using test::Bytes;
-using test::ClassicRequest;
+using wire::test::Bytes;
+using wire::test::ClassicRequest;
 namespace fs = std::filesystem;
 
 double Seconds(Clock::duration d) {

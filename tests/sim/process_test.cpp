@@ -18,14 +18,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using test::Bytes;
-using test::Cat;
-using test::ClassicRequest;
-using test::GraphicRequest;
-using test::Hex;
-using test::Le16;
-using test::ParseReply;
-using test::Pattern;
+using wire::test::Bytes;
+using wire::test::Cat;
+using wire::test::ClassicRequest;
+using wire::test::GraphicRequest;
+using wire::test::Hex;
+using wire::test::Le16;
+using wire::test::ParseReply;
+using wire::test::Pattern;
 
 class Port {
  public:

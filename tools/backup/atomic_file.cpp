@@ -11,13 +11,6 @@
 namespace quiblink::backup {
 namespace {
 
-// The folder a path's file lives in: "." for a bare name.
-std::string Folder(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 mode_t CurrentUmask() {
   mode_t mask = umask(0);
   umask(mask);
@@ -31,10 +24,16 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
+std::string FolderOf(const std::string &path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 void WriteFileAtomicallyWith(const std::string &path,
                              const std::function<void(const std::string &temp)> &fill) {
   // The temporary lives in the target's folder, so that the rename stays on one file system.
-  std::string temp = Folder(path) + "/.quiblink-XXXXXX";
+  std::string temp = FolderOf(path) + "/.quiblink-XXXXXX";
   int fd = mkstemp(temp.data());
   if (fd < 0) throw FileError("cannot write " + path + ": " + std::strerror(errno));
   close(fd);
@@ -82,6 +81,20 @@ void WriteFileAtomically(const std::string &path, std::span<const uint8_t> data)
   });
 }
 
+int ReadUpTo(int fd, uint64_t limit, const std::function<void(const uint8_t *, size_t)> &take) {
+  uint8_t chunk[64 * 1024];
+  uint64_t total = 0;
+  for (;;) {
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    total += static_cast<uint64_t>(got);
+    if (total > limit) return kTooLarge;
+    take(chunk, static_cast<size_t>(got));
+  }
+}
+
 std::string ReadWholeFile(const std::string &path, uint64_t limit) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw FileError("cannot read " + path + ": " + std::strerror(errno));
@@ -96,23 +109,14 @@ std::string ReadWholeFile(const std::string &path, uint64_t limit) {
   }
   std::string data;
   data.reserve(static_cast<size_t>(info.st_size));
-  char chunk[64 * 1024];
-  for (;;) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      int error = errno;
-      close(fd);
-      throw FileError("cannot read " + path + ": " + std::strerror(error));
-    }
-    if (got == 0) break;
-    if (data.size() + static_cast<uint64_t>(got) > limit) {
-      close(fd);
-      throw FileError("cannot read " + path + ": larger than " + std::to_string(limit) + " bytes");
-    }
-    data.append(chunk, static_cast<size_t>(got));
-  }
+  const int error = ReadUpTo(fd, limit, [&data](const uint8_t *piece, size_t size) {
+    data.append(reinterpret_cast<const char *>(piece), size);
+  });
   close(fd);
+  if (error == kTooLarge) {
+    throw FileError("cannot read " + path + ": larger than " + std::to_string(limit) + " bytes");
+  }
+  if (error != 0) throw FileError("cannot read " + path + ": " + std::strerror(error));
   return data;
 }
 

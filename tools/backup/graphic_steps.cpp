@@ -5,6 +5,7 @@
 #include <set>
 
 #include "terminal_steps.h"
+#include "wire/hex.h"
 
 namespace quiblink::backup {
 namespace {
@@ -20,36 +21,9 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-std::string Printable(const std::string &bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    char text[8];
-    std::snprintf(text, sizeof text, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02X", c);
-    out += text;
-  }
-  return "\"" + out + "\"";
-}
-
 Progress Relay(const Steps &steps, const std::string &label) {
   if (!steps.progress) return {};
   return [&steps, label](uint32_t done, uint32_t total) { steps.progress(label, done, total); };
-}
-
-TerminalInfo Query(const Channel &channel) {
-  TerminalInfo info;
-  info.type = channel.terminal_type();
-  const OsInfo os = channel.os_info();
-  info.os_entry_00 = os.first;
-  info.os_entry_80 = os.second;
-  const MemData memory = channel.mem_data();
-  info.memory[0] = memory.value1;
-  info.memory[1] = memory.value2;
-  info.memory[2] = memory.value3;
-  const ProjectInfo project = channel.project_info();
-  info.project_value1 = project.value1;
-  info.project_value2 = project.value2;
-  info.project_name = project.name;
-  return info;
 }
 
 Bytes ReadBack(size_t size, const std::function<size_t(std::span<uint8_t>)> &read) {
@@ -164,10 +138,10 @@ void CompareProject(const Channel &channel, const Backup &backup, const Steps &s
   const ProjectInfo now = channel.project_info();
   const TerminalInfo &was = backup.terminal;
   if (now.name == was.project_name) {
-    steps.Log("project name " + Printable(now.name) + ", as in the backup");
+    steps.Log("project name " + wire::Quoted(now.name) + ", as in the backup");
   } else {
-    steps.Log("project name: the terminal reports " + Printable(now.name) + ", the backup has " +
-              Printable(was.project_name) +
+    steps.Log("project name: the terminal reports " + wire::Quoted(now.name) + ", the backup has " +
+              wire::Quoted(was.project_name) +
               " (this terminal keeps its name apart from the project data, which a restore "
               "cannot write)");
   }
@@ -179,6 +153,23 @@ void CompareProject(const Channel &channel, const Backup &backup, const Steps &s
 }
 
 }  // namespace
+
+TerminalInfo QueryTerminal(const Channel &channel) {
+  TerminalInfo info;
+  info.type = channel.terminal_type();
+  const OsInfo os = channel.os_info();
+  info.os_entry_00 = os.first;
+  info.os_entry_80 = os.second;
+  const MemData memory = channel.mem_data();
+  info.memory[0] = memory.value1;
+  info.memory[1] = memory.value2;
+  info.memory[2] = memory.value3;
+  const ProjectInfo project = channel.project_info();
+  info.project_value1 = project.value1;
+  info.project_value2 = project.value2;
+  info.project_name = project.name;
+  return info;
+}
 
 Origin MakeOrigin(const std::string &tool, const std::string &port, uint32_t baud, uint16_t model) {
   Origin origin;
@@ -204,9 +195,9 @@ Backup ReadGraphicTerminal(const Channel &channel, const Origin &origin,
   Backup backup;
   backup.family = Family::kGraphic;
   backup.origin = origin;
-  backup.terminal = Query(channel);
+  backup.terminal = QueryTerminal(channel);
   steps.Log("terminal type " + Hex(backup.terminal.type) + ", project " +
-            Printable(backup.terminal.project_name));
+            wire::Quoted(backup.terminal.project_name));
   // Pages of the buffer are taken only as data arrives.
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
   const uint32_t expected =

@@ -10,21 +10,6 @@ namespace {
 using nlohmann::json;
 using nlohmann::ordered_json;
 
-// The project name is bytes: each byte travels as the character of the same number (Latin-1),
-// so that any name goes into JSON and comes back unchanged.
-std::string NameToText(const std::string &bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      text += static_cast<char>(c);
-    } else {
-      text += static_cast<char>(0xC0 | (c >> 6));
-      text += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return text;
-}
-
 std::string TextToName(const std::string &text, const std::string &field) {
   std::string bytes;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -183,6 +168,31 @@ void ParseClassicData(const json &manifest, Backup *backup, std::vector<MemberEn
 
 }  // namespace
 
+std::string NameToText(const std::string &bytes) {
+  std::string text;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      text += static_cast<char>(c);
+    } else {
+      text += static_cast<char>(0xC0 | (c >> 6));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return text;
+}
+
+ordered_json TerminalReport(const TerminalInfo &info) {
+  return {
+      {"os_info", {{"entry_00", info.os_entry_00}, {"entry_80", info.os_entry_80}}},
+      {"mem_data",
+       {{"value1", info.memory[0]}, {"value2", info.memory[1]}, {"value3", info.memory[2]}}},
+      {"project",
+       {{"name", NameToText(info.project_name)},
+        {"value1", info.project_value1},
+        {"value2", info.project_value2}}},
+  };
+}
+
 nlohmann::ordered_json BuildManifest(const Backup &backup) {
   const Origin &origin = backup.origin;
   const size_t space = origin.tool.rfind(' ');
@@ -209,16 +219,9 @@ nlohmann::ordered_json BuildManifest(const Backup &backup) {
     return manifest;
   }
   const TerminalInfo &info = backup.terminal;
-  manifest["terminal"] = {
-      {"type", info.type},
-      {"os_info", {{"entry_00", info.os_entry_00}, {"entry_80", info.os_entry_80}}},
-      {"mem_data",
-       {{"value1", info.memory[0]}, {"value2", info.memory[1]}, {"value3", info.memory[2]}}},
-      {"project",
-       {{"name", NameToText(info.project_name)},
-        {"value1", info.project_value1},
-        {"value2", info.project_value2}}},
-  };
+  ordered_json terminal = {{"type", info.type}};
+  terminal.update(TerminalReport(info));
+  manifest["terminal"] = terminal;
   ordered_json groups = ordered_json::array();
   uint64_t offset = 0;
   for (const Group &group : backup.groups) {

@@ -30,6 +30,10 @@ struct Steps {
 // Who and where: created now (UTC), the tool's name and the loaded library's version.
 Origin MakeOrigin(const std::string &tool, const std::string &port, uint32_t baud, uint16_t model);
 
+// The terminal's type, operating-system information, memory data and project information: four
+// queries.
+TerminalInfo QueryTerminal(const Channel &channel);
+
 // The terminal's type, operating-system information, memory data and project information (four
 // queries), every group of the grouped area with its number (one grouped read, the exchanges
 // of XQUIB_ReadAll), then each plain area asked for. capacity bounds the grouped data.

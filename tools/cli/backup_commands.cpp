@@ -144,10 +144,9 @@ void AddRestoreFlags(CLI::App *cmd, RestoreFlags &flags) {
 
 void AddGraphicBackup(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto options = std::make_shared<BackupOptions>();
-  auto *cmd = app.add_subcommand("backup",
-                                 "save every group of the grouped area, with its number, and the "
-                                 "terminal's information to one checked file")
-                  ->group("Graphic terminal");
+  auto *cmd = AddGraphicCommand(app, "backup",
+                                "save every group of the grouped area, with its number, and the "
+                                "terminal's information to one checked file");
   cmd->add_option("file", options->file,
                   "file to write ('-': stdout); replaced only once the whole backup is read "
                   "and written")
@@ -191,10 +190,9 @@ void AddGraphicBackup(CLI::App &app, Connection &connection, Dispatch &dispatch)
 
 void AddGraphicRestore(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto flags = std::make_shared<RestoreFlags>();
-  auto *cmd = app.add_subcommand("restore",
-                                 "put a backup back: each group under its number, the plain "
-                                 "areas 3-6, each read back and compared")
-                  ->group("Graphic terminal");
+  auto *cmd = AddGraphicCommand(app, "restore",
+                                "put a backup back: each group under its number, the plain "
+                                "areas 3-6, each read back and compared");
   AddRestoreFlags(cmd, *flags);
   cmd->add_flag("--clean", flags->options.clean,
                 "delete the user data first, so that groups missing from the backup go away");

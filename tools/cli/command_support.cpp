@@ -24,9 +24,9 @@ void EmitData(const OutputOptions &output, std::span<const uint8_t> data, long l
   } else if (output.format == "raw") {
     WriteOutput("-", data);
   } else if (output.format == "hex") {
-    std::cout << HexDump(data, base) << std::flush;
+    std::cout << HexLines(data, base) << std::flush;
   } else {
-    std::cout << WordDump(data, base, output.format == "words-be") << std::flush;
+    std::cout << WordLines(data, base, output.format == "words-be") << std::flush;
   }
 }
 
@@ -77,7 +77,7 @@ CLI::Option *AddRawNumber(CLI::App *app, const std::string &name, long long &tar
 Bytes GatherInput(const InputOptions &input, uint64_t limit) {
   if (!input.hex.empty()) {
     if (!input.file.empty()) throw UsageError("give either a file or --hex, not both");
-    auto bytes = ParseHexString(input.hex);
+    auto bytes = ParseHex(input.hex);
     if (!bytes) throw UsageError("--hex: '" + input.hex + "' is not pairs of hex digits");
     if (bytes->empty()) throw UsageError("--hex: no bytes given");
     if (bytes->size() > limit) {

@@ -26,6 +26,12 @@ inline void SetAction(CLI::App *command, Dispatch &dispatch, Action action) {
   command->callback([&dispatch, action] { dispatch.action = action; });
 }
 
+// A command for graphic terminals, listed under their heading in the help.
+inline CLI::App *AddGraphicCommand(CLI::App &app, const std::string &name,
+                                   const std::string &help) {
+  return app.add_subcommand(name, help)->group("Graphic terminal");
+}
+
 // A number option or positional, decimal or 0x-hexadecimal, checked against [low, high].
 template <class T>
 CLI::Option *AddNumber(CLI::App *app, const std::string &name, T &target, const std::string &help,

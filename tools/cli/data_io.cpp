@@ -15,69 +15,6 @@
 #include "failure.h"
 
 namespace quiblink::cli {
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string Format(const char *format, auto... args) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, args...);
-  return text;
-}
-
-// The folder a path's file lives in: "." for a bare name.
-std::string Folder(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
-
-std::optional<long long> ParseNumber(std::string_view text) {
-  bool negative = !text.empty() && text.front() == '-';
-  if (negative) text.remove_prefix(1);
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty() || text.size() > 15) return std::nullopt;
-  long long value = 0;
-  for (char c : text) {
-    int digit = HexDigit(c);
-    if (digit < 0 || digit >= base) return std::nullopt;
-    value = value * base + digit;
-  }
-  return negative ? -value : value;
-}
-
-std::optional<Bytes> ParseHexString(std::string_view text) {
-  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-  }
-  Bytes out;
-  int high = -1;
-  for (char c : text) {
-    if (c == ' ' || c == ':' || c == '\n' || c == '\t' || c == '\r') continue;
-    int digit = HexDigit(c);
-    if (digit < 0) return std::nullopt;
-    if (high < 0) {
-      high = digit;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | digit));
-      high = -1;
-    }
-  }
-  if (high >= 0) return std::nullopt;
-  return out;
-}
-
 Bytes ReadInput(const std::string &path, uint64_t limit) {
   const std::string name = path == "-" ? "standard input" : path;
   int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -99,24 +36,14 @@ Bytes ReadInput(const std::string &path, uint64_t limit) {
                      ", more than the " + ByteCount(limit) + " one transfer can carry");
   }
   Bytes data;
-  uint8_t chunk[64 * 1024];
-  for (;;) {
-    ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      int error = errno;
-      if (fd != STDIN_FILENO) close(fd);
-      throw ToolError("cannot read " + name + ": " + std::strerror(error));
-    }
-    if (got == 0) break;
-    if (data.size() + static_cast<uint64_t>(got) > limit) {
-      if (fd != STDIN_FILENO) close(fd);
-      throw UsageError(name + " holds more than the " + ByteCount(limit) +
-                       " one transfer can carry");
-    }
-    data.insert(data.end(), chunk, chunk + got);
-  }
+  const int error = backup::ReadUpTo(fd, limit, [&data](const uint8_t *piece, size_t size) {
+    data.insert(data.end(), piece, piece + size);
+  });
   if (fd != STDIN_FILENO) close(fd);
+  if (error == backup::kTooLarge) {
+    throw UsageError(name + " holds more than the " + ByteCount(limit) + " one transfer can carry");
+  }
+  if (error != 0) throw ToolError("cannot read " + name + ": " + std::strerror(error));
   return data;
 }
 
@@ -126,7 +53,7 @@ void CheckOutputPath(const std::string &path) {
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     throw ToolError("cannot write " + path + ": it is a folder");
   }
-  std::string folder = Folder(path);
+  std::string folder = backup::FolderOf(path);
   if (stat(folder.c_str(), &info) != 0) {
     throw ToolError("cannot write " + path + ": folder " + folder + ": " + std::strerror(errno));
   }
@@ -169,69 +96,18 @@ ReadBuffer::~ReadBuffer() {
 }
 
 std::string HexCode(long long value) {
-  return Format(value < 0 ? "-0x%02llX" : "0x%02llX",
-                static_cast<unsigned long long>(value < 0 ? -value : value));
+  return wire::Format(value < 0 ? "-0x%02llX" : "0x%02llX",
+                      static_cast<unsigned long long>(value < 0 ? -value : value));
 }
 
 std::string CountOf(uint64_t count, const std::string &singular, const std::string &plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
-std::string HexDump(std::span<const uint8_t> data, long long base) {
-  std::string out;
-  for (size_t line = 0; line < data.size(); line += 16) {
-    out += Format("%08llX ", static_cast<unsigned long long>(base + static_cast<long long>(line)));
-    std::string text;
-    for (size_t i = line; i < line + 16; ++i) {
-      if (i == line + 8) out += ' ';
-      if (i < data.size()) {
-        out += Format(" %02X", data[i]);
-        text += data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '.';
-      } else {
-        out += "   ";
-      }
-    }
-    out += "  |" + text + "|\n";
-  }
-  return out;
-}
-
-std::string WordDump(std::span<const uint8_t> data, long long base, bool big_endian) {
-  std::string out;
-  for (size_t line = 0; line < data.size(); line += 16) {
-    out += Format("%08llX ", static_cast<unsigned long long>(base + static_cast<long long>(line)));
-    for (size_t i = line; i < line + 16 && i < data.size(); i += 2) {
-      if (i + 1 == data.size()) {
-        out += Format(" %02X", data[i]);
-        break;
-      }
-      unsigned word = big_endian ? (data[i] << 8 | data[i + 1]) : (data[i + 1] << 8 | data[i]);
-      out += Format(" %04X", word);
-    }
-    out += '\n';
-  }
-  return out;
-}
-
 std::string FormatSize(double bytes) {
-  if (bytes < 1024) return Format("%.0f B", bytes);
-  if (bytes < 1024 * 1024) return Format("%.1f KiB", bytes / 1024);
-  return Format("%.1f MiB", bytes / (1024 * 1024));
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      out += Format("\\u%04x", c);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+  if (bytes < 1024) return wire::Format("%.0f B", bytes);
+  if (bytes < 1024 * 1024) return wire::Format("%.1f KiB", bytes / 1024);
+  return wire::Format("%.1f MiB", bytes / (1024 * 1024));
 }
 
 }  // namespace quiblink::cli

@@ -1,22 +1,21 @@
-// Bytes in and out of the tool: files, standard streams, hex text, dumps, numbers.
+// Bytes in and out of the tool: files, standard streams, sizes and counts. Numbers and hex as a
+// person types them, and the dumps, are the wire library's.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "wire/hex.h"
 
 namespace quiblink::cli {
 
 using Bytes = std::vector<uint8_t>;
-
-// Decimal, or hexadecimal with a 0x prefix; an optional leading '-'. No octal: "0100" is 100.
-std::optional<long long> ParseNumber(std::string_view text);
-
-// Pairs of hex digits; spaces, colons and a leading 0x are ignored. nullopt on anything else.
-std::optional<Bytes> ParseHexString(std::string_view text);
+using wire::HexLines;
+using wire::ParseHex;
+using wire::ParseNumber;
+using wire::WordLines;
 
 // "-" is the standard stream. A file must be a regular file of at most limit bytes; standard
 // input is read up to limit bytes. Throws UsageError for what is too large or no regular file,
@@ -58,16 +57,7 @@ inline std::string ByteCount(uint64_t count) {
   return CountOf(count, "byte", "bytes");
 }
 
-// "00000100  12 34 56 78 ...  |.4Vx|", sixteen bytes a line, addresses from base.
-std::string HexDump(std::span<const uint8_t> data, long long base);
-
-// "00000100  1234 5678 ...", eight 16-bit words a line; a trailing odd byte stands alone.
-std::string WordDump(std::span<const uint8_t> data, long long base, bool big_endian);
-
 // "16.0 KiB", "512 B".
 std::string FormatSize(double bytes);
-
-// The same as a JSON string literal, quotes included.
-std::string JsonString(std::string_view text);
 
 }  // namespace quiblink::cli

@@ -29,7 +29,7 @@ std::string Hex(uint32_t value) {
 // The panel's own view of its memory, by wire address, over the simulator's control socket.
 Bytes Peek(const SimProcess &sim, uint32_t wire, size_t count) {
   std::string reply = sim.Control("peek " + Hex(wire) + " " + std::to_string(count));
-  auto bytes = ParseHexString(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
+  auto bytes = ParseHex(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
   Expect(bytes.has_value(), "peek " + Hex(wire) + ": " + reply);
   return *bytes;
 }

@@ -157,116 +157,148 @@ void RoundTrip(const DemoSettings &settings, const Channel &channel,
   });
 }
 
+// The session's terminal and what it was sent, shared by the steps of the demo.
+struct GraphicSession {
+  GraphicSession(const DemoSettings &settings, DemoReport &report)
+      : settings(settings), report(report), project(MakeProject(settings.project_size)) {
+    for (const auto &group : project) {
+      whole.insert(whole.end(), group.data.begin(), group.data.end());
+    }
+  }
+
+  // Starts the simulator and opens a channel to it.
+  void Connect() {
+    report.Step("start the simulator", [&] {
+      sim = std::make_unique<SimProcess>(
+          settings.simulator,
+          std::vector<std::string>{"--family", "graphic", "--baud", std::to_string(settings.baud),
+                                   "--type", std::to_string(kType), "--project-name", kProjectName,
+                                   "--password", kPassword, "--name-group", "1"});
+      return "serving " + sim->path();
+    });
+    report.Step("open a channel", [&] {
+      uint16_t port = ResolvePort(sim->path());
+      channel = Channel::open_graphic(port, settings.baud, 0);
+      return "COM" + std::to_string(port + 1) + " = " + sim->path() + ", handle " +
+             std::to_string(channel->handle());
+    });
+  }
+
+  // What the terminal says it is, and an operating-system install.
+  void Identify() {
+    report.Step("terminal type", [&] {
+      uint32_t type = channel->terminal_type();
+      Expect(type == kType, "type " + Hex(type) + ", the terminal was started as " + Hex(kType));
+      return Hex(type) + ", as the terminal was started";
+    });
+    report.Step("project information", [&] {
+      ProjectInfo info = channel->project_info();
+      Expect(info.name == kProjectName, "name \"" + info.name + "\"");
+      return "\"" + info.name + "\", values " + std::to_string(info.value1) + ", " +
+             std::to_string(info.value2);
+    });
+    report.Step("switch offline", [&] {
+      channel->offline();
+      return std::string("accepted");
+    });
+    report.Step("install operating-system data", [&] {
+      Bytes os(kOsSize);
+      for (uint32_t i = 0; i < kOsSize; ++i) os[i] = static_cast<uint8_t>(i * 7 + 3);
+      ProgressBar bar("  os-install", os.size(), settings.progress);
+      channel->install_os('a', 0x00, os, bar.Callback());
+      bar.Finish();
+      return std::to_string(kOsSize) + " bytes, part a, option 0x00";
+    });
+    report.Step("operating-system information", [&] {
+      OsInfo os = channel->os_info();
+      // The simulator reports the size of each installed part.
+      Expect(os.first == kOsSize && os.second == 0, "values " + std::to_string(os.first) + ", " +
+                                                        std::to_string(os.second) + ", expected " +
+                                                        std::to_string(kOsSize) + ", 0");
+      return "0x00 entry " + std::to_string(os.first) + ", 0x80 entry " + std::to_string(os.second);
+    });
+  }
+
+  // The project image, group by group, and what the terminal then holds.
+  void Upload() {
+    report.Step("upload a generated project image", [&] {
+      auto start = std::chrono::steady_clock::now();
+      ProgressBar bar("  upload", whole.size(), settings.progress);
+      uint32_t offset = 0;
+      for (const auto &group : project) {
+        channel->write_area(1, group.number, group.data,
+                            [&](uint32_t done, uint32_t) { bar.Update(offset + done, 0); });
+        offset += static_cast<uint32_t>(group.data.size());
+      }
+      bar.Finish();
+      return std::to_string(whole.size()) + " bytes in groups 1, 2 and 7, " + Seconds(start);
+    });
+    report.Step("the terminal holds each group", [&] {
+      for (const auto &group : project) {
+        std::string reply = sim->Control("group " + std::to_string(group.number));
+        auto held = ParseHex(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
+        Expect(held && *held == group.data,
+               "group " + std::to_string(group.number) + ": " + reply.substr(0, 60));
+      }
+      return std::string("groups 1, 2 and 7 as sent");
+    });
+    report.Step("project and memory information after upload", [&] {
+      ProjectInfo info = channel->project_info();
+      MemData memory = channel->mem_data();
+      // The simulator counts the grouped bytes and the groups.
+      Expect(info.value1 == whole.size() && info.value2 == project.size(),
+             "project values " + std::to_string(info.value1) + ", " + std::to_string(info.value2));
+      return std::to_string(info.value1) + " bytes in " + std::to_string(info.value2) +
+             " groups; memory " + std::to_string(memory.value1) + ", " +
+             std::to_string(memory.value2) + ", " + std::to_string(memory.value3);
+    });
+  }
+
+  // The password, then start and close.
+  void Finish() {
+    report.Step("a wrong password is refused", [&] {
+      std::string wrong = "not-the-password";
+      Error error = ExpectFailure(RC_TERMINAL_ERROR, [&] {
+        channel->check_password(
+            std::span(reinterpret_cast<const uint8_t *>(wrong.data()), wrong.size()));
+      });
+      Expect(error.terminal_status().value_or(0) != 0, "no terminal status with the refusal");
+      return "-36 RC_TERMINAL_ERROR, terminal status " + std::to_string(*error.terminal_status());
+    });
+    report.Step("the right password is accepted", [&] {
+      std::string right = kPassword;
+      channel->check_password(
+          std::span(reinterpret_cast<const uint8_t *>(right.data()), right.size()));
+      return std::string("accepted");
+    });
+    report.Step("start the terminal again", [&] {
+      channel->start();
+      return std::string("start sent");
+    });
+    report.Step("close the channel", [&] {
+      channel->close();
+      return std::string("closed");
+    });
+  }
+
+  const DemoSettings &settings;
+  DemoReport &report;
+  std::vector<Group> project;
+  Bytes whole;  // the groups one after the other
+  std::unique_ptr<SimProcess> sim;
+  std::optional<Channel> channel;
+};
+
 }  // namespace
 
 void RunGraphicDemo(const DemoSettings &settings, DemoReport &report) {
   report.Section("Graphic terminal (" + std::to_string(settings.baud) + " baud, 8E1)");
-  std::unique_ptr<SimProcess> sim;
-  std::optional<Channel> channel;
-  std::vector<Group> project = MakeProject(settings.project_size);
-  Bytes whole;
-  for (const auto &group : project) whole.insert(whole.end(), group.data.begin(), group.data.end());
-
-  report.Step("start the simulator", [&] {
-    sim = std::make_unique<SimProcess>(
-        settings.simulator,
-        std::vector<std::string>{"--family", "graphic", "--baud", std::to_string(settings.baud),
-                                 "--type", std::to_string(kType), "--project-name", kProjectName,
-                                 "--password", kPassword, "--name-group", "1"});
-    return "serving " + sim->path();
-  });
-  report.Step("open a channel", [&] {
-    uint16_t port = ResolvePort(sim->path());
-    channel = Channel::open_graphic(port, settings.baud, 0);
-    return "COM" + std::to_string(port + 1) + " = " + sim->path() + ", handle " +
-           std::to_string(channel->handle());
-  });
-  report.Step("terminal type", [&] {
-    uint32_t type = channel->terminal_type();
-    Expect(type == kType, "type " + Hex(type) + ", the terminal was started as " + Hex(kType));
-    return Hex(type) + ", as the terminal was started";
-  });
-  report.Step("project information", [&] {
-    ProjectInfo info = channel->project_info();
-    Expect(info.name == kProjectName, "name \"" + info.name + "\"");
-    return "\"" + info.name + "\", values " + std::to_string(info.value1) + ", " +
-           std::to_string(info.value2);
-  });
-  report.Step("switch offline", [&] {
-    channel->offline();
-    return std::string("accepted");
-  });
-  report.Step("install operating-system data", [&] {
-    Bytes os(kOsSize);
-    for (uint32_t i = 0; i < kOsSize; ++i) os[i] = static_cast<uint8_t>(i * 7 + 3);
-    ProgressBar bar("  os-install", os.size(), settings.progress);
-    channel->install_os('a', 0x00, os, bar.Callback());
-    bar.Finish();
-    return std::to_string(kOsSize) + " bytes, part a, option 0x00";
-  });
-  report.Step("operating-system information", [&] {
-    OsInfo os = channel->os_info();
-    // The simulator reports the size of each installed part.
-    Expect(os.first == kOsSize && os.second == 0, "values " + std::to_string(os.first) + ", " +
-                                                      std::to_string(os.second) + ", expected " +
-                                                      std::to_string(kOsSize) + ", 0");
-    return "0x00 entry " + std::to_string(os.first) + ", 0x80 entry " + std::to_string(os.second);
-  });
-  report.Step("upload a generated project image", [&] {
-    auto start = std::chrono::steady_clock::now();
-    ProgressBar bar("  upload", whole.size(), settings.progress);
-    uint32_t offset = 0;
-    for (const auto &group : project) {
-      channel->write_area(1, group.number, group.data,
-                          [&](uint32_t done, uint32_t) { bar.Update(offset + done, 0); });
-      offset += static_cast<uint32_t>(group.data.size());
-    }
-    bar.Finish();
-    return std::to_string(whole.size()) + " bytes in groups 1, 2 and 7, " + Seconds(start);
-  });
-  report.Step("the terminal holds each group", [&] {
-    for (const auto &group : project) {
-      std::string reply = sim->Control("group " + std::to_string(group.number));
-      auto held = ParseHexString(reply.rfind("ok ", 0) == 0 ? reply.substr(3) : "");
-      Expect(held && *held == group.data,
-             "group " + std::to_string(group.number) + ": " + reply.substr(0, 60));
-    }
-    return std::string("groups 1, 2 and 7 as sent");
-  });
-  report.Step("project and memory information after upload", [&] {
-    ProjectInfo info = channel->project_info();
-    MemData memory = channel->mem_data();
-    // The simulator counts the grouped bytes and the groups.
-    Expect(info.value1 == whole.size() && info.value2 == project.size(),
-           "project values " + std::to_string(info.value1) + ", " + std::to_string(info.value2));
-    return std::to_string(info.value1) + " bytes in " + std::to_string(info.value2) +
-           " groups; memory " + std::to_string(memory.value1) + ", " +
-           std::to_string(memory.value2) + ", " + std::to_string(memory.value3);
-  });
-  RoundTrip(settings, *channel, project, report);
-  report.Step("a wrong password is refused", [&] {
-    std::string wrong = "not-the-password";
-    Error error = ExpectFailure(RC_TERMINAL_ERROR, [&] {
-      channel->check_password(
-          std::span(reinterpret_cast<const uint8_t *>(wrong.data()), wrong.size()));
-    });
-    Expect(error.terminal_status().value_or(0) != 0, "no terminal status with the refusal");
-    return "-36 RC_TERMINAL_ERROR, terminal status " + std::to_string(*error.terminal_status());
-  });
-  report.Step("the right password is accepted", [&] {
-    std::string right = kPassword;
-    channel->check_password(
-        std::span(reinterpret_cast<const uint8_t *>(right.data()), right.size()));
-    return std::string("accepted");
-  });
-  report.Step("start the terminal again", [&] {
-    channel->start();
-    return std::string("start sent");
-  });
-  report.Step("close the channel", [&] {
-    channel->close();
-    return std::string("closed");
-  });
+  GraphicSession session(settings, report);
+  session.Connect();
+  session.Identify();
+  session.Upload();
+  RoundTrip(settings, *session.channel, session.project, report);
+  session.Finish();
 }
 
 }  // namespace quiblink::cli

@@ -48,6 +48,17 @@ std::string DescribeFailure(const Error &error) {
     std::snprintf(hex, sizeof hex, "0x%02X", *status);
     text += "; terminal status " + std::to_string(*status) + " (" + hex + ")";
   }
+  // A damaged or misframed reply with no reply read before it in the call is what a line speed
+  // or line settings other than the terminal's look like.
+  if ((error.code() == RC_CHECKSUM || error.code() == RC_BAD_START) && !status) {
+    bool graphic = error.operation().starts_with("XQUIB_");
+    text += graphic ? "; if nothing has come through since the open, check the line speed "
+                      "(--baud) and the line's settings: graphic terminals use 8 data bits, even "
+                      "parity, 1 stop bit"
+                    : "; if nothing has come through since the open, check the line speed and "
+                      "the line's settings: classic panels use 9600 baud, 7 data bits, even "
+                      "parity, 1 stop bit";
+  }
   return text;
 }
 

@@ -41,7 +41,8 @@ class PortError : public std::runtime_error {
 ExitStatus ExitStatusFor(const Error &error);
 
 // "XQUIB_Offline failed: -36 RC_TERMINAL_ERROR: the terminal refused the request; terminal
-// status 5 (0x05)".
+// status 5 (0x05)". A damaged or misframed reply (-17, -20) before any reply of the call adds
+// what to check: the line speed and the line's settings.
 std::string DescribeFailure(const Error &error);
 
 }  // namespace quiblink::cli

@@ -136,7 +136,7 @@ bool Confirm(const std::string &question) {
 
 void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   for (const auto &command : kControlCommands) {
-    auto *sub = app.add_subcommand(command.name, command.help)->group("Graphic terminal");
+    auto *sub = AddGraphicCommand(app, command.name, command.help);
     SetAction(sub, dispatch, [&connection, &command] {
       auto session = Session::Graphic(connection);
       (session.channel().*command.call)();
@@ -146,8 +146,7 @@ void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatc
   }
 
   auto yes = std::make_shared<bool>(false);
-  auto *del = app.add_subcommand("delete-user-data", "delete the user data on the terminal")
-                  ->group("Graphic terminal");
+  auto *del = AddGraphicCommand(app, "delete-user-data", "delete the user data on the terminal");
   del->add_flag("-y,--yes", *yes, "do not ask for confirmation");
   SetAction(del, dispatch, [&connection, yes] {
     if (!*yes && !Confirm("Delete all user data on the terminal at " + connection.port + "?")) {
@@ -161,10 +160,9 @@ void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatc
   });
 
   auto empty = std::make_shared<bool>(false);
-  auto *password = app.add_subcommand("check-password",
-                                      "let the terminal check a password (read from a prompt or "
-                                      "the first line of standard input)")
-                       ->group("Graphic terminal");
+  auto *password = AddGraphicCommand(app, "check-password",
+                                     "let the terminal check a password (read from a prompt or "
+                                     "the first line of standard input)");
   password->add_flag("--empty", *empty,
                      "check the empty password (nothing is read); standard input at its end "
                      "is refused otherwise");
@@ -184,10 +182,9 @@ void AddGraphicCommands(CLI::App &app, Connection &connection, Dispatch &dispatc
   });
 
   auto code = std::make_shared<long long>(0);
-  auto *baud = app.add_subcommand("baud",
-                                  "ask the terminal to change its line speed (code 0x81-0x83); "
-                                  "reconnect with the matching --baud afterwards")
-                   ->group("Graphic terminal");
+  auto *baud = AddGraphicCommand(app, "baud",
+                                 "ask the terminal to change its line speed (code 0x81-0x83); "
+                                 "reconnect with the matching --baud afterwards");
   AddRawNumber(baud, "code", *code, "baud-rate code: 0x81, 0x82 or 0x83")->required();
   SetAction(baud, dispatch, [&connection, code] {
     // Which speed each code stands for is the terminal's matter; the codes themselves are fixed.

@@ -3,46 +3,21 @@
 #include <iostream>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "backup/manifest.h"
+#include "backup/terminal_steps.h"
 #include "command_support.h"
 #include "failure.h"
+#include "wire/hex.h"
 
 namespace quiblink::cli {
 namespace {
-
-struct TerminalInfo {
-  uint32_t type = 0;
-  OsInfo os;
-  MemData memory;
-  ProjectInfo project;
-};
-
-TerminalInfo Query(const Channel &channel) {
-  TerminalInfo info;
-  info.type = channel.terminal_type();
-  info.os = channel.os_info();
-  info.memory = channel.mem_data();
-  info.project = channel.project_info();
-  return info;
-}
 
 std::string Hex32(uint32_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%08X", value);
   return text;
-}
-
-std::string Printable(const std::string &name) {
-  std::string out;
-  for (unsigned char c : name) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    }
-  }
-  return out;
 }
 
 std::string Unsigned32(uint32_t value) {
@@ -52,7 +27,7 @@ std::string Unsigned32(uint32_t value) {
 // What the terminal reports, by the names of the replies' fields. The terminal alone defines
 // what the values measure; the memory values arrive as signed 16-bit numbers, the others as
 // unsigned ones.
-void PrintTable(const Connection &connection, const TerminalInfo &info) {
+void PrintTable(const Connection &connection, const backup::TerminalInfo &info) {
   auto row = [](const char *label, const std::string &value) {
     std::printf("  %-28s %s\n", label, value.c_str());
   };
@@ -60,42 +35,47 @@ void PrintTable(const Connection &connection, const TerminalInfo &info) {
   std::snprintf(type, sizeof type, "%u (0x%02X)", info.type, info.type);
   std::printf("Terminal on %s at %u baud\n", connection.port.c_str(), connection.baud);
   row("terminal type", type);
-  row("OS information, entry 0x00", Unsigned32(info.os.first));
-  row("OS information, entry 0x80", Unsigned32(info.os.second));
-  row("memory value 1 (signed)", std::to_string(info.memory.value1));
-  row("memory value 2 (signed)", std::to_string(info.memory.value2));
-  row("memory value 3 (signed)", std::to_string(info.memory.value3));
+  row("OS information, entry 0x00", Unsigned32(info.os_entry_00));
+  row("OS information, entry 0x80", Unsigned32(info.os_entry_80));
+  row("memory value 1 (signed)", std::to_string(info.memory[0]));
+  row("memory value 2 (signed)", std::to_string(info.memory[1]));
+  row("memory value 3 (signed)", std::to_string(info.memory[2]));
   row("project name",
-      "\"" + Printable(info.project.name) + "\" (" + ByteCount(info.project.name.size()) + ")");
-  row("project value 1", Unsigned32(info.project.value1));
-  row("project value 2", Unsigned32(info.project.value2));
+      wire::Quoted(info.project_name) + " (" + ByteCount(info.project_name.size()) + ")");
+  row("project value 1", Unsigned32(info.project_value1));
+  row("project value 2", Unsigned32(info.project_value2));
 }
 
-void PrintJson(const Connection &connection, const TerminalInfo &info) {
-  std::cout << "{\"port\": " << JsonString(connection.port) << ", \"baud\": " << connection.baud
-            << ", \"terminal_type\": " << info.type
-            << ", \"os_info\": {\"entry_00\": " << info.os.first
-            << ", \"entry_80\": " << info.os.second << "}"
-            << ", \"mem_data\": {\"value1\": " << info.memory.value1
-            << ", \"value2\": " << info.memory.value2 << ", \"value3\": " << info.memory.value3
-            << "}"
-            << ", \"project\": {\"name\": " << JsonString(info.project.name)
-            << ", \"value1\": " << info.project.value1 << ", \"value2\": " << info.project.value2
-            << "}}" << std::endl;
+// One line with a space after each comma and colon, as scripts of this tool read it.
+std::string SpacedLine(const nlohmann::ordered_json &value) {
+  if (!value.is_object()) return value.dump(-1, ' ', /*ensure_ascii=*/true);
+  std::string out;
+  for (const auto &item : value.items()) {
+    out += (out.empty() ? "{" : ", ") + nlohmann::json(item.key()).dump() + ": " +
+           SpacedLine(item.value());
+  }
+  return out.empty() ? "{}" : out + "}";
+}
+
+void PrintJson(const Connection &connection, const backup::TerminalInfo &info) {
+  nlohmann::ordered_json json = {{"port", backup::NameToText(connection.port)},
+                                 {"baud", connection.baud},
+                                 {"terminal_type", info.type}};
+  json.update(backup::TerminalReport(info));
+  std::cout << SpacedLine(json) << std::endl;
 }
 
 }  // namespace
 
 void AddInfoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto json = std::make_shared<bool>(false);
-  auto *cmd = app.add_subcommand("info",
-                                 "terminal type, operating-system information, memory data and "
-                                 "project information")
-                  ->group("Graphic terminal");
+  auto *cmd = AddGraphicCommand(app, "info",
+                                "terminal type, operating-system information, memory data and "
+                                "project information");
   cmd->add_flag("--json", *json, "print one JSON object instead of the table");
   SetAction(cmd, dispatch, [&connection, json] {
     auto session = Session::Graphic(connection);
-    TerminalInfo info = Query(session.channel());
+    const backup::TerminalInfo info = backup::QueryTerminal(session.channel());
     if (*json) {
       PrintJson(connection, info);
     } else {

@@ -30,9 +30,9 @@ struct MonitorSettings {
   uint32_t quiet_ms = 5;
 };
 
-std::optional<sim::Family> FamilyOf(const std::string &name) {
-  if (name == "classic") return sim::Family::kClassic;
-  if (name == "graphic") return sim::Family::kGraphic;
+std::optional<wire::Family> FamilyOf(const std::string &name) {
+  if (name == "classic") return wire::Family::kClassic;
+  if (name == "graphic") return wire::Family::kGraphic;
   return std::nullopt;
 }
 

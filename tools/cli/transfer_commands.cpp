@@ -59,8 +59,7 @@ std::string AreaName(uint8_t area, uint16_t group) {
 
 void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto group = std::make_shared<ReadOptions>();
-  auto *cmd = app.add_subcommand("read-group", "read one group of the grouped area (area 1)")
-                  ->group("Graphic terminal");
+  auto *cmd = AddGraphicCommand(app, "read-group", "read one group of the grouped area (area 1)");
   AddNumber(cmd, "group", group->group, "group number, 1-65535", 1, 0xFFFF)->required();
   AddOutputOptions(cmd, group->output);
   AddCapacity(cmd, *group);
@@ -82,8 +81,7 @@ void AddReads(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   });
 
   auto area = std::make_shared<ReadOptions>();
-  cmd = app.add_subcommand("read-area", "read a plain area (3-6, 240-242)")
-            ->group("Graphic terminal");
+  cmd = AddGraphicCommand(app, "read-area", "read a plain area (3-6, 240-242)");
   AddRawNumber(cmd, "area", area->area, "area number: 3-6 or 240-242")->required();
   AddOutputOptions(cmd, area->output);
   AddCapacity(cmd, *area);
@@ -112,8 +110,7 @@ struct WriteOptions {
 
 void AddWrites(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   auto write = std::make_shared<WriteOptions>();
-  auto *cmd = app.add_subcommand("write-area", "write bytes to an area (1, 3-6)")
-                  ->group("Graphic terminal");
+  auto *cmd = AddGraphicCommand(app, "write-area", "write bytes to an area (1, 3-6)");
   AddRawNumber(cmd, "area", write->area, "area number: 1 (grouped) or 3-6")->required();
   AddInputOptions(cmd, write->input);
   AddNumber(cmd, "-g,--group", write->group, "group number, with area 1 (default 1)");
@@ -129,8 +126,7 @@ void AddWrites(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   });
 
   auto upload = std::make_shared<WriteOptions>();
-  cmd = app.add_subcommand("upload", "upload a project image file to area 1 (or a plain area)")
-            ->group("Graphic terminal");
+  cmd = AddGraphicCommand(app, "upload", "upload a project image file to area 1 (or a plain area)");
   cmd->add_option("file", upload->input.file, "the project image (a regular file)")->required();
   AddRawNumber(cmd, "-a,--area", upload->area, "area: 1 (grouped, default) or 3-6");
   AddNumber(cmd, "-g,--group", upload->group, "group number with area 1 (default 1)");
@@ -165,8 +161,7 @@ void AddWrites(CLI::App &app, Connection &connection, Dispatch &dispatch) {
   });
 
   auto os = std::make_shared<WriteOptions>();
-  cmd = app.add_subcommand("os-install", "install operating-system data on the terminal")
-            ->group("Graphic terminal");
+  cmd = AddGraphicCommand(app, "os-install", "install operating-system data on the terminal");
   cmd->add_option("file", os->input.file, "the operating-system data")->required();
   cmd->add_option("--part", os->part, "which part the data is: a or b")
       ->capture_default_str()

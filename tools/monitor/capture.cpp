@@ -16,7 +16,7 @@ int HexDigit(int c) {
 }
 
 std::string FamilyWord(const std::optional<Family> &family) {
-  return family ? sim::FamilyName(*family) : "auto";
+  return family ? wire::FamilyName(*family) : "auto";
 }
 }  // namespace
 
@@ -113,7 +113,7 @@ bool CaptureReader::Start(DecoderConfig *config, std::string *error) {
     if (header.size() < 1024) header += static_cast<char>(c);
   }
   if (header.empty() && Peek() < 0) return *error = "empty capture", false;
-  std::vector<std::string> words = sim::SplitWords(header);
+  std::vector<std::string> words = wire::SplitWords(header);
   if (words.size() < 2 || words[0] != kMagic || words[1] != "1") {
     return *error = "not a capture (no \"quiblink-capture 1\" line); --hex reads a hex dump", false;
   }
@@ -127,7 +127,7 @@ bool CaptureReader::Start(DecoderConfig *config, std::string *error) {
       if (value == "graphic") config->family = Family::kGraphic;
       continue;
     }
-    auto number = sim::ParseInRange(value, 0, int64_t{1} << 40);
+    auto number = wire::ParseInRange(value, 0, int64_t{1} << 40);
     if (!number) return *error = "bad header field " + w, false;
     if (key == "baud") config->baud = static_cast<int>(*number);
     if (key == "reply-timeout-us") config->reply_timeout_us = *number;
@@ -192,7 +192,7 @@ bool CaptureReader::NextCaptureLine(CaptureChunk *chunk, std::string *error) {
       SkipLine();
       continue;
     }
-    auto t = sim::ParseInRange(Word(24), 0, INT64_MAX);
+    auto t = wire::ParseInRange(Word(24), 0, INT64_MAX);
     if (!t) return LineFailed("bad time", error);
     SkipBlanks();
     const std::string what = Word(8);

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "sim/graphic_frame.h"
+#include "wire/graphic_frame.h"
 
 namespace quiblink::monitor {
 
-namespace g = sim::graphic;
-namespace c = sim::classic;
+namespace g = wire::graphic;
+namespace c = wire::classic;
 
 namespace {
 constexpr uint8_t kBaudChange = 0x71;
@@ -76,16 +76,16 @@ void Decoder::Decide(Family family) {
           ? std::chrono::milliseconds(std::max<int64_t>(1, config_.reply_timeout_us / 1000))
           : std::chrono::milliseconds(int64_t{1} << 40);
   const uint16_t longest = family == Family::kGraphic ? kMaxCutLength : kLargestFrameLength;
-  requests_.emplace(family, stale, sim::Side::kRequests, longest);
-  replies_.emplace(family, stale, sim::Side::kReplies, longest);
+  requests_.emplace(family, stale, wire::Side::kRequests, longest);
+  replies_.emplace(family, stale, wire::Side::kReplies, longest);
 }
 
-int64_t Decoder::Us(sim::TimePoint t) const {
+int64_t Decoder::Us(wire::TimePoint t) const {
   return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
 }
 
-sim::TimePoint Decoder::At(int64_t t_us) const {
-  return sim::TimePoint{} + std::chrono::microseconds(t_us);
+wire::TimePoint Decoder::At(int64_t t_us) const {
+  return wire::TimePoint{} + std::chrono::microseconds(t_us);
 }
 
 void Decoder::Feed(Dir dir, const uint8_t *data, size_t size, int64_t t_us,
@@ -120,16 +120,16 @@ void Decoder::Feed(Dir dir, const uint8_t *data, size_t size, int64_t t_us,
 
 void Decoder::FeedKnown(Dir dir, const uint8_t *data, size_t size, int64_t t_us,
                         std::vector<Record> *out) {
-  sim::FrameReader &reader = dir == Dir::kToTerminal ? *requests_ : *replies_;
+  wire::FrameReader &reader = dir == Dir::kToTerminal ? *requests_ : *replies_;
   // Byte by byte, so that noise and frames are reported in the order they came.
   Bytes noise;
-  std::vector<sim::Frame> frames;
+  std::vector<wire::Frame> frames;
   for (size_t i = 0; i < size; ++i) {
     reader.Feed(data + i, 1, At(t_us), &frames, &noise);
     if (frames.empty()) continue;
     if (!noise.empty()) OnNoise(dir, std::move(noise), t_us, "no frame", out);
     noise.clear();
-    for (const sim::Frame &frame : frames) {
+    for (const wire::Frame &frame : frames) {
       if (dir == Dir::kToTerminal) {
         OnRequest(frame, out);
       } else {
@@ -163,7 +163,7 @@ void Decoder::OnNoise(Dir dir, Bytes bytes, int64_t t_us, const std::string &not
   Emit(std::move(r), out);
 }
 
-void Decoder::OnRequest(const sim::Frame &frame, std::vector<Record> *out) {
+void Decoder::OnRequest(const wire::Frame &frame, std::vector<Record> *out) {
   const int64_t t = Us(frame.first_byte);
   if (replies_->Partial()) CutShortReply(out);
   Record r;
@@ -209,7 +209,7 @@ void Decoder::DescribeGraphicRequest(Record &r, Pending &p, bool repeat) {
   p.subcommand = f[g::kSubcommandAt];
   p.flag = f[g::kFlagAt];
   p.sequence = f[g::kSequenceAt];
-  const uint16_t length = sim::GetLe16(&f[g::kLengthAt]);
+  const uint16_t length = wire::GetLe16(&f[g::kLengthAt]);
   r.command = g::CommandName(p.command, p.subcommand);
   r.fields = {{"cmd", Hex2(p.command)},
               {"sub", Hex2(p.subcommand)},
@@ -225,18 +225,18 @@ void Decoder::DescribeGraphicRequest(Record &r, Pending &p, bool repeat) {
   std::optional<size_t> count;
   size_t form = 0;
   if (p.command == g::kBlockRead && p.subcommand == g::kGroupedArea && data.size() >= 2) {
-    p.group = sim::GetLe16(&data[0]);
+    p.group = wire::GetLe16(&data[0]);
     r.fields.push_back({"group", std::to_string(p.group)});
   } else if (p.command == g::kBlockWrite && p.subcommand == g::kGroupedArea && data.size() >= 4) {
-    p.group = sim::GetLe16(&data[0]);
-    count = sim::GetLe16(&data[2]);
+    p.group = wire::GetLe16(&data[0]);
+    count = wire::GetLe16(&data[2]);
     form = 4;
     r.fields.push_back({"group", std::to_string(p.group)});
   } else if (p.command == g::kBlockWrite && data.size() >= 2) {
-    count = sim::GetLe16(&data[0]);
+    count = wire::GetLe16(&data[0]);
     form = 2;
   } else if (p.command == g::kOsInstall && data.size() >= 3) {
-    count = sim::GetLe16(&data[1]);
+    count = wire::GetLe16(&data[1]);
     form = 3;
     r.fields.push_back({"option", Hex2(data[0])});
   } else if (p.command == g::kCheckPassword && !data.empty()) {
@@ -327,7 +327,7 @@ void Decoder::DescribeClassicRequest(Record &r, Pending &p) {
               {"n", std::to_string(request.count)}};
 }
 
-void Decoder::OnReply(const sim::Frame &frame, std::vector<Record> *out) {
+void Decoder::OnReply(const wire::Frame &frame, std::vector<Record> *out) {
   Record r;
   r.t_us = Us(frame.first_byte);
   r.dir = Dir::kToPc;
@@ -358,7 +358,7 @@ void Decoder::CheckGraphicReply(Record &r, bool answered) {
   const Bytes &f = r.bytes;
   const uint8_t command = f[g::kCommandAt], subcommand = f[g::kSubcommandAt];
   const uint8_t flag = f[g::kFlagAt], sequence = f[g::kSequenceAt], status = f[g::kStatusAt];
-  const uint16_t length = sim::GetLe16(&f[g::kLengthAt]);
+  const uint16_t length = wire::GetLe16(&f[g::kLengthAt]);
   r.command = g::CommandName(command, subcommand);
   r.fields = {{"cmd", Hex2(command)},         {"sub", Hex2(subcommand)},
               {"flag", std::to_string(flag)}, {"seq", std::to_string(sequence)},
@@ -367,11 +367,11 @@ void Decoder::CheckGraphicReply(Record &r, bool answered) {
   std::optional<uint16_t> group, count;
   size_t form = 0;
   if (command == g::kBlockRead && subcommand == g::kGroupedArea && data_size >= 4) {
-    group = sim::GetLe16(&f[g::kDataAt]);
-    count = sim::GetLe16(&f[g::kDataAt + 2]);
+    group = wire::GetLe16(&f[g::kDataAt]);
+    count = wire::GetLe16(&f[g::kDataAt + 2]);
     form = 4;
   } else if (command == g::kBlockRead && data_size >= 2) {
-    count = sim::GetLe16(&f[g::kDataAt]);
+    count = wire::GetLe16(&f[g::kDataAt]);
     form = 2;
   }
   if (group) r.fields.push_back({"group", std::to_string(*group)});
@@ -474,8 +474,8 @@ void Decoder::CutShortReply(std::vector<Record> *out, const char *note) {
   r.note = note;
   const Bytes &f = r.bytes;
   if (*config_.family == Family::kGraphic && f.size() >= 3 &&
-      sim::GetLe16(&f[g::kLengthAt]) + 3u != f.size()) {
-    r.flags.push_back({rule::kLength, "length field " + std::to_string(sim::GetLe16(&f[1])) +
+      wire::GetLe16(&f[g::kLengthAt]) + 3u != f.size()) {
+    r.flags.push_back({rule::kLength, "length field " + std::to_string(wire::GetLe16(&f[1])) +
                                           " in a reply of " + std::to_string(f.size()) + " bytes"});
   } else if (*config_.family == Family::kClassic && pending_.active && pending_.read &&
              f[0] == c::kStx && f.size() == 2 * pending_.count + 4 && f[f.size() - 3] != c::kEtx) {
@@ -519,39 +519,37 @@ void Decoder::Advance(int64_t t_us, std::vector<Record> *out) {
     if (!due || *due > t_us) return;
     const int64_t d = *due;
     Record r;
+    r.kind = Record::Kind::kEvent;
     r.t_us = d;
     r.family = config_.family;
-    if (auto stale = replies_->StaleDeadline(); stale && Us(*stale) == d) {
-      Bytes junk;
-      replies_->Expire(At(d), &junk);
-      r.kind = Record::Kind::kEvent;
-      r.dir = Dir::kToPc;
-      r.bytes = std::move(junk);
+    // A partial frame of that direction, gone silent: its bytes go with the event.
+    auto stalled = [&](wire::FrameReader &reader, Dir dir) {
+      auto stale = reader.StaleDeadline();
+      if (!stale || Us(*stale) != d) return false;
+      reader.Expire(At(d), &r.bytes);
+      r.dir = dir;
+      return true;
+    };
+    bool timed_out = false;
+    if (stalled(*replies_, Dir::kToPc)) {
       r.note = "reply stalled";
       r.flags.push_back(
           {rule::kStalled, "silent for " + std::to_string(config_.reply_timeout_us / 1000) +
                                " ms after " + std::to_string(r.bytes.size()) + " bytes"});
-      if (pending_.active) {
-        CloseExchange(d, true);
-        last_timed_out_ = true;
-      }
-    } else if (auto stale_request = requests_->StaleDeadline();
-               stale_request && Us(*stale_request) == d) {
-      Bytes junk;
-      requests_->Expire(At(d), &junk);
-      r.kind = Record::Kind::kEvent;
-      r.dir = Dir::kToTerminal;
-      r.bytes = std::move(junk);
+      timed_out = pending_.active;
+    } else if (stalled(*requests_, Dir::kToTerminal)) {
       r.note = "request stalled";
       r.flags.push_back({rule::kStalled,
                          "silent after " + std::to_string(r.bytes.size()) + " bytes of a request"});
     } else {
-      r.kind = Record::Kind::kEvent;
       r.dir = Dir::kToPc;
       r.note = "no reply";
       r.flags.push_back(
           {rule::kReplyTimeout,
            "no reply byte within " + std::to_string(config_.reply_timeout_us / 1000) + " ms"});
+      timed_out = true;
+    }
+    if (timed_out) {
       CloseExchange(d, true);
       last_timed_out_ = true;
     }

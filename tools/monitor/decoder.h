@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "sim/classic_frame.h"
-#include "sim/common.h"
-#include "sim/frame_reader.h"
+#include "wire/classic_frame.h"
+#include "wire/common.h"
+#include "wire/frame_reader.h"
 
 namespace quiblink::monitor {
 
-using sim::Bytes;
-using sim::Family;
+using wire::Bytes;
+using wire::Family;
 
 enum class Dir { kToTerminal, kToPc };
 
@@ -134,8 +134,8 @@ class Decoder {
 
   void Decide(Family family);
   void FeedKnown(Dir dir, const uint8_t *data, size_t size, int64_t t_us, std::vector<Record> *out);
-  void OnReply(const sim::Frame &frame, std::vector<Record> *out);
-  void OnRequest(const sim::Frame &frame, std::vector<Record> *out);
+  void OnReply(const wire::Frame &frame, std::vector<Record> *out);
+  void OnRequest(const wire::Frame &frame, std::vector<Record> *out);
   void OnNoise(Dir dir, Bytes bytes, int64_t t_us, const std::string &note,
                std::vector<Record> *out);
   void DescribeGraphicRequest(Record &r, Pending &p, bool repeat);
@@ -146,12 +146,12 @@ class Decoder {
   void CutShortReply(std::vector<Record> *out, const char *note = "cut short by the next request");
   void CloseExchange(int64_t end_us, bool failed);
   void Emit(Record r, std::vector<Record> *out);
-  int64_t Us(sim::TimePoint t) const;
-  sim::TimePoint At(int64_t t_us) const;
+  int64_t Us(wire::TimePoint t) const;
+  wire::TimePoint At(int64_t t_us) const;
 
   DecoderConfig config_;
-  std::optional<sim::FrameReader> requests_;
-  std::optional<sim::FrameReader> replies_;
+  std::optional<wire::FrameReader> requests_;
+  std::optional<wire::FrameReader> replies_;
   Summary summary_;
   Pending pending_;
   // The exchange before: for the quiet time and for telling repeats.

@@ -1,6 +1,11 @@
 #include "monitor/format.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "wire/hex.h"
 
 namespace quiblink::monitor {
 
@@ -9,22 +14,10 @@ constexpr const char *kRed = "\033[31m";
 constexpr const char *kYellow = "\033[33m";
 constexpr const char *kReset = "\033[0m";
 
-std::string JsonString(const std::string &text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
+// One line of JSON; keys in the order they are set. A byte that is no UTF-8 (a classic
+// command character off the wire) shows as U+FFFD.
+std::string Dump(const nlohmann::ordered_json &value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 const char *KindName(Record::Kind kind) {
@@ -39,33 +32,26 @@ const char *KindName(Record::Kind kind) {
 }
 
 std::string FamilyText(std::optional<Family> family) {
-  return family ? sim::FamilyName(*family) : "-";
+  return family ? wire::FamilyName(*family) : "-";
 }
 
 std::string FormatJson(const Record &r) {
-  std::string out = "{\"t_us\":" + std::to_string(r.t_us) +
-                    ",\"dir\":" + JsonString(DirName(r.dir)) +
-                    ",\"kind\":" + JsonString(KindName(r.kind)) +
-                    ",\"family\":" + JsonString(FamilyText(r.family));
-  if (!r.command.empty()) out += ",\"command\":" + JsonString(r.command);
+  nlohmann::ordered_json out = {{"t_us", r.t_us},
+                                {"dir", DirName(r.dir)},
+                                {"kind", KindName(r.kind)},
+                                {"family", FamilyText(r.family)}};
+  if (!r.command.empty()) out["command"] = r.command;
   if (!r.fields.empty()) {
-    out += ",\"fields\":{";
-    for (size_t i = 0; i < r.fields.size(); ++i) {
-      if (i) out += ",";
-      out += JsonString(r.fields[i].first) + ":" + JsonString(r.fields[i].second);
-    }
-    out += "}";
+    nlohmann::ordered_json &fields = out["fields"] = nlohmann::ordered_json::object();
+    for (const auto &[name, value] : r.fields) fields[name] = value;
   }
-  if (r.checksum >= 0) out += std::string(",\"checksum\":") + (r.checksum ? "\"good\"" : "\"bad\"");
-  if (r.latency_us >= 0) out += ",\"latency_us\":" + std::to_string(r.latency_us);
-  if (!r.note.empty()) out += ",\"note\":" + JsonString(r.note);
-  out += ",\"bytes\":" + JsonString(sim::HexCompact(r.bytes)) + ",\"flags\":[";
-  for (size_t i = 0; i < r.flags.size(); ++i) {
-    if (i) out += ",";
-    out += "{\"rule\":" + JsonString(r.flags[i].rule) +
-           ",\"detail\":" + JsonString(r.flags[i].detail) + "}";
-  }
-  return out + "]}";
+  if (r.checksum >= 0) out["checksum"] = r.checksum ? "good" : "bad";
+  if (r.latency_us >= 0) out["latency_us"] = r.latency_us;
+  if (!r.note.empty()) out["note"] = r.note;
+  out["bytes"] = wire::HexCompact(r.bytes);
+  nlohmann::ordered_json &flags = out["flags"] = nlohmann::ordered_json::array();
+  for (const Flag &f : r.flags) flags.push_back({{"rule", f.rule}, {"detail", f.detail}});
+  return Dump(out);
 }
 }  // namespace
 
@@ -87,7 +73,7 @@ std::string FormatRecord(const Record &r, const FormatOptions &options) {
   if (r.latency_us >= 0) line += "  latency=" + std::to_string(r.latency_us) + "us";
   if (!r.note.empty()) line += "  (" + r.note + ")";
   if (r.kind != Record::Kind::kFrame || options.bytes) {
-    if (!r.bytes.empty()) line += "  [" + sim::HexDump(r.bytes) + "]";
+    if (!r.bytes.empty()) line += "  [" + wire::HexDump(r.bytes) + "]";
   }
   for (const Flag &f : r.flags) line += "  ! " + f.rule + ": " + f.detail;
   if (options.color && !r.flags.empty()) {
@@ -108,22 +94,19 @@ std::string FormatSummary(const Summary &s, std::optional<Family> family,
   uint64_t failures = 0;
   for (const auto &[name, n] : s.flagged) failures += n;
   if (options.json) {
-    std::string out = "{\"summary\":{\"exchanges\":" + std::to_string(s.exchanges) +
-                      ",\"attempts\":" + std::to_string(s.attempts) +
-                      ",\"frames\":{\"PC>TERM\":" + std::to_string(s.frames[0]) +
-                      ",\"TERM>PC\":" + std::to_string(s.frames[1]) +
-                      "},\"bytes\":{\"PC>TERM\":" + std::to_string(s.bytes[0]) +
-                      ",\"TERM>PC\":" + std::to_string(s.bytes[1]) + "},\"flagged\":{";
-    bool first = true;
-    for (const auto &[name, n] : s.flagged) {
-      if (!first) out += ",";
-      first = false;
-      out += JsonString(name) + ":" + std::to_string(n);
-    }
-    char tail[128];
-    std::snprintf(tail, sizeof tail, "},\"elapsed_us\":%lld,\"baud\":%d,\"utilisation\":%.4f}}",
-                  static_cast<long long>(elapsed), s.baud, utilisation);
-    return out + tail;
+    nlohmann::ordered_json flagged = nlohmann::ordered_json::object();
+    for (const auto &[name, n] : s.flagged) flagged[name] = n;
+    nlohmann::ordered_json summary = {
+        {"exchanges", s.exchanges},
+        {"attempts", s.attempts},
+        {"frames", {{"PC>TERM", s.frames[0]}, {"TERM>PC", s.frames[1]}}},
+        {"bytes", {{"PC>TERM", s.bytes[0]}, {"TERM>PC", s.bytes[1]}}},
+        {"flagged", flagged},
+        {"elapsed_us", elapsed},
+        {"baud", s.baud},
+        // Four decimals, as the line shows it; more would be noise of the clock.
+        {"utilisation", std::round(utilisation * 1e4) / 1e4}};
+    return Dump({{"summary", summary}});
   }
   char text[512];
   std::snprintf(

@@ -1,6 +1,6 @@
 #include "sim/classic_panel.h"
 
-#include "sim/classic_frame.h"
+#include "wire/classic_frame.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -45,29 +45,33 @@ std::string RegionFileName(const ClassicPanel::Region &region) {
 }  // namespace
 
 ClassicPanel::ClassicPanel(int model) : model_(model) {
-  switch (model) {
-    case 3:
-      regions_.push_back(MakeRegion("low", kPreambleAddress, kGapStart, true));
-      regions_.push_back(MakeRegion("high", kGapEnd, 0x10000, true));
-      break;
-    case 1:
-      regions_.push_back(MakeRegion("area0", 0x0, 0x10000, true));
-      regions_.push_back(MakeRegion("area1", 0x10000, 0x12000, false));
-      regions_.push_back(MakeRegion("area2", 0x12000, 0x12800, false));
-      regions_.push_back(MakeRegion("area3", 0x12800, 0x13000, false));
-      break;
-    case 0:
-      regions_.push_back(MakeRegion("area0", 0x0, 0x10000, true));
-      regions_.push_back(MakeRegion("area1", 0x20000, 0x22000, false));
-      regions_.push_back(MakeRegion("area2", 0x22000, 0x2232A, false));
-      regions_.push_back(MakeRegion("area3", 0x2232A, 0x22B2A, false));
-      break;
-    default:
-      regions_.push_back(MakeRegion("area0", 0x0, 0x10000, true));
-      regions_.push_back(MakeRegion("area1", 0x20000, 0x22000, false));
-      regions_.push_back(MakeRegion("area2", 0x22000, 0x22800, false));
-      regions_.push_back(MakeRegion("area3", 0x22800, 0x23000, false));
-      break;
+  // The memory of each model, region by region, by wire address (-1: any model not named).
+  struct Span {
+    int model;
+    const char *name;
+    uint32_t start, end;
+    bool writable;
+  };
+  static constexpr Span kSpans[] = {
+      {3, "low", kPreambleAddress, kGapStart, true},
+      {3, "high", kGapEnd, 0x10000, true},
+      {1, "area0", 0x0, 0x10000, true},
+      {1, "area1", 0x10000, 0x12000, false},
+      {1, "area2", 0x12000, 0x12800, false},
+      {1, "area3", 0x12800, 0x13000, false},
+      {0, "area0", 0x0, 0x10000, true},
+      {0, "area1", 0x20000, 0x22000, false},
+      {0, "area2", 0x22000, 0x2232A, false},
+      {0, "area3", 0x2232A, 0x22B2A, false},
+      {-1, "area0", 0x0, 0x10000, true},
+      {-1, "area1", 0x20000, 0x22000, false},
+      {-1, "area2", 0x22000, 0x22800, false},
+      {-1, "area3", 0x22800, 0x23000, false},
+  };
+  const int row = model == 3 || model == 1 || model == 0 ? model : -1;
+  for (const Span &span : kSpans) {
+    if (span.model == row)
+      regions_.push_back(MakeRegion(span.name, span.start, span.end, span.writable));
   }
 }
 

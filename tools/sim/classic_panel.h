@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/classic_frame.h"
 #include "sim/terminal.h"
+#include "wire/classic_frame.h"
 
 namespace quiblink::sim {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "sim/graphic_frame.h"
+#include "wire/graphic_frame.h"
 
 namespace quiblink::sim {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "sim/common.h"
+#include "sim/wire_names.h"
 
 namespace quiblink::sim {
 

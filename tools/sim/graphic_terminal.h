@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "sim/graphic_frame.h"
 #include "sim/graphic_transfer.h"
 #include "sim/terminal.h"
+#include "wire/graphic_frame.h"
 
 namespace quiblink::sim {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/graphic_frame.h"
+#include "wire/graphic_frame.h"
 
 namespace quiblink::sim::graphic {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-#include "sim/common.h"
+#include "sim/wire_names.h"
 
 namespace quiblink::sim::graphic {
 

@@ -1,7 +1,6 @@
 #include "sim/server.h"
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +18,7 @@ Server::Server(Terminal &terminal, SerialLine &line, FrameLog &log, ServerConfig
       reader_(terminal.family()),
       faults_(terminal.family()) {}
 
-int Server::Run(int signal_fd) {
+int Server::Run(StopSignals &signals) {
   last_activity_ = Clock::now();
   const auto idle_limit =
       std::chrono::duration_cast<Nanos>(std::chrono::duration<double>(config_.exit_after_idle));
@@ -42,7 +41,7 @@ int Server::Run(int signal_fd) {
     std::vector<pollfd> fds;
     fds.push_back(
         pollfd{line_.fd(), static_cast<short>(POLLIN | (unwritten_.empty() ? 0 : POLLOUT)), 0});
-    fds.push_back(pollfd{signal_fd, POLLIN, 0});
+    fds.push_back(pollfd{signals.fd(), POLLIN, 0});
     if (control_) control_->CollectFds(&fds);
     timespec timeout{};
     if (wake) {
@@ -56,9 +55,8 @@ int Server::Run(int signal_fd) {
     }
     now = Clock::now();
     if (fds[1].revents & POLLIN) {
-      signalfd_siginfo info;
-      if (read(signal_fd, &info, sizeof info) > 0) {
-        log_.Note(now, "signal " + std::to_string(info.ssi_signo) + ", stopping");
+      if (int signal = signals.Take()) {
+        log_.Note(now, "signal " + std::to_string(signal) + ", stopping");
       }
       break;
     }

@@ -8,10 +8,11 @@
 #include "sim/control.h"
 #include "sim/faults.h"
 #include "sim/frame_log.h"
-#include "sim/frame_reader.h"
 #include "sim/line_pacer.h"
-#include "sim/serial_line.h"
 #include "sim/terminal.h"
+#include "wire/frame_reader.h"
+#include "wire/serial_line.h"
+#include "wire/signals.h"
 
 namespace quiblink::sim {
 
@@ -33,9 +34,9 @@ class Server {
   FaultPlan &faults() { return faults_; }
   void SetControl(ControlServer *control) { control_ = control; }
 
-  // Serves until a signal arrives on signal_fd (a signalfd) or the idle limit passes. Returns
-  // the process exit code.
-  int Run(int signal_fd);
+  // Serves until one of the signals arrives or the idle limit passes. Returns the process exit
+  // code.
+  int Run(StopSignals &signals);
 
   std::string ExecuteControl(const std::string &line);
   bool SaveImageNow(std::string *error);

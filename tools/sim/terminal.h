@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/common.h"
+#include "sim/wire_names.h"
 
 namespace quiblink::sim {
 

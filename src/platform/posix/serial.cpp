@@ -2,7 +2,7 @@
 // spelling, COM1 to COM10) stand for the path in the environment variable
 // QUIBLINK_COM1 ... QUIBLINK_COM10, read at every open, else /dev/ttyS0 ...
 // /dev/ttyS9. Any other name is opened as a path; a URL, named directly or
-// through the variable, is a device server on the network (net_device.h).
+// through the variable, is a device server on the network (platform/net/device.h).
 //
 // Behaviour beside the Win32 calls this stands in for:
 //  - Open is exclusive: flock() refuses a second open from this or another
@@ -21,10 +21,12 @@
 //    The error word is always 0.
 //  - A pseudo-terminal keeps 8 bits without parity whatever is asked; the
 //    line is still programmed (raw, speed, flags) and reports what it holds.
+//    Every other refused setting fails its call.
 #include "platform/platform.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/major.h>
 #include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
@@ -32,22 +34,20 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/net/device.h"
 #include "platform/net/url.h"
-#include "platform/posix/fork_internal.h"
 #include "platform/posix/open_failure.h"
-#include "platform/posix/net_device.h"
 #include "platform/posix/serial_speed.h"
+#include "platform/posix/tables.h"
 
 namespace plat {
 
 namespace {
-
-// Ten ports and a few spare for the tools and tests.
-constexpr int kDeviceSlots = 16;
-constexpr Handle kDeviceBase = 0x5100;
 
 struct Device {
   bool used;
@@ -62,7 +62,8 @@ struct Device {
   LineSettings kept;
 };
 
-Device devices[kDeviceSlots];
+// Ten ports and a few spare for the tools and tests.
+posix::SlotTable<Device, 16, 0x5100> devices;
 pthread_mutex_t devices_lock = PTHREAD_MUTEX_INITIALIZER;
 
 struct SpeedCode {
@@ -98,9 +99,8 @@ uint32_t BaudOfCode(speed_t code) {
 }
 
 Device *Find(Handle dev) {
-  if (dev < kDeviceBase || dev >= kDeviceBase + kDeviceSlots) return nullptr;
-  Device *d = &devices[dev - kDeviceBase];
-  return d->used ? d : nullptr;
+  Device *d = devices.Named(dev);
+  return d != nullptr && d->used ? d : nullptr;
 }
 
 // 1..10 for "COMn" or "\\.\COMn", else 0.
@@ -145,6 +145,42 @@ void MakeRaw(termios *tio) {
   tio->c_cc[VTIME] = 0;
 }
 
+// tcsetattr, again when a signal interrupted it. Its result alone does not
+// say what the device holds: a driver may refuse settings it already holds.
+// After a refusal the settings are read back, and the call has done its work
+// when the device holds them all. errno stays that of the refusal.
+bool SetAttr(int fd, const termios &tio) {
+  int rc;
+  do {
+    rc = tcsetattr(fd, TCSANOW, &tio);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return true;
+  const int error = errno;
+  termios now;
+  const bool holds = tcgetattr(fd, &now) == 0 && now.c_iflag == tio.c_iflag &&
+                     now.c_oflag == tio.c_oflag && now.c_cflag == tio.c_cflag &&
+                     now.c_lflag == tio.c_lflag && memcmp(now.c_cc, tio.c_cc, sizeof now.c_cc) == 0;
+  errno = error;
+  return holds;
+}
+
+// The slave side of a Unix 98 pseudo-terminal, which carries 8N1 only.
+bool IsPseudoTerminal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned int device_major = major(st.st_rdev);
+  return device_major >= UNIX98_PTY_SLAVE_MAJOR &&
+         device_major < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT;
+}
+
+// TIOCMGET: the modem lines' bits (TIOCM_*).
+bool GetModemLines(int fd, int *lines) {
+  return ioctl(fd, TIOCMGET, lines) == 0;
+}
+
+// RTS or DTR on or off. A device without modem lines (a pseudo-terminal has
+// none) refuses, and keeps what it has; one that has gone fails at its next
+// read or write, which report it.
 void SetModemLine(int fd, int line, bool on) {
   (void)ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
 }
@@ -177,19 +213,17 @@ Handle DeviceOpen(const char *name) {
   }
 
   pthread_mutex_lock(&devices_lock);
-  int slot = 0;
-  while (slot < kDeviceSlots && devices[slot].used) ++slot;
-  if (slot < kDeviceSlots) {
-    devices[slot] = Device{};
-    devices[slot].used = true;  // reserved; fd set below
-    devices[slot].fd = -1;
+  Device *d = devices.Free();
+  if (d != nullptr) {
+    *d = Device{};
+    d->used = true;  // reserved; fd set below
+    d->fd = -1;
   }
   pthread_mutex_unlock(&devices_lock);
-  if (slot == kDeviceSlots) {
+  if (d == nullptr) {
     NoteOpenFailure(path, "too many serial devices open in this process");
     return kInvalid;
   }
-  Device *d = &devices[slot];
 
   int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   int error = errno;
@@ -198,6 +232,19 @@ Handle DeviceOpen(const char *name) {
     error = errno;
     close(fd);
     fd = -1;
+  }
+  // Bytes pass as they are from the open on: a terminal that will not go raw
+  // is no line the library can use. A device that is no terminal at all is
+  // refused by DeviceSetupBuffers.
+  termios tio;
+  const bool terminal = fd >= 0 && tcgetattr(fd, &tio) == 0;
+  if (terminal) {
+    MakeRaw(&tio);
+    if (!SetAttr(fd, tio)) {
+      error = errno;
+      close(fd);
+      fd = -1;
+    }
   }
   if (fd < 0) {
     NoteOsOpenFailure(path, variable[0] != '\0' ? variable : nullptr, error);
@@ -212,18 +259,15 @@ Handle DeviceOpen(const char *name) {
   d->kept.RtsControl = kRtsEnable;
   d->kept.DtrControl = 1;
   int lines = 0;
-  if (ioctl(fd, TIOCMGET, &lines) == 0) {
+  if (GetModemLines(fd, &lines)) {
     d->kept.RtsControl = (lines & TIOCM_RTS) ? kRtsEnable : kRtsDisable;
     d->kept.DtrControl = (lines & TIOCM_DTR) ? 1 : 0;
   }
-  termios tio;
-  if (tcgetattr(fd, &tio) == 0) {
-    MakeRaw(&tio);
-    (void)tcsetattr(fd, TCSANOW, &tio);
+  if (terminal) {
     uint32_t baud = 0;
     d->kept.BaudRate = posix::GetSpeed(fd, &baud) ? baud : BaudOfCode(cfgetospeed(&tio));
   }
-  return kDeviceBase + slot;
+  return devices.HandleOf(d);
 }
 
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
@@ -311,18 +355,20 @@ bool DeviceSetLine(Handle dev, const LineSettings *s) {
     cfsetispeed(&tio, code);
     cfsetospeed(&tio, code);
   }
-  if (tcsetattr(d->fd, TCSANOW, &tio) != 0) return false;
+  if (!SetAttr(d->fd, tio)) return false;
 
-  // The character frame on its own: a pseudo-terminal refuses anything but
-  // 8N1, which must not undo the settings above.
-  if (tcgetattr(d->fd, &tio) == 0) {
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
-    tio.c_cflag |= kSizes[s->ByteSize - 5];
-    if (s->Parity != kParityNone) tio.c_cflag |= PARENB;
-    if (s->Parity == kParityOdd) tio.c_cflag |= PARODD;
-    if (s->StopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
-    (void)tcsetattr(d->fd, TCSANOW, &tio);
-  }
+  // The character frame on its own, so that a refused frame cannot undo the
+  // settings above. A pseudo-terminal carries 8N1 only and refuses any other
+  // frame: there the line keeps 8N1, which DeviceGetLine reports. Any other
+  // device that refuses the frame fails the call, as SetCommState fails for a
+  // frame the port cannot make.
+  if (tcgetattr(d->fd, &tio) != 0) return false;
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+  tio.c_cflag |= kSizes[s->ByteSize - 5];
+  if (s->Parity != kParityNone) tio.c_cflag |= PARENB;
+  if (s->Parity == kParityOdd) tio.c_cflag |= PARODD;
+  if (s->StopBits != kOneStopBit) tio.c_cflag |= CSTOPB;
+  if (!SetAttr(d->fd, tio) && !IsPseudoTerminal(d->fd)) return false;
   if (!standard && !posix::SetCustomSpeed(d->fd, s->BaudRate)) return false;
 
   if (s->RtsControl == kRtsEnable || s->RtsControl == kRtsDisable) {
@@ -435,7 +481,7 @@ ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
   if (d == nullptr || bits == nullptr || d->gone) return kModemFailed;
   *bits = 0;
   int lines = 0;
-  if (ioctl(d->fd, TIOCMGET, &lines) != 0) {
+  if (!GetModemLines(d->fd, &lines)) {
     if (errno == ENOTTY || errno == EINVAL) return kModemNotSupported;
     MarkGoneOn(d, errno);
     return kModemFailed;

@@ -1,4 +1,4 @@
-// Threads and semaphores on pthreads, in fixed tables.
+// Threads, semaphores and process identity on pthreads, in fixed tables.
 //
 // A thread slot lives until its handle is closed and its body has returned,
 // in either order. Semaphores, named or not, are objects of this process: a
@@ -6,7 +6,7 @@
 // CreateSemaphoreA does. Nothing is shared with other processes, so no other
 // process can stall this one through a semaphore.
 #include "platform/platform.h"
-#include "platform/posix/fork_internal.h"
+#include "platform/posix/tables.h"
 
 #include <errno.h>
 #include <pthread.h>
@@ -57,10 +57,6 @@ bool WaitUntil(pthread_cond_t *cond, pthread_mutex_t *mutex, uint32_t ms, bool (
 
 // ---- Threads ---------------------------------------------------------------
 
-// Ten port workers and room for the tools and tests.
-constexpr int kThreadSlots = 32;
-constexpr Handle kThreadBase = 0x7100;
-
 struct ThreadSlot {
   bool used;
   bool handle_open;
@@ -74,24 +70,19 @@ struct ThreadSlot {
   pthread_cond_t changed;
 };
 
-ThreadSlot threads[kThreadSlots];
+// Ten port workers and room for the tools and tests.
+posix::SlotTable<ThreadSlot, 32, 0x7100> threads;
 pthread_mutex_t threads_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t threads_once = PTHREAD_ONCE_INIT;
-
-void InitThreadTable() {
-  for (ThreadSlot &slot : threads) InitMonotonicCond(&slot.changed);
-}
 
 ThreadSlot *FindThread(Handle thread) {
-  if (thread < kThreadBase || thread >= kThreadBase + kThreadSlots) return nullptr;
-  ThreadSlot *slot = &threads[thread - kThreadBase];
-  return slot->used && slot->handle_open ? slot : nullptr;
+  ThreadSlot *slot = threads.Named(thread);
+  return slot != nullptr && slot->used && slot->handle_open ? slot : nullptr;
 }
 
 void *ThreadStart(void *param) {
   ThreadSlot *slot = static_cast<ThreadSlot *>(param);
   pthread_mutex_lock(&threads_lock);
-  slot->id = static_cast<uint32_t>(syscall(SYS_gettid));
+  slot->id = CurrentThread();
   slot->started = true;
   ThreadBody body = slot->body;
   void *arg = slot->arg;
@@ -120,10 +111,6 @@ bool ThreadDone(void *slot) {
 
 // ---- Semaphores ------------------------------------------------------------
 
-// "QsemaI", "PLCmodel", the queue lock, two per port, a turn signal per
-// channel, and spare.
-constexpr int kSemaphoreSlots = 72;
-constexpr Handle kSemaphoreBase = 0x3100;
 constexpr size_t kNameSize = 32;
 
 struct SemaphoreSlot {
@@ -136,19 +123,23 @@ struct SemaphoreSlot {
   pthread_cond_t changed;
 };
 
-SemaphoreSlot semaphores[kSemaphoreSlots];
+// "QsemaI", "PLCmodel", the queue lock, two per port, a turn signal per
+// channel, and spare.
+posix::SlotTable<SemaphoreSlot, 72, 0x3100> semaphores;
 pthread_mutex_t semaphores_lock = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t semaphores_once = PTHREAD_ONCE_INIT;
-
-void InitSemaphoreTable() {
-  for (SemaphoreSlot &slot : semaphores) InitMonotonicCond(&slot.changed);
-}
 
 // Caller holds semaphores_lock.
 SemaphoreSlot *FindSemaphore(Handle sem) {
-  if (sem < kSemaphoreBase || sem >= kSemaphoreBase + kSemaphoreSlots) return nullptr;
-  SemaphoreSlot *slot = &semaphores[sem - kSemaphoreBase];
-  return slot->used && slot->refs > 0 ? slot : nullptr;
+  SemaphoreSlot *slot = semaphores.Named(sem);
+  return slot != nullptr && slot->used && slot->refs > 0 ? slot : nullptr;
+}
+
+// The waits of both tables run on the monotonic clock (made once, before the
+// first thread or semaphore, and anew in the child of a fork()).
+pthread_once_t tables_once = PTHREAD_ONCE_INIT;
+void InitTables() {
+  for (ThreadSlot &slot : threads) InitMonotonicCond(&slot.changed);
+  for (SemaphoreSlot &slot : semaphores) InitMonotonicCond(&slot.changed);
 }
 
 bool SemaphoreAvailable(void *slot) {
@@ -176,13 +167,12 @@ void ForgetThreadsInChild() {
   for (ThreadSlot &slot : threads) {
     slot.used = false;
     slot.handle_open = false;
-    InitMonotonicCond(&slot.changed);
   }
   for (SemaphoreSlot &slot : semaphores) {
     slot.waiters = 0;
     if (slot.used && slot.refs == 0) slot.used = false;
-    InitMonotonicCond(&slot.changed);
   }
+  InitTables();
   pthread_mutex_init(&threads_lock, nullptr);
   pthread_mutex_init(&semaphores_lock, nullptr);
 }
@@ -191,15 +181,13 @@ void ForgetThreadsInChild() {
 
 Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   if (body == nullptr) return 0;
-  pthread_once(&threads_once, InitThreadTable);
+  pthread_once(&tables_once, InitTables);
   pthread_mutex_lock(&threads_lock);
-  int index = 0;
-  while (index < kThreadSlots && threads[index].used) ++index;
-  if (index == kThreadSlots) {
+  ThreadSlot *slot = threads.Free();
+  if (slot == nullptr) {
     pthread_mutex_unlock(&threads_lock);
     return 0;
   }
-  ThreadSlot *slot = &threads[index];
   slot->used = true;
   slot->handle_open = true;
   slot->started = false;
@@ -217,7 +205,7 @@ Handle ThreadCreate(ThreadBody body, void *arg, uint32_t *thread_id) {
   WaitUntil(&slot->changed, &threads_lock, kInfinite, ThreadStarted, slot);
   if (thread_id != nullptr) *thread_id = slot->id;
   pthread_mutex_unlock(&threads_lock);
-  return kThreadBase + index;
+  return threads.HandleOf(slot);
 }
 
 bool ThreadExitCode(Handle thread, uint32_t *code) {
@@ -271,32 +259,32 @@ bool ThreadEndNeedsLoader() {
 Handle SemaphoreCreate(const char *name, int32_t initial, int32_t maximum) {
   if (maximum <= 0 || initial < 0 || initial > maximum) return 0;
   if (name != nullptr && strlen(name) >= kNameSize) return 0;
-  pthread_once(&semaphores_once, InitSemaphoreTable);
+  pthread_once(&tables_once, InitTables);
   pthread_mutex_lock(&semaphores_lock);
-  Handle result = 0;
+  SemaphoreSlot *found = nullptr;
   if (name != nullptr && name[0] != '\0') {
-    for (int i = 0; i < kSemaphoreSlots && result == 0; ++i) {
-      SemaphoreSlot &slot = semaphores[i];
+    for (SemaphoreSlot &slot : semaphores) {
       if (slot.used && slot.refs > 0 && strcmp(slot.name, name) == 0) {
         ++slot.refs;  // the existing object; initial and maximum are not used
-        result = kSemaphoreBase + i;
+        found = &slot;
+        break;
       }
     }
   }
-  for (int i = 0; i < kSemaphoreSlots && result == 0; ++i) {
-    SemaphoreSlot &slot = semaphores[i];
-    if (slot.used) continue;
-    slot.used = true;
-    slot.refs = 1;
-    slot.waiters = 0;
-    slot.count = initial;
-    slot.maximum = maximum;
-    slot.name[0] = '\0';
-    if (name != nullptr) strcpy(slot.name, name);
-    result = kSemaphoreBase + i;
+  if (found == nullptr) {
+    found = semaphores.Free();
+    if (found != nullptr) {
+      found->used = true;
+      found->refs = 1;
+      found->waiters = 0;
+      found->count = initial;
+      found->maximum = maximum;
+      found->name[0] = '\0';
+      if (name != nullptr) strcpy(found->name, name);
+    }
   }
   pthread_mutex_unlock(&semaphores_lock);
-  return result;
+  return found != nullptr ? semaphores.HandleOf(found) : 0;
 }
 
 bool SemaphoreRelease(Handle sem) {
@@ -337,6 +325,14 @@ void SemaphoreClose(Handle sem) {
     if (slot->waiters == 0) slot->used = false;
   }
   pthread_mutex_unlock(&semaphores_lock);
+}
+
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(getpid());
+}
+
+uint32_t CurrentThread() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
 }
 
 }  // namespace plat

@@ -1,4 +1,5 @@
-// Debugger output, message boxes and text formatting on Win32.
+// Debugger output, message boxes, text formatting and the environment on
+// Win32.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 

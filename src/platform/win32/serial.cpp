@@ -1,11 +1,15 @@
 // Serial devices on the Win32 communications API. The handle is opened
 // without overlapped I/O: the port worker is the only thread that uses it, and
-// its reads return at once because of the time-outs it programs.
+// its reads return at once because of the time-outs it programs. A name that
+// is a URL is a device server on the network (platform/net/device.h): the
+// open makes the connection, and every later call is handed to it by handle.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <string.h>
 
+#include "platform/net/device.h"
+#include "platform/net/url.h"
 #include "platform/platform.h"
 #include "platform/win32/open_failure.h"
 
@@ -36,11 +40,31 @@ bool NeedsDevicePrefix(const char *name) {
   return strlen(name) > 4;  // two digits or more
 }
 
+// GetCommState into a DCB of the right size.
+bool ReadDcb(Handle dev, DCB *dcb) {
+  *dcb = DCB{};
+  dcb->DCBlength = sizeof(DCB);
+  return GetCommState(Native(dev), dcb) != 0;
+}
+
+// ClearCommError: the error word, cleared by the call, and COMSTAT.
+bool ReadCommErrors(Handle dev, DWORD *errors, COMSTAT *stat) {
+  *errors = 0;
+  *stat = COMSTAT{};
+  return ClearCommError(Native(dev), errors, stat) != 0;
+}
+
 }  // namespace
 
 Handle DeviceOpen(const char *name) {
   char prefixed[300];
   if (name == nullptr) return kInvalid;
+  if (net::SchemeOf(name) != net::kNotUrl) {
+    net::NetOpenFailure failure;
+    const Handle connection = net::NetOpen(name, &failure);
+    if (connection == kInvalid) NoteOpenFailureWithError(name, failure.reason, failure.error);
+    return connection;
+  }
   if (NeedsDevicePrefix(name) && strlen(name) < sizeof prefixed - 4) {
     memcpy(prefixed, "\\\\.\\", 4);
     memcpy(prefixed + 4, name, strlen(name) + 1);
@@ -56,15 +80,16 @@ Handle DeviceOpen(const char *name) {
 }
 
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
+  if (net::IsNetworkDevice(dev)) return true;
   if (SetupComm(Native(dev), in_size, out_size) != 0) return true;
   NoteSystemOpenFailure("the serial device (buffer sizes)", GetLastError());
   return false;
 }
 
 bool DeviceGetLine(Handle dev, LineSettings *settings) {
-  DCB dcb = {};
-  dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(Native(dev), &dcb)) return false;
+  if (net::IsNetworkDevice(dev)) return net::NetGetLine(dev, settings);
+  DCB dcb;
+  if (!ReadDcb(dev, &dcb)) return false;
   settings->BaudRate = dcb.BaudRate;
   settings->ByteSize = dcb.ByteSize;
   settings->Parity = dcb.Parity;
@@ -89,9 +114,9 @@ bool DeviceGetLine(Handle dev, LineSettings *settings) {
 // characters, the error, end-of-file and event characters) keep the device's
 // values: the device's state is read first and only our fields are replaced.
 bool DeviceSetLine(Handle dev, const LineSettings *settings) {
-  DCB dcb = {};
-  dcb.DCBlength = sizeof(dcb);
-  if (!GetCommState(Native(dev), &dcb)) return false;
+  if (net::IsNetworkDevice(dev)) return net::NetSetLine(dev, settings);
+  DCB dcb;
+  if (!ReadDcb(dev, &dcb)) return false;
   dcb.BaudRate = settings->BaudRate;
   dcb.ByteSize = settings->ByteSize;
   dcb.Parity = settings->Parity;
@@ -111,12 +136,12 @@ bool DeviceSetLine(Handle dev, const LineSettings *settings) {
   dcb.fAbortOnError = settings->AbortOnError;
   if (SetCommState(Native(dev), &dcb)) return true;
   if (!UnderWine()) return false;
-  DCB now = {};
-  now.DCBlength = sizeof(now);
-  return GetCommState(Native(dev), &now) && now.BaudRate == settings->BaudRate;
+  DCB now;
+  return ReadDcb(dev, &now) && now.BaudRate == settings->BaudRate;
 }
 
 bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
+  if (net::IsNetworkDevice(dev)) return net::NetSetTimeouts(dev, timeouts);
   COMMTIMEOUTS t = {};
   t.ReadIntervalTimeout = timeouts->ReadInterval;
   t.ReadTotalTimeoutMultiplier = timeouts->ReadTotalMultiplier;
@@ -127,6 +152,7 @@ bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
 }
 
 bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
+  if (net::IsNetworkDevice(dev)) return net::NetRead(dev, buffer, want, got);
   DWORD n = 0;
   BOOL ok = ReadFile(Native(dev), buffer, want, &n, nullptr);
   *got = ok ? n : 0;
@@ -137,6 +163,7 @@ bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
 // (WriteTotalTimeoutConstant): a synchronous write that returns short has run
 // out of it, the adapter has stalled, and the attempt ends there.
 bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written) {
+  if (net::IsNetworkDevice(dev)) return net::NetWrite(dev, buffer, length, written);
   DWORD n = 0;
   BOOL ok = WriteFile(Native(dev), buffer, length, &n, nullptr);
   *written = ok ? n : 0;
@@ -144,9 +171,10 @@ bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *writ
 }
 
 bool DeviceLineStatus(Handle dev, LineStatus *status) {
-  DWORD errors = 0;
-  COMSTAT stat = {};
-  if (!ClearCommError(Native(dev), &errors, &stat)) return false;
+  if (net::IsNetworkDevice(dev)) return net::NetLineStatus(dev, status);
+  DWORD errors;
+  COMSTAT stat;
+  if (!ReadCommErrors(dev, &errors, &stat)) return false;
   status->Errors = errors;
   status->HoldFlags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) |
                       (stat.fRlsdHold ? 0x04u : 0u) | (stat.fXoffHold ? 0x08u : 0u) |
@@ -157,10 +185,12 @@ bool DeviceLineStatus(Handle dev, LineStatus *status) {
 }
 
 bool DevicePurge(Handle dev) {
+  if (net::IsNetworkDevice(dev)) return net::NetPurge(dev);
   return PurgeComm(Native(dev), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
 ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
+  if (net::IsNetworkDevice(dev)) return net::NetModemStatus(dev, bits);
   DWORD status = 0;
   if (GetCommModemStatus(Native(dev), &status)) {
     *bits = status;
@@ -181,18 +211,20 @@ ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
 // handle offers no wait with a time limit, so the input queue is watched
 // instead, a millisecond at a time.
 bool DeviceWaitInput(Handle dev, uint32_t ms) {
-  DWORD start = GetTickCount();
+  if (net::IsNetworkDevice(dev)) return net::NetWaitInput(dev, ms);
+  const uint32_t start = TickCount();
   for (;;) {
-    DWORD errors = 0;
-    COMSTAT stat = {};
-    if (!ClearCommError(Native(dev), &errors, &stat)) return false;
+    DWORD errors;
+    COMSTAT stat;
+    if (!ReadCommErrors(dev, &errors, &stat)) return false;
     if (stat.cbInQue > 0 || errors != 0) return true;
-    if (GetTickCount() - start >= ms) return true;
-    Sleep(1);
+    if (TickCount() - start >= ms) return true;
+    SleepMs(1);
   }
 }
 
 void DeviceClose(Handle dev) {
+  if (net::IsNetworkDevice(dev)) return net::NetClose(dev);
   if (dev != kInvalid) CloseHandle(Native(dev));
 }
 

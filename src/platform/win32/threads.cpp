@@ -1,7 +1,6 @@
-// Threads, semaphores, the millisecond tick and process identity on Win32.
+// Threads, semaphores and process identity on Win32.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#include <timeapi.h>
 
 #include <atomic>
 
@@ -110,33 +109,6 @@ void SemaphoreClose(Handle sem) {
   if (sem != 0) CloseHandle(Native(sem));
 }
 
-namespace {
-
-SRWLOCK FineTimerLock = SRWLOCK_INIT;
-int FineTimerHolders = 0;
-
-}  // namespace
-
-void FineTimerAcquire() {
-  AcquireSRWLockExclusive(&FineTimerLock);
-  if (FineTimerHolders++ == 0) timeBeginPeriod(1);
-  ReleaseSRWLockExclusive(&FineTimerLock);
-}
-
-void FineTimerRelease() {
-  AcquireSRWLockExclusive(&FineTimerLock);
-  if (FineTimerHolders > 0 && --FineTimerHolders == 0) timeEndPeriod(1);
-  ReleaseSRWLockExclusive(&FineTimerLock);
-}
-
-uint32_t TickCount() {
-  return GetTickCount();
-}
-
-void SleepMs(uint32_t ms) {
-  Sleep(ms);
-}
-
 uint32_t CurrentProcessId() {
   return GetCurrentProcessId();
 }
@@ -144,8 +116,5 @@ uint32_t CurrentProcessId() {
 uint32_t CurrentThread() {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetCurrentThread()));
 }
-
-// Windows has no fork(): a child process never inherits the library's state.
-void SetForkChildHook(void (*)()) {}
 
 }  // namespace plat
