@@ -2,9 +2,9 @@
 // semaphores, the millisecond tick, debugger output and message boxes.
 //
 // Each call maps one to one onto the Win32 call named beside it. Three
-// backends implement this header: posix/ (termios, pthreads), win32/ and
-// fake/ (an in-memory line with a controllable clock, for tests). Nothing
-// outside src/platform/ includes an operating-system header.
+// backends implement this header: posix/ (termios, pthreads), win32/ and the
+// tests' fake (tests/support/fake: an in-memory line with a controllable
+// clock). Nothing outside src/platform/ includes an operating-system header.
 //
 // posix/ and win32/ keep the same files for the same jobs, so that the twin
 // of a file is found by its name: serial (the devices), threads (threads,
