@@ -302,32 +302,17 @@ void Throughput() {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const char *filter = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char *value = i + 1 < argc ? argv[i + 1] : "";
-    if (strcmp(argv[i], "--dll") == 0) {
-      DllPath = value;
-    } else if (strcmp(argv[i], "--rfc2217") == 0) {
-      Rfc2217Url = value;
-    } else if (strcmp(argv[i], "--raw") == 0) {
-      RawUrl = value;
-    } else if (strcmp(argv[i], "--spare") == 0) {
-      SpareUrl = value;
-    } else if (strcmp(argv[i], "--closed") == 0) {
-      ClosedUrl = value;
-    } else if (strcmp(argv[i], "--kill") == 0) {
-      KillCommand = value;
-    } else if (strcmp(argv[i], "--direct") == 0) {
-      DirectPort = atoi(value);
-    } else if (strcmp(argv[i], "--bench") == 0) {
-      Bench = true;
-      continue;
-    } else {
-      filter = argv[i];
-      continue;
-    }
-    ++i;
-  }
+  const auto text = [](std::string *to) { return [to](const char *value) { *to = value; }; };
+  const char *filter =
+      ReadOptions(argc, argv,
+                  {{"--dll", [](const char *value) { DllPath = value; }},
+                   {"--rfc2217", text(&Rfc2217Url)},
+                   {"--raw", text(&RawUrl)},
+                   {"--spare", text(&SpareUrl)},
+                   {"--closed", text(&ClosedUrl)},
+                   {"--kill", text(&KillCommand)},
+                   {"--direct", [](const char *value) { DirectPort = atoi(value); }},
+                   {"--bench", [](const char *) { Bench = true; }, false}});
   if (Rfc2217Url.empty() || RawUrl.empty() || SpareUrl.empty() || ClosedUrl.empty() ||
       KillCommand.empty()) {
     printf(
