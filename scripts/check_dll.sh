@@ -3,7 +3,8 @@
 # import libraries and Windows test programs, checks both DLLs' export and
 # import tables, makes the Windows zip ($BUILD/quiblink-VERSION-windows.zip)
 # and lists it, and runs the test programs under headless wine against
-# terminal simulators on pseudo-terminals that wine sees as COM ports: the
+# terminal simulators on pseudo-terminals that wine sees as COM ports, and
+# through ser2net on 127.0.0.1 in front of one (rfc2217:// and tcp://): the
 # 64-bit set in a 64-bit prefix on every machine, the 32-bit set in a 32-bit
 # prefix where the machine can run 32-bit programs.
 #
@@ -14,6 +15,8 @@
 #   QUIB_SIM          a quiblink-sim binary to use instead of building one
 #   QUIB_NO_INSTALL=1 do not install packages
 #   QUIB_FORCE_32BIT_SKIP=1  behave as on a machine that cannot run 32-bit code
+#   QUIB_NET_BENCH=1  also measure a 64 KiB write and ReadAll through rfc2217://
+#                     against the direct line (64-bit, about 90 s more)
 #   JOBS              parallel build jobs (default 2)
 #
 # On a machine whose kernel runs 64-bit user code only, wine's 32-bit loader
@@ -78,6 +81,8 @@ install_packages() {
   command -v lld-link >/dev/null || need+=(lld)
   command -v clang >/dev/null || need+=(clang)
   command -v cmake >/dev/null || need+=(cmake)
+  command -v ser2net >/dev/null || [ -x /usr/sbin/ser2net ] || need+=(ser2net)
+  command -v python3 >/dev/null || need+=(python3)
   [ ${#need[@]} -eq 0 ] && return
   [ "${QUIB_NO_INSTALL:-0}" = 1 ] && die "missing packages: ${need[*]}"
   say "installing ${need[*]}"
@@ -110,7 +115,7 @@ fi
 [ -x "$SIM" ] || die "no quiblink-sim"
 
 WIN_TARGETS=(quiblink quiblink_implib quiblink_msvc_lib quiblink-dll-test
-  quiblink-platform-test quiblink-link-check quiblink-cpp-test)
+  quiblink-platform-test quiblink-link-check quiblink-cpp-test quiblink-net-test)
 cross_build() {  # folder, toolchain file, DLL name
   local dir=$BUILD/$1
   say "cross-building $3 and the Windows tests"
@@ -137,7 +142,7 @@ PLAIN=$(sed 's/^_\(.*\)@[0-9]*$/\1/' <<<"$DECORATED" | sort)
 [ "$(wc -l <<<"$DECORATED")" -ge 23 ] || die "quiblink.def lists fewer than 23 exports"
 
 # DLLs a library may import: the system's own, nothing of a compiler runtime.
-ALLOWED_IMPORTS="kernel32.dll user32.dll winmm.dll msvcrt.dll ucrtbase.dll"
+ALLOWED_IMPORTS="kernel32.dll user32.dll winmm.dll ws2_32.dll msvcrt.dll ucrtbase.dll"
 
 check_tables() {  # objdump, DLL, expected names, kind
   local objdump=$1 dll=$2 expected=$3 kind=$4 exported imports name
@@ -294,8 +299,11 @@ wine_run() {
 
 # A prefix of the given width with COM1, COM10 and COM3 on the simulators of
 # the DLL test (COM17 on the same one as COM10, for the port mapping), COM2
-# on the simulator of the backend test and COM5 on a folder, which no open
-# takes for a serial device.
+# on the simulator of the backend test, COM9 on the one behind ser2net (the
+# network test's direct line) and COM5 on a folder, which no open takes for a
+# serial device. COM4 and COM6 stay free: wine gives the host's own serial
+# devices (/dev/ttyS0, ...) the lowest numbers left, and the DLL test expects
+# nothing behind COM6.
 make_prefix() {  # bits
   local bits=$1
   export WINEPREFIX=$WORK/prefix$bits WINEARCH=win$bits WINELOADER=$LOADER
@@ -307,7 +315,7 @@ make_prefix() {  # bits
   local port
   for port in COM1="$LINKS/classic" COM10="$LINKS/graphic" COM17="$LINKS/graphic" \
     COM3="$LINKS/fault" \
-    COM2="$LINKS/device" COM5="$WORK/not-a-device"; do
+    COM2="$LINKS/device" COM9="$LINKS/net" COM5="$WORK/not-a-device"; do
     "$LOADER" reg add 'HKLM\Software\Wine\Ports' /v "${port%%=*}" /d "${port#*=}" /f \
       </dev/null >>"$WORK/reg.log" 2>&1 || { cat "$WORK/reg.log"; die "wine reg add"; }
   done
@@ -331,6 +339,49 @@ start_sim() {  # name, options...
   die "simulator $name did not start"
 }
 ctl() { "$SIM" ctl "$@" >>"$WORK/ctl.log" 2>&1 || { cat "$WORK/ctl.log"; die "ctl $*"; }; }
+
+# ---- Device servers ---------------------------------------------------------
+
+SER2NET=$(command -v ser2net || echo /usr/sbin/ser2net)
+# A port of 127.0.0.1 that nothing listens on now; never one handed out
+# before in this run.
+TAKEN_PORTS=" "
+free_port() {
+  local port
+  while :; do
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    case $TAKEN_PORTS in *" $port "*) continue ;; esac
+    TAKEN_PORTS+="$port "
+    echo "$port"
+    return
+  done
+}
+listening() { grep -q ":$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
+# ser2net in front of a simulator's pseudo-terminal, one connection per
+# accepter given as "telnet(rfc2217),tcp" or "tcp" and a port; its pid in
+# SERVER_PID.
+start_ser2net() {  # name, device, accepter, port, [accepter, port]
+  local name=$1 device=$2 config=$WORK/$1.yaml
+  shift 2
+  : >"$config"
+  while [ $# -gt 0 ]; do
+    printf 'connection: &%s%s\n  accepter: %s,127.0.0.1,%s\n  connector: serialdev,%s,38400e81,local\n' \
+      "$name" "$2" "$1" "$2" "$device" >>"$config"
+    PORTS_OF_SERVER+=("$2")
+    shift 2
+  done
+  "$SER2NET" -n -d -c "$config" >"$WORK/$name.log" 2>&1 </dev/null &
+  SERVER_PID=$!
+  SIM_PIDS+=("$SERVER_PID")
+  local port
+  for _ in $(seq 100); do
+    for port in "${PORTS_OF_SERVER[@]}"; do listening "$port" || continue 2; done
+    PORTS_OF_SERVER=()
+    return
+  done
+  cat "$WORK/$name.log"
+  die "ser2net $name did not listen"
+}
 # Fresh far ends for each run: what tests/win32/dll_fixture.h expects of them.
 start_sims() {
   stop_sims
@@ -340,6 +391,14 @@ start_sims() {
     --control "$WORK/graphic.sock"
   start_sim fault --family graphic --fault bad-checksum:cmd=0x52 --fault status=5:cmd=0x01
   start_sim device --family classic --model 0
+  start_sim net --family graphic --baud 38400 --type 7 --control "$WORK/net.sock"
+  local pty
+  pty=$(readlink -f "$LINKS/net")
+  RFC_PORT=$(free_port) RAW_PORT=$(free_port) SPARE_PORT=$(free_port) CLOSED_PORT=$(free_port)
+  PORTS_OF_SERVER=()
+  start_ser2net server "$pty" 'telnet(rfc2217),tcp' "$RFC_PORT" tcp "$RAW_PORT"
+  MAIN_SERVER_PID=$SERVER_PID
+  start_ser2net spare "$pty" 'telnet(rfc2217),tcp' "$SPARE_PORT"
   ctl "$WORK/classic.sock" poke 0x100 DEADBEEF0102
   ctl "$WORK/graphic.sock" area 3 1020304000FF7E02
 }
@@ -374,6 +433,25 @@ run_suite() {  # bits, loader, folder of the programs, DLL name
   run_test "$bits-bit C++ layer test" 300 ./quiblink-cpp-test.exe --graphic 9
   run_test "$bits-bit DLL test" 900 ./quiblink-dll-test.exe --dll "$dll" --classic 0 --graphic 9 \
     --fault 2 --missing 4
+
+  local bench=()
+  [ "${QUIB_NET_BENCH:-0}" = 1 ] && [ "$bits" = 64 ] && bench=(--bench)
+  run_test "$bits-bit network test through ser2net" 300 ./quiblink-net-test.exe --dll "$dll" \
+    --rfc2217 "rfc2217://127.0.0.1:$RFC_PORT" --raw "tcp://127.0.0.1:$RAW_PORT" \
+    --spare "rfc2217://127.0.0.1:$SPARE_PORT" --closed "rfc2217://127.0.0.1:$CLOSED_PORT" \
+    --kill "/bin/kill -KILL $MAIN_SERVER_PID" --direct 8 "${bench[@]}"
+  # The terminal's own view of what went through the servers: every byte value
+  # and the telnet commands' bytes, undoubled, over rfc2217:// and over tcp://.
+  local every group
+  every=$(for b in $(seq 0 255) $(seq 255 -1 0); do printf '%02X' "$b"; done
+    for _ in $(seq 64); do printf 'FF'; done
+    for b in $(seq 240 255); do printf 'FF%02X' "$b"; done)
+  for group in 1 2; do
+    if [ "$("$SIM" ctl "$WORK/net.sock" group "$group")" != "ok $every" ]; then
+      say "$bits-bit: group $group of the terminal behind ser2net does not hold the bytes sent"
+      failed=1
+    fi
+  done
 
   # The panel's own view of what the DLL test wrote: Pattern(100, 3) at 0x300.
   local expected_hex

@@ -273,8 +273,9 @@ namespace Quiblink
             return Encoding.UTF8.GetString(text, 0, length < 0 ? text.Length : length);
         }
 
-        /// <summary>Maps a port index 0..9 to a device ("COM17", "/dev/ttyUSB0") for this
-        /// process, from the port's next open on; null restores the default.</summary>
+        /// <summary>Maps a port index 0..9 to a device ("COM17", "/dev/ttyUSB0", or a device
+        /// server: "rfc2217://host:port", "tcp://host:port") for this process, from the port's
+        /// next open on; null restores the default.</summary>
         public static void SetPortDevice(int port, string device)
         {
             short rc = Native.QUIB_SetPortDevice(checked((ushort)port), device);

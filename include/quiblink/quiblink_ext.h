@@ -336,9 +336,10 @@ QUIB_API void QUIB_CALL QUIB_SetMessageBoxes(int enabled);
 /**
  * @brief Maps a port index to any device name, for this process.
  *
- * COM17, `\\.\COM17` (any COM port, also above COM10), /dev/ttyUSB0, /dev/serial/by-id/...
- * A name set here overrides the default (COM1 ... `\\.\COM10`; on Linux QUIBLINK_COM1 ... or
- * /dev/ttyS0 ...). Takes effect at the port's next open.
+ * COM17, `\\.\COM17` (any COM port, also above COM10), /dev/ttyUSB0, /dev/serial/by-id/...,
+ * or a serial device server on the network on either system (`rfc2217://host:port`,
+ * `tcp://host:port`). A name set here overrides the default (COM1 ... `\\.\COM10`; on Linux
+ * QUIBLINK_COM1 ... or /dev/ttyS0 ...). Takes effect at the port's next open.
  * @param port port index 0..9.
  * @param device the device name, 1..255 characters; NULL restores the default.
  * @retval RC_OK the name is kept for the port's next open.

@@ -2,16 +2,18 @@
 // semaphores, the millisecond tick, debugger output and message boxes.
 //
 // Each call maps one to one onto the Win32 call named beside it. Three
-// backends implement this header: posix/ (termios, pthreads), win32/ and
-// fake/ (an in-memory line with a controllable clock, for tests). Nothing
-// outside src/platform/ includes an operating-system header.
+// backends implement this header: posix/ (termios, pthreads), win32/ and the
+// tests' fake (tests/support/fake: an in-memory line with a controllable
+// clock). Nothing outside src/platform/ includes an operating-system header.
 //
 // posix/ and win32/ keep the same files for the same jobs, so that the twin
 // of a file is found by its name: serial (the devices), threads (threads,
 // semaphores, process identity), time (tick, sleep, timer resolution),
 // diagnostics (debugger output, message boxes, formatting, environment),
-// entry (load, unload, fork), open_failure (why an open failed), net (a
-// device server on the network, behind net/device.h) and build.cmake.
+// entry (load, unload, fork), open_failure (why an open failed), net and
+// net_lookup (the socket calls and name lookups of a device server on the
+// network, whose device is net/device.cpp, the same for both) and
+// build.cmake.
 #pragma once
 
 #include <stddef.h>
@@ -175,6 +177,9 @@ enum class EntryReason : uint32_t {
 // process_ending marks the detach of a process that is ending, whose other
 // threads are gone: the library releases its handles and waits for nothing.
 void LibraryEntry(uintptr_t module, EntryReason reason, bool process_ending = false);
+// True on the thread that runs the entry point for the library's load or
+// unload (on Windows under the loader lock, where nothing may wait).
+bool InLoaderEntry();
 
 // ---- Time, identity, diagnostics ----------------------------------------
 

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "classic/codec.h"
-#include "panel.h"
+#include "support/wire/panel.h"
 #include "support/library_fixture.h"
 
 namespace {
 
+namespace classic = wire::classic;
+
+using classic::Framed;
 using fake::Bytes;
-using panel::Framed;
 
 constexpr int16_t kPort = 2;
 
@@ -71,26 +73,25 @@ class ClassicCodec : public LibraryTest {
 
 TEST_F(ClassicCodec, WorkedExamplesAreBuiltByteForByte) {
   uint16_t expected = 0;
-  EXPECT_EQ(
-      panel::Bytes({0x02, 0x45, 0x30, 0x30, 0x30, 0x31, 0x30, 0x30, 0x30, 0x34, 0x03, 0x43, 0x44}),
-      Read(0, 0, 0x100, 4, &expected));
+  EXPECT_EQ(Bytes({0x02, 0x45, 0x30, 0x30, 0x30, 0x31, 0x30, 0x30, 0x30, 0x34, 0x03, 0x43, 0x44}),
+            Read(0, 0, 0x100, 4, &expected));
   EXPECT_EQ(12, expected);
-  EXPECT_EQ(panel::Bytes({0x02, 0x30, 0x38, 0x30, 0x39, 0x30, 0x30, 0x34, 0x03, 0x36, 0x38}),
+  EXPECT_EQ(Bytes({0x02, 0x30, 0x38, 0x30, 0x39, 0x30, 0x30, 0x34, 0x03, 0x36, 0x38}),
             Read(3, 0, 0x10, 4, &expected));
   EXPECT_EQ(12, expected);
-  EXPECT_EQ(panel::Bytes({0x02, 0x46, 0x30, 0x30, 0x30, 0x32, 0x30, 0x30, 0x30, 0x32, 0x41, 0x42,
-                          0x43, 0x44, 0x03, 0x44, 0x37}),
+  EXPECT_EQ(Bytes({0x02, 0x46, 0x30, 0x30, 0x30, 0x32, 0x30, 0x30, 0x30, 0x32, 0x41, 0x42, 0x43,
+                   0x44, 0x03, 0x44, 0x37}),
             Write(0, 0x200, {0xAB, 0xCD}, &expected));
   EXPECT_EQ(1, expected);
-  EXPECT_EQ(panel::Bytes({0x02, 0x31, 0x38, 0x32, 0x38, 0x30, 0x30, 0x32, 0x43, 0x44, 0x41, 0x42,
-                          0x03, 0x37, 0x32}),
+  EXPECT_EQ(Bytes({0x02, 0x31, 0x38, 0x32, 0x38, 0x30, 0x30, 0x32, 0x43, 0x44, 0x41, 0x42, 0x03,
+                   0x37, 0x32}),
             Write(3, 0x200, {0xAB, 0xCD}, &expected));
   EXPECT_EQ(1, expected);
 }
 
 TEST_F(ClassicCodec, WorkedExampleRepliesDecode) {
   const Bytes reply =
-      panel::Bytes({0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x03, 0x41, 0x37});
+      Bytes({0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x03, 0x41, 0x37});
   EXPECT_EQ((std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}), DecodeRead(0, 4, reply).Payload);
   EXPECT_EQ((std::vector<uint8_t>{0x34, 0x12, 0x78, 0x56}), DecodeRead(3, 4, reply).Payload);
   EXPECT_EQ(0, DecodeRead(3, 4, reply).Status);
@@ -211,10 +212,10 @@ TEST_F(ClassicCodec, ProbesAcceptOnlyTheirStartByteOrNak) {
     int16_t result;
     uint16_t expected_after;
   } rows[] = {
-      {"read, STX", false, panel::STX, 0, 12},   {"read, NAK", false, panel::NAK, 0, 1},
-      {"read, ACK", false, panel::ACK, -20, 12}, {"read, X", false, 'X', -20, 12},
-      {"write, ACK", true, panel::ACK, 0, 12},   {"write, NAK", true, panel::NAK, 0, 1},
-      {"write, STX", true, panel::STX, -20, 12},
+      {"read, STX", false, classic::STX, 0, 12},   {"read, NAK", false, classic::NAK, 0, 1},
+      {"read, ACK", false, classic::ACK, -20, 12}, {"read, X", false, 'X', -20, 12},
+      {"write, ACK", true, classic::ACK, 0, 12},   {"write, NAK", true, classic::NAK, 0, 1},
+      {"write, STX", true, classic::STX, -20, 12},
   };
   for (const Row &row : rows) {
     const uint8_t rx[4] = {row.first, '1', '2', '3'};
@@ -236,12 +237,12 @@ TEST_F(ClassicCodec, ReadDecoderChecksInOrder) {
     Bytes reply;
     int16_t status;
   } rows[] = {
-      {"NAK", {panel::NAK}, -19},
-      {"ACK", {panel::ACK, '1', '2', '3', '4', '5', '6', '7', '8', 3, 'A', '7'}, -20},
+      {"NAK", {classic::NAK}, -19},
+      {"ACK", {classic::ACK, '1', '2', '3', '4', '5', '6', '7', '8', 3, 'A', '7'}, -20},
       {"ETX missing", no_etx, -21},
       {"checksum wrong", bad_sum, -17},
-      {"ACK before a missing ETX", {panel::ACK, '1', '2', 'X', 'A', '7'}, -20},
-      {"too short for an ETX", {panel::STX, '1', '2'}, -21},
+      {"ACK before a missing ETX", {classic::ACK, '1', '2', 'X', 'A', '7'}, -20},
+      {"too short for an ETX", {classic::STX, '1', '2'}, -21},
   };
   for (const Row &row : rows) {
     const Decoded d = DecodeRead(0, 4, row.reply);
@@ -254,7 +255,7 @@ TEST_F(ClassicCodec, ReadDecoderChecksInOrder) {
 // digit keeps its low byte, a lower-case second digit does not.
 TEST_F(ClassicCodec, LowerCaseChecksumDigits) {
   Bytes reply = Framed("ABCDEF12");
-  ASSERT_EQ(panel::Bytes({'F', 'B'}), Bytes(reply.end() - 2, reply.end()));
+  ASSERT_EQ(Bytes({'F', 'B'}), Bytes(reply.end() - 2, reply.end()));
   reply[10] = 'f';
   EXPECT_EQ(0, DecodeRead(0, 4, reply).Status);
   reply[10] = 'F';
@@ -277,9 +278,9 @@ TEST_F(ClassicCodec, WriteDecoderTracesWhatCameBack) {
     int16_t status;
     const char *trace;
   } rows[] = {
-      {panel::ACK, 0, "ACK RECEIVED!\n"},
-      {panel::NAK, -19, "NAK RECEIVED!\n"},
-      {panel::STX, -20, "OTHER RECEIVED!\n"},
+      {classic::ACK, 0, "ACK RECEIVED!\n"},
+      {classic::NAK, -19, "NAK RECEIVED!\n"},
+      {classic::STX, -20, "OTHER RECEIVED!\n"},
   };
   for (const Row &row : rows) {
     fake::ClearDebug();

@@ -9,12 +9,14 @@
 #include <utility>
 #include <vector>
 
-#include "panel.h"
+#include "support/wire/panel.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
 #include "support/library_fixture.h"
 
 namespace {
+
+namespace classic = wire::classic;
 
 using fake::Bytes;
 
@@ -36,7 +38,7 @@ class ClassicMemory : public LibraryTest {
 
   // The panel's answer to a frame; tests replace it to script faults.
   std::function<Bytes(const Bytes &)> Reply = [this](const Bytes &f) { return panel.Answer(f); };
-  panel::Memory panel;
+  classic::Memory panel;
 
   static size_t CountText(const std::string &text) {
     const auto texts = fake::DebugTexts();
@@ -48,20 +50,14 @@ class ClassicMemory : public LibraryTest {
   }
 };
 
-// Wire address of a logical address of area 0.
-unsigned Wire(uint16_t model, int64_t logical) {
-  if (model != 3) return static_cast<unsigned>(logical);
-  return static_cast<unsigned>(0x8080 + logical + (logical >= 3960 ? 8 : 0));
-}
-
 TEST_F(ClassicMemory, ReadWorkedExampleOverTheLine) {
   const int16_t h = Open(0);
   Reply = [](const Bytes &) {
-    return panel::Bytes({0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x03, 0x41, 0x37});
+    return Bytes({0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x03, 0x41, 0x37});
   };
   uint8_t buffer[4] = {};
   EXPECT_EQ(0, QUIB_Read(h, 0, 0x100, buffer, 4));
-  EXPECT_EQ(std::vector<Bytes>{panel::Bytes(
+  EXPECT_EQ(std::vector<Bytes>{Bytes(
                 {0x02, 0x45, 0x30, 0x30, 0x30, 0x31, 0x30, 0x30, 0x30, 0x34, 0x03, 0x43, 0x44})},
             Line().Frames());
   EXPECT_EQ((std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}),
@@ -112,13 +108,13 @@ TEST_F(ClassicMemory, TransfersAreChunkedAndCutAtTheAddressGap) {
                                  : QUIB_Read(h, row.area, row.address, buffer.data(), row.count);
     EXPECT_EQ(0, rc);
     Requests sent;
-    for (const panel::Request &r : panel.Requests) {
+    for (const classic::Request &r : panel.Requests) {
       EXPECT_EQ(row.write, r.Write);
       sent.emplace_back(r.Address, r.Count);
     }
     EXPECT_EQ(row.requests, sent);
     for (int64_t i = 0; i < row.count; ++i) {
-      const unsigned wire = Wire(row.model, row.address + i);
+      const unsigned wire = classic::WireAddress(row.model, row.address + i);
       if (row.write) {
         ASSERT_EQ(data[i], panel.At(wire)) << "byte " << i;
       } else {
@@ -148,7 +144,7 @@ TEST_F(ClassicMemory, PreambleBlockGoesFirstAndIsTracedNotDumped) {
   ASSERT_EQ(2u, frames.size());
   EXPECT_EQ(83u, frames[0].size());
   EXPECT_EQ(preamble, std::string(frames[0].begin(), frames[0].end()));
-  EXPECT_EQ(panel::Framed("180800402010403"), frames[1]);
+  EXPECT_EQ(classic::Framed("180800402010403"), frames[1]);
 
   EXPECT_EQ(0u, IndexOf("WRITE command\n"));
   EXPECT_LT(IndexOf("ENTER!!\n"), IndexOf("ENTER PART2!!\n"));
@@ -159,25 +155,28 @@ TEST_F(ClassicMemory, PreambleBlockGoesFirstAndIsTracedNotDumped) {
 
 TEST_F(ClassicMemory, NakToThePreambleEndsTheWriteBeforeAnyData) {
   const int16_t h = Open(3);
-  Reply = [](const Bytes &) { return Bytes{panel::NAK}; };
+  Reply = [](const Bytes &) { return Bytes{classic::NAK}; };
   const uint8_t data[4] = {1, 2, 3, 4};
   EXPECT_EQ(-19, QUIB_Write(h, 0, 0, 4, data));
   const auto frames = Line().Frames();
   EXPECT_EQ(3u, frames.size()) << "the worker's three attempts";
-  for (const Bytes &f : frames) EXPECT_EQ("805C", panel::Text(f, 2, 4)) << "only the preamble";
+  for (const Bytes &f : frames)
+    EXPECT_EQ(0x805Cu, classic::Parse(f).Address) << "only the preamble";
   EXPECT_EQ(0u, CountText("[")) << "no data frame was built";
 }
 
 TEST_F(ClassicMemory, FailedSecondChunkKeepsTheFirstAndTouchesNothingElse) {
   const int16_t h = Open(0);
   int frames_seen = 0;
-  Reply = [&](const Bytes &f) { return ++frames_seen == 1 ? panel.Answer(f) : Bytes{panel::NAK}; };
+  Reply = [&](const Bytes &f) {
+    return ++frames_seen == 1 ? panel.Answer(f) : Bytes{classic::NAK};
+  };
   std::vector<uint8_t> buffer(130, 0xEE);
   EXPECT_EQ(-19, QUIB_Read(h, 0, 0, buffer.data(), 130));
   for (unsigned i = 0; i < 64; ++i) ASSERT_EQ(panel.At(i), buffer[i]) << "byte " << i;
   for (unsigned i = 64; i < 130; ++i) ASSERT_EQ(0xEE, buffer[i]) << "byte " << i;
   for (const Bytes &f : Line().Frames()) {
-    EXPECT_NE("000080", panel::Text(f, 2, 6)) << "no third chunk after the failure";
+    EXPECT_NE(0x80u, classic::Parse(f).Address) << "no third chunk after the failure";
   }
 }
 

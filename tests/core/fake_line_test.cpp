@@ -1,7 +1,9 @@
 // The fake serial line and its clock: the ground every engine test stands on.
+#include <unistd.h>
+
 #include <thread>
 
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 #include "platform/platform.h"
 #include "support/library_fixture.h"
 
@@ -126,6 +128,55 @@ TEST_F(FakeLineTest, SemaphoresKeepTheirMaximumAndNamesOpenTheSameObject) {
   fake::FailSemaphoreCreate("RxSema");
   EXPECT_EQ(plat::SemaphoreCreate("RxSema0", 0, 1), 0);
   EXPECT_NE(plat::SemaphoreCreate("RxSema0", 0, 1), 0);  // one failure only
+}
+
+}  // namespace
+
+namespace {
+
+// A wait of the test's own thread that never ends fails the test in a bounded
+// time, naming the wait, instead of holding it until ctest's time-out.
+TEST_F(FakeLineTest, AWaitOfTheTestsOwnThreadEndsAtItsDeadlineNamingWhatItWaitedFor) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Row {
+    const char *name;
+    void (*wait)();
+    const char *message;
+  } rows[] = {
+      {"a semaphore nobody releases",
+       [] { plat::SemaphoreWait(plat::SemaphoreCreate("PortSema4", 0, 1), plat::kInfinite); },
+       "waited on semaphore PortSema4 for [0-9]+ ms"},
+      {"a thread that never ends",
+       [] {
+         plat::ThreadWait(plat::ThreadCreate(
+                              [](void *) -> uint32_t {
+                                for (;;) plat::SleepMs(10);
+                              },
+                              nullptr, nullptr),
+                          plat::kInfinite);
+       },
+       "waited for the end of a platform thread"},
+      {"a turn that never comes",
+       [] {
+         plat::DebugOutput("Send Command\n");
+         const plat::Handle turn = plat::SemaphoreCreate(nullptr, 0, 1);
+         for (;;) {
+           plat::SemaphoreWait(turn, 10);
+           plat::SleepMs(10);
+         }
+       },
+       "paused again and again .* \\(its last trace: \"Send Command\"\\)"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_DEATH(
+        {
+          alarm(10);  // a deadline that never comes dies of the alarm instead
+          fake::SetWaitLimit(100);
+          row.wait();
+        },
+        row.message);
+  }
 }
 
 }  // namespace

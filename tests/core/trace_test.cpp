@@ -1,7 +1,6 @@
 // The trace: what reaches the debugger output or the caller's handler.
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +8,7 @@
 #include "core/trace.h"
 #include "quiblink/quiblink_ext.h"
 #include "support/library_fixture.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -118,11 +118,7 @@ struct HoldingSink {
 };
 
 bool AwaitTrue(const std::atomic<bool> &flag) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!flag && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return flag;
+  return waits::WaitFor([&] { return flag.load(); }, "the handler to hold its call");
 }
 
 // The caller frees what the old handler's user pointer points to once the change returns: the
@@ -132,16 +128,17 @@ TEST_F(TraceTest, ReplacingTheHandlerReturnsOnlyOnceTheOldOnesCallsHaveEnded) {
   HoldingSink old_sink;
   std::vector<std::string> seen;
   QUIB_SetTraceHandler(HoldingSink::Call, &old_sink);
-  std::thread worker([] { quib::Trace("hold\n"); });
+  auto worker = waits::Async("the held trace", [] { quib::Trace("hold\n"); });
   ASSERT_TRUE(AwaitTrue(old_sink.holding));
-  auto change = std::async(std::launch::async, [&] { QUIB_SetTraceHandler(Collect, &seen); });
-  EXPECT_EQ(change.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+  auto change =
+      waits::Async("the change of handler", [&] { QUIB_SetTraceHandler(Collect, &seen); });
+  EXPECT_FALSE(change.ReturnsWithin(std::chrono::milliseconds(200)))
       << "returned while the old handler was still running";
   quib::Trace("READ command\n");  // started after the change: the new handler's
   old_sink.released = true;
-  ASSERT_EQ(change.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  change.Get();
   EXPECT_FALSE(old_sink.holding);
-  worker.join();
+  worker.Get();
   QUIB_SetTraceHandler(nullptr, nullptr);
   EXPECT_EQ(seen, std::vector<std::string>{"READ command\n"});
   EXPECT_TRUE(old_sink.seen.empty());
@@ -151,7 +148,7 @@ TEST_F(TraceTest, ReplacingTheHandlerReturnsOnlyOnceTheOldOnesCallsHaveEnded) {
 TEST_F(TraceTest, AChangeFromInsideACallbackReturnsAtOnce) {
   HoldingSink holder;
   QUIB_SetTraceHandler(HoldingSink::Call, &holder);
-  std::thread worker([] { quib::Trace("hold\n"); });
+  auto worker = waits::Async("the held trace", [] { quib::Trace("hold\n"); });
   ASSERT_TRUE(AwaitTrue(holder.holding));
   struct Self {
     static void Call(const char *, void *user) {
@@ -159,22 +156,23 @@ TEST_F(TraceTest, AChangeFromInsideACallbackReturnsAtOnce) {
     }
   };
   std::vector<std::string> seen;
-  auto from_handler = std::async(std::launch::async, [&] {
+  auto from_handler = waits::Async("the change from outside any callback", [&] {
     QUIB_SetTraceHandler(Self::Call, &seen);
     // Waits for the holder's call: its own change is made from outside any callback.
   });
-  EXPECT_EQ(from_handler.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-  auto from_progress = std::async(std::launch::async, [] {
+  EXPECT_FALSE(from_handler.ReturnsWithin(std::chrono::milliseconds(100)));
+  auto from_progress = waits::Async("the change from a progress callback", [] {
     quib::CallerCallbackScope progress_callback;
     QUIB_SetTraceHandler(nullptr, nullptr);
   });
-  EXPECT_EQ(from_progress.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  from_progress.Get(std::chrono::milliseconds(2000));
   holder.released = true;
-  ASSERT_EQ(from_handler.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  worker.join();
+  from_handler.Get();
+  worker.Get();
   QUIB_SetTraceHandler(Self::Call, &seen);
-  auto self_change = std::async(std::launch::async, [] { quib::Trace("first\n"); });
-  ASSERT_EQ(self_change.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  waits::Async("the handler that replaces itself", [] {
+    quib::Trace("first\n");
+  }).Get(std::chrono::milliseconds(2000));
   quib::Trace("second\n");
   QUIB_SetTraceHandler(nullptr, nullptr);
   EXPECT_EQ(seen, std::vector<std::string>{"second\n"});

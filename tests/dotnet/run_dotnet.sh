@@ -2,8 +2,8 @@
 # Compiles bindings/dotnet/Quiblink.cs with the test program under mono and runs it against the
 # shared library (through a dllmap of quiblink64.dll) and two simulators on pseudo-terminals:
 # a graphic terminal on port 0, a classic panel on port 1. Then checks, from the simulators'
-# side, what the program wrote. The C# example of docs/windows.md is compiled too, for both
-# widths.
+# side, what the program wrote. The C# examples of docs/windows.md and docs/network.md are
+# compiled too, for both widths.
 #
 #   run_dotnet.sh MCS MONO LIBRARY SIM SOURCE_DIR VERSION
 set -euo pipefail
@@ -20,12 +20,23 @@ trap cleanup EXIT
 
 "$mcs" -nologo -warnaserror -out:"$scratch/QuiblinkTest.exe" \
   "$source/bindings/dotnet/Quiblink.cs" "$source/tests/dotnet/QuiblinkTest.cs"
-sed -n '/^```csharp$/,/^```$/p' "$source/docs/windows.md" | sed '1d;$d' >"$scratch/guide.cs"
-grep -q 'static int Main' "$scratch/guide.cs" || { echo "docs/windows.md has no C# program"; exit 1; }
-for define in "" "-define:QUIBLINK_X86"; do
-  "$mcs" -nologo -warnaserror $define -out:"$scratch/guide.exe" "$scratch/guide.cs" \
-    "$source/bindings/dotnet/Quiblink.cs"
+# Every C# example of the guides is a program of its own: each is compiled, for both widths.
+guides=0
+for doc in windows network; do
+  awk -v out="$scratch/$doc" '/^```csharp$/ { n++; keep = 1; next }
+    /^```$/ { keep = 0; next }
+    keep { print > (out "-" n ".cs") }' "$source/docs/$doc.md"
 done
+for guide in "$scratch"/*.cs; do
+  [ -e "$guide" ] || break
+  grep -q 'static int Main' "$guide" || { echo "$guide: a C# example without Main"; exit 1; }
+  guides=$((guides + 1))
+  for define in "" "-define:QUIBLINK_X86"; do
+    "$mcs" -nologo -warnaserror $define -out:"$scratch/guide.exe" "$guide" \
+      "$source/bindings/dotnet/Quiblink.cs"
+  done
+done
+[ "$guides" -ge 3 ] || { echo "expected the C# examples of docs/windows.md and docs/network.md"; exit 1; }
 cat >"$scratch/QuiblinkTest.exe.config" <<CONFIG
 <configuration>
   <dllmap dll="quiblink64.dll" target="$library" />

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "support/wire/wire.h"
+
 namespace quiblink::e2e {
 
 Bytes Pattern(size_t size, uint32_t seed) {
@@ -28,13 +30,7 @@ Bytes FromHex(const std::string &hex) {
 }
 
 std::string ToHex(const Bytes &bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
+  return wire::HexText(bytes);
 }
 
 Bytes FromText(const std::string &text) {

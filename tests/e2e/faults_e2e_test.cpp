@@ -88,10 +88,11 @@ INSTANTIATE_TEST_SUITE_P(Classic, FaultTest, ::testing::ValuesIn(kClassic), Name
 class ClassicChunks : public SimTest {
  protected:
   void SetUp() override {
-    StartSim({"--family", "classic", "--model", "0"});
-    h_ = OpenClassic(0);
+    StartSim({"--family", "classic", "--model", std::to_string(Model())});
+    h_ = OpenClassic(Model());
     ASSERT_GE(h_, 0);
   }
+  virtual uint16_t Model() const { return 0; }
   int16_t h_ = -1;
 };
 
@@ -117,14 +118,9 @@ TEST_F(ClassicChunks, FailedSecondChunkOfAWriteLeavesTheRestUnwritten) {
   EXPECT_EQ(Requests(), 2);
 }
 
-class ClassicModel3Chunks : public SimTest {
+class ClassicModel3Chunks : public ClassicChunks {
  protected:
-  void SetUp() override {
-    StartSim({"--family", "classic", "--model", "3"});
-    h_ = OpenClassic(3);
-    ASSERT_GE(h_, 0);
-  }
-  int16_t h_ = -1;
+  uint16_t Model() const override { return 3; }
 };
 
 TEST_F(ClassicModel3Chunks, RefusedPreambleBlockStopsTheWriteBeforeItsData) {

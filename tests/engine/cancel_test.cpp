@@ -1,7 +1,6 @@
 // Cancelling a block transfer: it sends no further frame, a failing exchange takes no further
 // attempt, a transfer waiting for its turn leaves the queue, and nothing is remembered for a
 // channel with no transfer under way.
-#include <future>
 
 #include "engine_support.h"
 #include "quiblink/quiblink_ext.h"
@@ -29,20 +28,16 @@ int16_t RunTransfer(uint16_t handle, int frames) {
   return rc;
 }
 
-class CancelTest : public LibraryTest {
+class CancelTest : public PortZeroTest {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    line_ = &fake::LineOfPort(0);
-    line_->SetDrainAtLineRate(false);
-    ASSERT_EQ(QUIB_Open(0, 0), 0);
-    ASSERT_EQ(QUIB_Open(0, 0), 1);
+    PortZeroTest::SetUp();
+    OpenChannels(2);
   }
   void AnswerEveryFrame() {
     line_->OnFrame([](fake::Line &l, const Bytes &f) { l.Send(Reply({f[1]})); });
   }
   size_t FramesSent() { return line_->Frames().size(); }
-  fake::Line *line_ = nullptr;
 };
 
 TEST_F(CancelTest, ArgumentsAreCheckedLikeAnyChannelCall) {
@@ -95,11 +90,10 @@ TEST_F(CancelTest, ATransferWaitingForItsTurnLeavesTheQueueAndTheOtherChannelGoe
   // Channel 0 holds the port between two frames of its transfer.
   quib::Transfer holder = quib::BeginTransfer(0);
   ASSERT_EQ(Frame(&holder, 'a'), RC_OK);
-  auto waiting = std::async(std::launch::async, [] { return RunTransfer(1, 2); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
+  auto waiting = waits::Async("channel 1's transfer", [] { return RunTransfer(1, 2); });
+  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "channel 1 in the queue"));
   EXPECT_EQ(QUIB_CancelTransfer(1), RC_OK);
-  ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(waiting.get(), RC_CANCELLED);
+  EXPECT_EQ(waiting.Get(), RC_CANCELLED);
   EXPECT_EQ(QueueLength(0), 1) << "only the holder's entry is left";
   EXPECT_EQ(quib::State.Handles[1].Busy, 0);
   // The holder was not touched by the other channel's cancel.

@@ -2,7 +2,7 @@
 // leave nothing behind, and the end of the workers at close and unload.
 #include <stdlib.h>
 
-#include <future>
+#include <string>
 
 #include "engine/channels.h"
 #include "engine_support.h"
@@ -128,7 +128,7 @@ struct SettingsRow {
   uint8_t data_bits;
 };
 
-class KeptSettingsTest : public LibraryTest, public ::testing::WithParamInterface<SettingsRow> {};
+using KeptSettingsTest = LibraryRowTest<SettingsRow>;
 
 TEST_P(KeptSettingsTest, ALaterOpenOfTheOtherFamilyKeepsTheFirstSettings) {
   const SettingsRow &row = GetParam();
@@ -187,8 +187,7 @@ struct SetUpFailureRow {
   Boxes boxes;
 };
 
-class SetUpFailureTest : public LibraryTest,
-                         public ::testing::WithParamInterface<SetUpFailureRow> {};
+using SetUpFailureTest = LibraryRowTest<SetUpFailureRow>;
 
 TEST_P(SetUpFailureTest, LeavesNothingBehindAndTheNextOpenWorks) {
   const SetUpFailureRow &row = GetParam();
@@ -249,7 +248,7 @@ TEST_F(ChannelsTest, UnloadClosesBothChannelsOfAPortAndEndsItsWorker) {
   EXPECT_FALSE(fake::SemaphoreExists("PortSema0"));
   EXPECT_FALSE(fake::SemaphoreExists("RxSema0"));
   EXPECT_FALSE(fake::SemaphoreExists("QsemaI"));
-  EXPECT_TRUE(Eventually([&] { return fake::LiveThreads() == live; }));
+  EXPECT_TRUE(waits::WaitFor([&] { return fake::LiveThreads() == live; }, "the worker's end"));
   for (const quib::HandleEntry &h : quib::State.Handles) EXPECT_EQ(h.Port, -1);
   plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
 }
@@ -305,9 +304,9 @@ TEST_F(TenPortsTest, ClosingOnePortEndsOnlyItsWorkerAndTheOthersServeOn) {
 TEST_F(TenPortsTest, AllPortsServeAtTheSameTime) {
   fake::UseScaledClock(10);
   OpenAll();
-  std::vector<std::future<bool>> callers;
+  std::vector<waits::Call<bool>> callers;
   for (uint16_t port = 0; port < 10; ++port) {
-    callers.push_back(std::async(std::launch::async, [port] {
+    callers.push_back(waits::Async("the calls on port " + std::to_string(port), [port] {
       bool all_good = true;
       for (uint8_t seq = 0; seq < 8; ++seq) {
         Result r = Exchange(port, {0x02, seq, 0x03}, 5);
@@ -316,7 +315,7 @@ TEST_F(TenPortsTest, AllPortsServeAtTheSameTime) {
       return all_good;
     }));
   }
-  for (uint16_t port = 0; port < 10; ++port) EXPECT_TRUE(callers[port].get()) << "port " << port;
+  for (uint16_t port = 0; port < 10; ++port) EXPECT_TRUE(callers[port].Get()) << "port " << port;
   for (uint16_t port = 0; port < 10; ++port) EXPECT_EQ(fake::LineOfPort(port).Frames().size(), 8u);
 }
 

@@ -114,13 +114,4 @@ int CountTrace(const std::string &text) {
   return n;
 }
 
-bool Eventually(const std::function<bool()> &done, int deadline_ms) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 }  // namespace enginetest

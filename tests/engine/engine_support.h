@@ -1,6 +1,5 @@
-// A small made-up reply protocol for the engine tests, so that they depend on
-// no terminal codec: a reply is AA, n, n payload bytes, and the XOR of the
-// payload. A lone 0x15 is a refusal.
+// What the engine tests share: the test protocol's probes and decoder (see
+// reply_protocol.h), one transaction call, and waits for other threads.
 #pragma once
 
 #include <atomic>
@@ -11,28 +10,13 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "platform/fake/fake_line.h"
 #include "quiblink/quiblink.h"
+#include "reply_protocol.h"
+#include "support/fake/fake_line.h"
 #include "support/library_fixture.h"
+#include "support/waits.h"
 
 namespace enginetest {
-
-using fake::Bytes;
-
-constexpr uint8_t kStart = 0xAA;
-constexpr uint8_t kRefusal = 0x15;
-constexpr int16_t kRefusedStatus = -19;
-
-inline Bytes Reply(const Bytes &payload) {
-  Bytes reply{kStart, static_cast<uint8_t>(payload.size())};
-  uint8_t check = 0;
-  for (uint8_t b : payload) {
-    reply.push_back(b);
-    check ^= b;
-  }
-  reply.push_back(check);
-  return reply;
-}
 
 // Every call of the test probes and decoder, as the worker made them.
 struct ProbeCall {
@@ -75,13 +59,23 @@ Result Exchange(uint16_t handle, const Bytes &frame, uint16_t expected,
 std::vector<std::string> TracesAmong(const std::vector<std::string> &wanted);
 int CountTrace(const std::string &text);
 
-// Polls until done() or the deadline; for effects another thread completes.
-bool Eventually(const std::function<bool()> &done, int deadline_ms = 3000);
+// A library with `channels` channels open on COM1 (handles 0 up), whose line
+// drains at once; the opens' traces are cleared.
+class PortZeroTest : public LibraryTest {
+ protected:
+  void OpenChannels(int channels) {
+    line_ = &fake::LineOfPort(0);
+    line_->SetDrainAtLineRate(false);
+    for (int h = 0; h < channels; ++h) ASSERT_EQ(QUIB_Open(0, 0), h);
+    fake::ClearDebug();
+  }
+  fake::Line *line_ = nullptr;
+};
 
 // Workers alive once those of earlier tests, which an unload does not wait
 // for without bound, have ended: `own` are this test's.
 inline int SettledWorkers(int own = 0) {
-  Eventually([own] { return fake::LiveThreads() == own; });
+  waits::WaitFor([own] { return fake::LiveThreads() == own; }, "the workers of earlier tests");
   return fake::LiveThreads();
 }
 
@@ -91,7 +85,12 @@ class Gate {
  public:
   void Open() { open_.store(true); }
   void Wait() {
-    while (!open_.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const auto start = std::chrono::steady_clock::now();
+    while (!open_.load()) {
+      const auto waited = std::chrono::steady_clock::now() - start;
+      if (waited > waits::kLimit) waits::GiveUp("the test to let the held reply go", waits::kLimit);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
   }
 
  private:

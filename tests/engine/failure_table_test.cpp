@@ -104,7 +104,7 @@ std::vector<FailureRow> Rows() {
   };
 }
 
-class FailureTableTest : public LibraryTest, public ::testing::WithParamInterface<FailureRow> {};
+using FailureTableTest = LibraryRowTest<FailureRow>;
 
 TEST_P(FailureTableTest, EndsWithItsStatusTracesAndPauses) {
   const FailureRow &row = GetParam();

@@ -10,15 +10,12 @@ using namespace enginetest;
 
 const Bytes kFrame = {0x02, 'R', '0', '1', 0x03};  // 5 ms on a 9600 7E1 line
 
-class ReceiveTest : public LibraryTest {
+class ReceiveTest : public PortZeroTest {
  protected:
   void SetUp() override {
-    LibraryTest::SetUp();
-    line_ = &fake::LineOfPort(0);
-    line_->SetDrainAtLineRate(false);
-    ASSERT_EQ(QUIB_Open(0, 0), 0);
+    PortZeroTest::SetUp();
+    OpenChannels(1);
     ClearRecorded();
-    fake::ClearDebug();
   }
   // Each write is answered with these pieces, each at its own delay.
   void AnswerInPieces(std::vector<std::pair<Bytes, uint32_t>> pieces) {
@@ -26,7 +23,6 @@ class ReceiveTest : public LibraryTest {
       for (const auto &[bytes, delay] : pieces) l.Send(bytes, delay);
     });
   }
-  fake::Line *line_ = nullptr;
 };
 
 TEST_F(ReceiveTest, AReplyInPiecesIsDecodedOnceWhenComplete) {

@@ -16,7 +16,7 @@ struct TimingRow {
   uint32_t drain_ms;
 };
 
-class TimingTest : public LibraryTest, public ::testing::WithParamInterface<TimingRow> {};
+using TimingTest = LibraryRowTest<TimingRow>;
 
 TEST_P(TimingTest, TransmitTimeAndDrainLimitTruncate) {
   const TimingRow &row = GetParam();

@@ -1,7 +1,7 @@
 // The transaction call: refusals, one call per channel, the order of the
 // port's queue, each payload to its own caller, and the stop request.
-#include <future>
 #include <map>
+#include <string>
 #include <mutex>
 
 #include "engine_support.h"
@@ -12,23 +12,31 @@ using namespace enginetest;
 
 const Bytes kFrame = {0x02, 'R', '0', '1', 0x03};
 
-class TransactionTest : public LibraryTest {
+class TransactionTest : public PortZeroTest {
  protected:
-  void OpenTwoChannelsOnPort0() {
-    line_ = &fake::LineOfPort(0);
-    line_->SetDrainAtLineRate(false);
-    ASSERT_EQ(QUIB_Open(0, 0), 0);
-    ASSERT_EQ(QUIB_Open(0, 0), 1);
-    fake::ClearDebug();
-  }
-  // Holds every request in flight inside the worker until the gate opens.
-  void AnswerBehind(Gate &gate) {
+  void OpenTwoChannelsOnPort0() { OpenChannels(2); }
+  // A call of the channel whose request the worker holds until the gate
+  // opens; every later request is held the same way.
+  waits::Call<Result> CallHeldBehind(Gate &gate, uint16_t handle, uint8_t letter) {
     line_->OnFrame([&gate](fake::Line &l, const Bytes &f) {
       gate.Wait();
       l.Send(Reply({f[1]}));
     });
+    auto call = Call(handle, letter);
+    EXPECT_TRUE(waits::WaitFor([&] { return line_->Frames().size() == 1; }, "the held frame"));
+    return call;
   }
-  fake::Line *line_ = nullptr;
+  // A call of the channel that waits in the queue behind the one in flight.
+  waits::Call<Result> CallQueued(uint16_t handle, uint8_t letter) {
+    auto call = Call(handle, letter);
+    EXPECT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "the second call queued"));
+    return call;
+  }
+  static waits::Call<Result> Call(uint16_t handle, uint8_t letter) {
+    return waits::Async("the call of channel " + std::to_string(handle), [handle, letter] {
+      return Exchange(handle, {0x02, letter, 0x03}, 4);
+    });
+  }
 };
 
 TEST_F(TransactionTest, ACallOnAFreeSlotShowsTheHandleAndQueuesNothing) {
@@ -53,12 +61,8 @@ TEST_F(TransactionTest, AFrameLargerThanTheTransmitBufferIsRefused) {
 TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothing) {
   OpenTwoChannelsOnPort0();
   Gate gate;
-  AnswerBehind(gate);
-  auto first = std::async(std::launch::async, [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
-  // Channel 1 queues behind the call in flight.
-  auto other = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
+  auto first = CallHeldBehind(gate, 0, 'A');
+  auto other = CallQueued(1, 'B');  // behind the call in flight
 
   Result refused = Exchange(0, {0x02, 'C', 0x03}, 4);
   EXPECT_EQ(refused.status, RC_CHANNEL_BUSY);
@@ -68,8 +72,8 @@ TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothi
   EXPECT_EQ(line_->Frames().size(), 1u) << "channel 1 did not slip in";
 
   gate.Open();
-  Result a = first.get();
-  Result b = other.get();
+  Result a = first.Get();
+  Result b = other.Get();
   EXPECT_EQ(a.status, RC_OK);
   EXPECT_EQ(a.payload, Bytes{'A'});
   EXPECT_EQ(b.status, RC_OK);
@@ -82,17 +86,14 @@ TEST_F(TransactionTest, ASecondCallOfABusyChannelIsRefusedAtOnceAndDisturbsNothi
 TEST_F(TransactionTest, CloseRefusesAChannelWhoseCallIsInFlightOrQueued) {
   OpenTwoChannelsOnPort0();
   Gate gate;
-  AnswerBehind(gate);
-  auto first = std::async(std::launch::async, [] { return Exchange(0, {0x02, 'A', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
-  auto queued = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
+  auto first = CallHeldBehind(gate, 0, 'A');
+  auto queued = CallQueued(1, 'B');
 
   EXPECT_EQ(QUIB_Close(0), RC_BAD_ARGUMENT);
   EXPECT_EQ(QUIB_Close(1), RC_BAD_ARGUMENT);
   gate.Open();
-  EXPECT_EQ(first.get().status, RC_OK);
-  EXPECT_EQ(queued.get().status, RC_OK);
+  EXPECT_EQ(first.Get().status, RC_OK);
+  EXPECT_EQ(queued.Get().status, RC_OK);
   EXPECT_EQ(quib::State.Ports[0].OpenCount, 2);
   EXPECT_EQ(QUIB_Close(0), RC_OK);
   EXPECT_EQ(QUIB_Close(1), RC_OK);
@@ -113,9 +114,9 @@ TEST_F(TransactionTest, TwoThreadsOnOnePortNeverInterleaveAndEachGetsItsOwnPaylo
     }
     return results;
   };
-  auto a = std::async(std::launch::async, caller, 0);
-  auto b = std::async(std::launch::async, caller, 1);
-  std::vector<Result> results[2] = {a.get(), b.get()};
+  auto a = waits::Async("channel 0's calls", [&] { return caller(0); });
+  auto b = waits::Async("channel 1's calls", [&] { return caller(1); });
+  std::vector<Result> results[2] = {a.Get(), b.Get()};
   for (uint8_t channel = 0; channel < 2; ++channel) {
     for (uint8_t seq = 0; seq < kCalls; ++seq) {
       EXPECT_EQ(results[channel][seq].status, RC_OK);
@@ -134,24 +135,22 @@ TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillSer
   OpenTwoChannelsOnPort0();
   const int live = SettledWorkers(1);
   Gate gate;
-  AnswerBehind(gate);
-  auto served = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
+  auto served = CallHeldBehind(gate, 1, 'B');
   // What the last close of channel 0 does: hold its mark, clear the run flag,
   // queue the stop request.
   quib::State.Handles[0].Busy = 1;
   quib::WorkerRun[0] = 0;
   auto stopped =
-      std::async(std::launch::async, [] { return quib::StopPortWorker(0, plat::kInfinite); });
-  ASSERT_TRUE(Eventually([] { return QueueLength(0) == 2; }));
-  EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(30)), std::future_status::timeout);
+      waits::Async("the stop request", [] { return quib::StopPortWorker(0, plat::kInfinite); });
+  ASSERT_TRUE(waits::WaitFor([] { return QueueLength(0) == 2; }, "the stop request in the queue"));
+  EXPECT_FALSE(stopped.ReturnsWithin(std::chrono::milliseconds(30)));
 
   gate.Open();
-  Result r = served.get();
+  Result r = served.Get();
   EXPECT_EQ(r.status, RC_OK) << "the worker ends on the stop request only";
   EXPECT_EQ(r.payload, Bytes{'B'});
-  EXPECT_TRUE(stopped.get());
-  EXPECT_TRUE(Eventually([&] { return fake::LiveThreads() == live - 1; }));
+  EXPECT_TRUE(stopped.Get());
+  EXPECT_TRUE(waits::WaitFor([&] { return fake::LiveThreads() == live - 1; }, "the worker's end"));
   EXPECT_EQ(QueueLength(0), 0);
 
   // The library unloads with the worker already gone: it releases the port
@@ -167,15 +166,13 @@ TEST_F(TransactionTest, TheStopRequestWaitsBehindEarlierRequestsWhichAreStillSer
 TEST_F(TransactionTest, ABoundedStopGivesUpAndLeavesTheQueueAsItWas) {
   OpenTwoChannelsOnPort0();
   Gate gate;
-  AnswerBehind(gate);
-  auto served = std::async(std::launch::async, [] { return Exchange(1, {0x02, 'B', 0x03}, 4); });
-  ASSERT_TRUE(Eventually([&] { return line_->Frames().size() == 1; }));
+  auto served = CallHeldBehind(gate, 1, 'B');
   quib::State.Handles[0].Busy = 1;
   EXPECT_FALSE(quib::StopPortWorker(0, 200));
   EXPECT_EQ(QueueLength(0), 1);
   quib::State.Handles[0].Busy = 0;
   gate.Open();
-  EXPECT_EQ(served.get().status, RC_OK);
+  EXPECT_EQ(served.Get().status, RC_OK);
   ASSERT_EQ(QUIB_Close(0), RC_OK);
   ASSERT_EQ(QUIB_Close(1), RC_OK);
 }

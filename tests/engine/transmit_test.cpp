@@ -9,18 +9,12 @@ using namespace enginetest;
 
 const Bytes kFrame = {0x02, 'R', '0', '1', 0x03};  // 5 ms on a 9600 7E1 line
 
-class TransmitTest : public LibraryTest {
+class TransmitTest : public PortZeroTest {
  protected:
-  void OpenPort0() {
-    line_ = &fake::LineOfPort(0);
-    line_->SetDrainAtLineRate(false);
-    ASSERT_EQ(QUIB_Open(0, 0), 0);
-    fake::ClearDebug();
-  }
+  void OpenPort0() { OpenChannels(1); }
   void AnswerEveryFrame(const Bytes &reply) {
     line_->OnFrame([reply](fake::Line &l, const Bytes &) { l.Send(reply); });
   }
-  fake::Line *line_ = nullptr;
 };
 
 // Reads return at once; a write gets the drain limit of its own length: at
@@ -215,7 +209,7 @@ TEST_F(TransmitTest, AWorkerWhoseWaitFailsTakesNoRequestAndAnswersTheClose) {
   EXPECT_TRUE(line_->Frames().empty());
   EXPECT_EQ(QueueLength(0), 0);
   EXPECT_EQ(QUIB_Close(0), RC_OK);
-  EXPECT_TRUE(Eventually([] { return fake::LiveThreads() == 0; }));
+  EXPECT_TRUE(waits::WaitFor([] { return fake::LiveThreads() == 0; }, "the worker's end"));
   EXPECT_FALSE(line_->IsOpen());
 }
 

@@ -5,17 +5,19 @@
 // a single byte read or written past it.
 #include <string.h>
 
+#include <algorithm>
+
 #include "classic/codec.h"
 #include "core/state.h"
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
-#include "wire.h"
+#include "support/wire/classic.h"
 
 namespace {
 
-using fuzz::Bytes;
 using fuzz::Input;
-namespace cw = fuzz::classic;
+using wire::Bytes;
+namespace cw = wire::classic;
 
 constexpr uint8_t kSentinel = 0xA5;
 
@@ -49,8 +51,8 @@ void Builders(Input &in, uint16_t model) {
   } else {
     const Bytes want = cw::ReadRequest(model, area, address, count);
     FUZZ_CHECK(length == want.size() && Bytes(frame.begin(), frame.begin() + length) == want,
-               "read request " + fuzz::Hex(Bytes(frame.begin(), frame.begin() + length)) +
-                   "wanted " + fuzz::Hex(want));
+               "read request " + wire::Dump(Bytes(frame.begin(), frame.begin() + length)) +
+                   "wanted " + wire::Dump(want));
     FUZZ_CHECK(frame[length] == 0, "no zero byte behind the read request");
     FUZZ_CHECK(expected == 2 * count + 4, "read expected length");
   }
@@ -66,8 +68,8 @@ void Builders(Input &in, uint16_t model) {
   } else {
     const Bytes want = cw::WriteRequest(model, address, data.data(), count);
     FUZZ_CHECK(length == want.size() && Bytes(wframe.begin(), wframe.begin() + length) == want,
-               "write request " + fuzz::Hex(Bytes(wframe.begin(), wframe.begin() + length)) +
-                   "wanted " + fuzz::Hex(want));
+               "write request " + wire::Dump(Bytes(wframe.begin(), wframe.begin() + length)) +
+                   "wanted " + wire::Dump(want));
     FUZZ_CHECK(wframe[length] == 0, "no zero byte behind the write request");
     FUZZ_CHECK(expected == 1, "write expected length");
     for (uint16_t i = 0; i < length; ++i) FUZZ_CHECK(wframe[i] < 0x80, "request byte above 0x7F");
@@ -88,7 +90,11 @@ void HexDigits(Input &in) {
   quib::PutHex(value, out, put);
   // Digits beyond the eighth have nothing left to show: they are zeros.
   Bytes expect(put > 8 ? put - 8 : 0, '0');
-  if (put > 0) cw::PutHex(expect, value, put > 8 ? 8 : put);
+  if (put > 0) {
+    uint8_t digits[8];
+    cw::PutHexDigits(digits, value, put > 8 ? 8 : put);
+    expect.insert(expect.end(), digits, digits + (put > 8 ? 8 : put));
+  }
   FUZZ_CHECK(Bytes(out, out + (put > 0 ? put : 0)) == expect, "PutHex");
   FUZZ_CHECK(out[put > 0 ? put : 0] == kSentinel, "PutHex wrote past its digits");
 }
@@ -117,21 +123,13 @@ void Reply(Input &in, uint16_t model) {
   int16_t status = 0;
   uint16_t payload_length = 0;
   Bytes payload;
-  while (got.size() < reply.size()) {
-    const size_t room = expected < fuzz::kRxBufferSize ? expected : fuzz::kRxBufferSize;
-    if (got.size() >= room) break;
-    size_t take = in.Range(1, 40);
-    if (take > room - got.size()) take = room - got.size();
-    if (take > reply.size() - got.size()) take = reply.size() - got.size();
-    got.insert(got.end(), reply.begin() + static_cast<long>(got.size()),
-               reply.begin() + static_cast<long>(got.size() + take));
-
+  while (fuzz::NextPiece(in, reply, std::min<size_t>(expected, wire::kRxBufferSize), 40, &got)) {
     const std::vector<uint8_t> seen(got);  // exactly what has arrived
     uint16_t now_expected = expected;
     const auto probe = read ? quib::ProbeClassicRead : quib::ProbeClassicWrite;
     const int16_t rc = probe(0, static_cast<uint16_t>(seen.size()), seen.data(), &now_expected);
     const bool refused = got[0] != start && got[0] != cw::NAK;
-    FUZZ_CHECK(rc == (refused ? fuzz::kBadStart : 0), "probe result " + std::to_string(rc));
+    FUZZ_CHECK(rc == (refused ? wire::kBadStart : 0), "probe result " + std::to_string(rc));
     if (rc != 0) {
       FUZZ_CHECK(now_expected == expected, "refusing probe changed the length");
       return;
@@ -155,14 +153,14 @@ void Reply(Input &in, uint16_t model) {
     }
   }
 
-  const fuzz::Attempt want = read ? cw::ReadAttempt(model, count, got) : cw::WriteAttempt(got);
+  const wire::Attempt want = read ? cw::ReadAttempt(model, count, got) : cw::WriteAttempt(got);
   if (!decoded) {
-    FUZZ_CHECK(want.status == fuzz::kIncomplete || want.status == fuzz::kNoResponse,
+    FUZZ_CHECK(want.status == wire::kIncomplete || want.status == wire::kNoResponse,
                "a complete reply was never decoded");
     return;
   }
   FUZZ_CHECK(status == want.status, "decoder status " + std::to_string(status) + " wanted " +
-                                        std::to_string(want.status) + " for " + fuzz::Hex(got));
+                                        std::to_string(want.status) + " for " + wire::Dump(got));
   FUZZ_CHECK(payload_length == (status == 0 && read ? count : 0), "payload length");
   if (status == 0 && read) FUZZ_CHECK(payload == want.payload, "decoded bytes");
 }

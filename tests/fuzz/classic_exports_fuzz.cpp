@@ -16,22 +16,18 @@
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "fuzz_terminal.h"
-#include "platform/fake/fake_line.h"
+#include "harness.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
-#include "wire.h"
+#include "support/wire/classic.h"
 
 namespace {
 
-using fuzz::Bytes;
 using fuzz::Input;
-namespace cw = fuzz::classic;
+using wire::Bytes;
+namespace cw = wire::classic;
 
 constexpr uint8_t kUnwritten = 0xEE;
-// The fake keeps every frame it saw; a fresh library and fake every so often
-// keep a long run's memory flat.
-constexpr int kInputsPerCycle = 2048;
-// The virtual clock starts just short of the 32-bit wrap, so long runs cross it.
-constexpr uint32_t kClockStart = 0xFFF00000u;
 
 struct Panel {
   int port;
@@ -43,8 +39,6 @@ struct Panel {
 Panel g_panels[] = {{0, 0, {}, {}}, {1, 1, {}, {}}, {2, 2, {}, {}}, {3, 3, {}, {}}, {4, 9, {}, {}}};
 int g_inputs = 0;
 
-void DropTrace(const char *, void *) {}
-
 uint8_t Pattern(size_t k) {
   return static_cast<uint8_t>(k * 29 + 7);
 }
@@ -54,10 +48,10 @@ uint8_t Pattern(size_t k) {
 Bytes Healthy(uint16_t model, const Bytes &frame, Input &in) {
   const bool word = model == 3;
   FUZZ_CHECK(frame.size() >= 11 && frame[0] == cw::STX,
-             "not a classic request: " + fuzz::Hex(frame));
+             "not a classic request: " + wire::Dump(frame));
   if (!in.Empty() && in.Byte() >= 240) return {cw::NAK};
   if (frame[1] == (word ? '1' : 'F')) return {cw::ACK};
-  FUZZ_CHECK(frame[1] == (word ? '0' : 'E'), "command of a request: " + fuzz::Hex(frame));
+  FUZZ_CHECK(frame[1] == (word ? '0' : 'E'), "command of a request: " + wire::Dump(frame));
   const size_t at = word ? 6 : 8;
   const unsigned count = cw::HexByte(&frame[at]);
   Bytes memory = in.Bytes(count);
@@ -77,29 +71,10 @@ void OpenPanels() {
   }
 }
 
-// At exit the library unloads with its channels still open, as a process
-// that ends without closing them: the workers must end before the fake's
-// objects go.
-void Unload() {
-  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-}
-
 void StartCycle() {
-  if (g_inputs == 0) atexit(Unload);
-  if (g_inputs % kInputsPerCycle == 0) {
-    if (g_inputs > 0) {
-      for (Panel &p : g_panels) {
-        for (int16_t h : p.handles) FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close");
-      }
-      plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-    }
-    fake::Reset();
-    fake::UseVirtualClock(kClockStart);
-    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
-    quib::SetTraceHandler(DropTrace, nullptr);
-    OpenPanels();
-  }
-  ++g_inputs;
+  std::vector<int16_t> handles;
+  for (const Panel &p : g_panels) handles.insert(handles.end(), p.handles, p.handles + 2);
+  if (fuzz::StartInput(&g_inputs, handles)) OpenPanels();
 }
 
 bool IsOpen(uint16_t handle) {
@@ -140,42 +115,24 @@ uint16_t PickCount(Input &in) {
 }
 
 bool AllowedCode(int16_t rc) {
-  switch (rc) {
-    case fuzz::kOk:
-    case fuzz::kBadArgument:
-    case fuzz::kNotOpen:
-    case fuzz::kTxFailed:
-    case fuzz::kNoResponse:
-    case fuzz::kChecksum:
-    case fuzz::kIncomplete:
-    case fuzz::kNak:
-    case fuzz::kBadStart:
-    case fuzz::kNoEtx:
-      return true;
-    default:
-      return false;
-  }
+  return rc == wire::kOk || rc == wire::kNak || rc == wire::kNoEtx || fuzz::ExchangeFailure(rc);
 }
 
 // The refusals a call makes before any exchange; 0 when it goes ahead.
 int16_t Refusal(uint16_t model, uint16_t handle, bool read, uint16_t area, int32_t address,
                 uint16_t count, bool pointer) {
-  if (handle >= 32) return fuzz::kBadArgument;
-  if (!IsOpen(handle)) return fuzz::kNotOpen;
-  if (count == 0 || !pointer) return fuzz::kBadArgument;
-  if (read && model != 3 && area > 3) return fuzz::kBadArgument;
-  if (!read && area != 0) return fuzz::kBadArgument;
-  if (cw::SplitsWord(model, address, count)) return fuzz::kBadArgument;
-  if (!cw::FitsTheWire(model, area, address, count, read)) return fuzz::kBadArgument;
-  return fuzz::kOk;
+  if (handle >= 32) return wire::kBadArgument;
+  if (!IsOpen(handle)) return wire::kNotOpen;
+  if (count == 0 || !pointer) return wire::kBadArgument;
+  if (read && model != 3 && area > 3) return wire::kBadArgument;
+  if (!read && area != 0) return wire::kBadArgument;
+  if (cw::SplitsWord(model, address, count)) return wire::kBadArgument;
+  if (!cw::FitsTheWire(model, area, address, count, read)) return wire::kBadArgument;
+  return wire::kOk;
 }
 
 void CheckIdle(const Panel &p) {
-  for (int16_t h : p.handles) {
-    FUZZ_CHECK(quib::State.Handles[h].Busy.load() == 0, "channel left busy");
-  }
-  const quib::PortQueue &q = quib::State.Queues[p.port];
-  FUZZ_CHECK(q.Head == q.Tail, "port queue not empty after the call");
+  fuzz::CheckIdle(p.port, p.handles, 2);
 }
 
 void Read(Panel &p, Input &in) {
@@ -192,11 +149,7 @@ void Read(Panel &p, Input &in) {
   CheckIdle(p);
 
   const int16_t refusal = Refusal(p.model, handle, true, area, address, count, pointer);
-  if (refusal != 0) {
-    fuzz::Stats::Note("QUIB_Read", true, rc);
-    FUZZ_CHECK(rc == refusal,
-               "refusal " + std::to_string(rc) + " wanted " + std::to_string(refusal));
-    FUZZ_CHECK(log.empty(), "a refused read sent a frame");
+  if (fuzz::CheckRefusal("QUIB_Read", rc, refusal, log)) {
     FUZZ_CHECK(buffer == std::vector<uint8_t>(buffer.size(), kUnwritten), "refused read wrote");
     return;
   }
@@ -206,7 +159,7 @@ void Read(Panel &p, Input &in) {
   };
 
   std::vector<uint8_t> want(buffer.size(), kUnwritten);
-  int16_t want_rc = fuzz::kOk;
+  int16_t want_rc = wire::kOk;
   bool predictable = !p.terminal.IsTroubled();
   size_t next = 0;
   for (size_t i = 0; i < chunks.size() && predictable; ++i) {
@@ -258,13 +211,7 @@ void Write(Panel &p, Input &in) {
   FUZZ_CHECK(data == original, "write changed the caller's data");
 
   const int16_t refusal = Refusal(p.model, handle, false, area, address, count, pointer);
-  if (refusal != 0) {
-    fuzz::Stats::Note("QUIB_Write", true, rc);
-    FUZZ_CHECK(rc == refusal,
-               "refusal " + std::to_string(rc) + " wanted " + std::to_string(refusal));
-    FUZZ_CHECK(log.empty(), "a refused write sent a frame");
-    return;
-  }
+  if (fuzz::CheckRefusal("QUIB_Write", rc, refusal, log)) return;
   std::vector<Bytes> frames;
   if (p.model == 3 && address == 0) {
     const Bytes preamble = cw::Preamble();
@@ -274,7 +221,7 @@ void Write(Panel &p, Input &in) {
     frames.push_back(cw::WriteRequest(p.model, c.request_address, data.data() + c.offset, c.count));
   }
 
-  int16_t want_rc = fuzz::kOk;
+  int16_t want_rc = wire::kOk;
   bool predictable = !p.terminal.IsTroubled();
   size_t next = 0;
   for (size_t i = 0; i < frames.size() && predictable; ++i) {
@@ -303,8 +250,8 @@ void Write(Panel &p, Input &in) {
 void Reopen(Panel &p, Input &in) {
   const int16_t h = p.handles[1];
   FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close of an open channel");
-  FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == fuzz::kPortOpenFailed, "second close");
-  FUZZ_CHECK(QUIB_Open(static_cast<uint16_t>(10 + in.Byte()), 0) == fuzz::kBadPort, "port above 9");
+  FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == wire::kPortOpenFailed, "second close");
+  FUZZ_CHECK(QUIB_Open(static_cast<uint16_t>(10 + in.Byte()), 0) == wire::kBadPort, "port above 9");
   p.handles[1] = QUIB_Open(static_cast<uint16_t>(p.port), in.U16());
   FUZZ_CHECK(p.handles[1] == h, "reopen took slot " + std::to_string(p.handles[1]));
 }
@@ -330,9 +277,9 @@ int FreeSlots() {
 
 // An open that fails half-way leaves nothing behind: no slot taken, device
 // closed, no semaphores; and the next open of the port works.
-void FailedOpen(Input &in) {
+void FailedOpen(Panel &, Input &in) {
   fake::Line &line = fake::LineOfPort(9);
-  int16_t want = fuzz::kPortOpenFailed;
+  int16_t want = wire::kPortOpenFailed;
   switch (in.Byte() % 4) {
     case 0:
       line.FailOpen(1);
@@ -342,7 +289,7 @@ void FailedOpen(Input &in) {
       break;
     case 2:
       fake::FailSemaphoreCreate(in.Bool() ? "PortSema9" : "RxSema9");
-      want = fuzz::kSequence;
+      want = wire::kSequence;
       break;
     default:
       fake::FailThreadCreate(1);
@@ -379,30 +326,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in(data, size);
   Panel &p = g_panels[in.Byte() % 5];
   p.terminal.Drive(&in);
-  for (int op = 0; op < 6 && !in.Empty(); ++op) {
-    switch (in.Byte() % 16) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        Write(p, in);
-        break;
-      case 5:
-        Reopen(p, in);
-        break;
-      case 6:
-        FailedOpen(in);
-        break;
-      case 7:
-      case 8:
-        Trouble(p, in);
-        break;
-      default:
-        Read(p, in);
-        break;
-    }
-  }
+  // What an input does most: writes, then reads; now and then a channel
+  // reopens, an open fails or the line is in trouble.
+  static void (*const kOps[16])(Panel &, Input &) = {
+      Write,   Write, Write, Write, Write, Reopen, FailedOpen, Trouble,
+      Trouble, Read,  Read,  Read,  Read,  Read,   Read,       Read};
+  for (int op = 0; op < 6 && !in.Empty(); ++op) kOps[in.Byte() % 16](p, in);
   CheckUsable(p);
   return 0;
 }

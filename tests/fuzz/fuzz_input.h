@@ -5,10 +5,25 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 
+#include <string>
 #include <vector>
 
 namespace fuzz {
+
+// A broken promise of the library: report and abort, so that the fuzzer keeps
+// the input and a replay run fails.
+[[noreturn]] inline void Fail(const char *file, int line, const std::string &what) {
+  fprintf(stderr, "%s:%d: %s\n", file, line, what.c_str());
+  fflush(stderr);
+  abort();
+}
+#define FUZZ_CHECK(cond, what)                                        \
+  do {                                                                \
+    if (!(cond)) ::fuzz::Fail(__FILE__, __LINE__, std::string(what)); \
+  } while (0)
 
 class Input {
  public:
@@ -56,5 +71,20 @@ class Input {
   size_t size_;
   size_t at_ = 0;
 };
+
+// The next piece of a reply to reach the port worker: as many bytes as the
+// input chooses, up to most, never past the reply's end nor past room bytes in
+// all. False once nothing more can arrive.
+inline bool NextPiece(Input &in, const std::vector<uint8_t> &reply, size_t room, uint32_t most,
+                      std::vector<uint8_t> *got) {
+  const size_t have = got->size();
+  if (have >= reply.size() || have >= room) return false;
+  size_t take = in.Range(1, most);
+  if (take > room - have) take = room - have;
+  if (take > reply.size() - have) take = reply.size() - have;
+  got->insert(got->end(), reply.begin() + static_cast<long>(have),
+              reply.begin() + static_cast<long>(have + take));
+  return true;
+}
 
 }  // namespace fuzz

@@ -18,10 +18,14 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "platform/fake/fake_line.h"
-#include "wire.h"
+#include "support/fake/fake_line.h"
+#include "support/wire/wire.h"
 
 namespace fuzz {
+
+using wire::Attempt;
+using wire::Bytes;
+using wire::Dump;
 
 // Gaps between pieces stay far below the 10 s reply time-out, so that only a
 // reply cut short times out.
@@ -147,11 +151,11 @@ struct RequestOutcome {
 inline RequestOutcome WalkRequest(const std::vector<Exchange> &log, size_t *next,
                                   const Bytes &frame,
                                   const std::function<Attempt(const Bytes &)> &classify) {
-  RequestOutcome out{true, kNoResponse, {}};
+  RequestOutcome out{true, wire::kNoResponse, {}};
   for (int attempt = 0; attempt < 3; ++attempt) {
     FUZZ_CHECK(*next < log.size(), "an attempt the harness did not see");
     const Exchange &x = log[(*next)++];
-    FUZZ_CHECK(x.frame == frame, "request " + Hex(x.frame) + "wanted " + Hex(frame));
+    FUZZ_CHECK(x.frame == frame, "request " + Dump(x.frame) + "wanted " + Dump(frame));
     // Bytes of an earlier reply may still come: what follows is anybody's
     // guess, and the caller falls back to the checks that hold regardless.
     if (!x.clean) return {false, 0, {}};
@@ -177,7 +181,7 @@ inline int WalkInOrder(const std::vector<Exchange> &log, size_t requests,
       continue;
     }
     FUZZ_CHECK(static_cast<size_t>(at + 1) < requests && x.frame == frame_at(at + 1),
-               "request out of order: " + Hex(x.frame));
+               "request out of order: " + Dump(x.frame));
     ++at;
     repeats = 1;
   }

@@ -4,16 +4,18 @@
 // exactly as large as the contracts grant.
 #include <string.h>
 
+#include <algorithm>
+
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "graphic/codec.h"
-#include "wire.h"
+#include "support/wire/graphic.h"
 
 namespace {
 
-using fuzz::Bytes;
 using fuzz::Input;
-namespace gw = fuzz::graphic;
+using wire::Bytes;
+namespace gw = wire::graphic;
 
 constexpr uint8_t kSentinel = 0xA5;
 constexpr size_t kFrameBuffer = 1040;
@@ -43,8 +45,8 @@ uint16_t ExpectedFor(uint8_t command, uint8_t subcommand) {
 void CheckFrame(const std::vector<uint8_t> &buffer, uint16_t length, const Bytes &want,
                 const char *what) {
   FUZZ_CHECK(length == want.size() && Bytes(buffer.begin(), buffer.begin() + length) == want,
-             std::string(what) + " " + fuzz::Hex(Bytes(buffer.begin(), buffer.begin() + length)) +
-                 "wanted " + fuzz::Hex(want));
+             std::string(what) + " " + wire::Dump(Bytes(buffer.begin(), buffer.begin() + length)) +
+                 "wanted " + wire::Dump(want));
   for (size_t i = length; i <= 1036; ++i) FUZZ_CHECK(buffer[i] == 0, "builder left old bytes");
   for (size_t i = 1037; i < kFrameBuffer; ++i) {
     FUZZ_CHECK(buffer[i] == kSentinel || i == length, "builder wrote past the longest frame");
@@ -67,7 +69,7 @@ void Builders(Input &in) {
       return;
     }
     Bytes data;
-    if (command == 33 && subcommand == 1) gw::PutLe16(data, group);
+    if (command == 33 && subcommand == 1) wire::PutLe16(data, group);
     CheckFrame(frame, length, gw::Request(command, subcommand, continuation, 0, data), "request");
     FUZZ_CHECK(expected == want_expected, "expected reply length");
   } else if (kind == 1) {
@@ -99,9 +101,9 @@ void Builders(Input &in) {
     if (command == 18) {
       form.push_back(static_cast<uint8_t>(field));
     } else if (subcommand == 1) {
-      gw::PutLe16(form, field);
+      wire::PutLe16(form, field);
     }
-    gw::PutLe16(form, count);
+    wire::PutLe16(form, count);
     form.insert(form.end(), data.begin(), data.end());
     CheckFrame(frame, length, gw::Request(command, subcommand, continuation, sequence, form),
                "data request");
@@ -123,27 +125,19 @@ void Reply(Input &in) {
   bool decoded = false;
   int16_t status = 0;
   Bytes payload;
-  while (got.size() < reply.size()) {
-    const size_t room = expected < fuzz::kRxBufferSize ? expected : fuzz::kRxBufferSize;
-    if (got.size() >= room) break;
-    size_t take = in.Range(1, 600);
-    if (take > room - got.size()) take = room - got.size();
-    if (take > reply.size() - got.size()) take = reply.size() - got.size();
-    got.insert(got.end(), reply.begin() + static_cast<long>(got.size()),
-               reply.begin() + static_cast<long>(got.size() + take));
-
+  while (fuzz::NextPiece(in, reply, std::min<size_t>(expected, wire::kRxBufferSize), 600, &got)) {
     const std::vector<uint8_t> seen(got);
     uint16_t now_expected = expected;
     const auto probe = kind == gw::kVariable ? quib::ProbeGraphicLength : quib::ProbeGraphicStart;
     const int16_t rc = probe(0, static_cast<uint16_t>(seen.size()), seen.data(), &now_expected);
     if (got[0] != 0xFF) {
-      FUZZ_CHECK(rc == fuzz::kBadStart, "probe let a wrong start byte pass");
+      FUZZ_CHECK(rc == wire::kBadStart, "probe let a wrong start byte pass");
       return;
     }
     if (kind == gw::kVariable && got.size() >= 3) {
-      const int field = gw::Le16(&got[1]);
-      if (field < 6 || field + 3 > fuzz::kRxBufferSize || field + 3 > expected) {
-        FUZZ_CHECK(rc == fuzz::kBadLength,
+      const int field = wire::ReadLe16(&got[1]);
+      if (field < 6 || field + 3 > wire::kRxBufferSize || field + 3 > expected) {
+        FUZZ_CHECK(rc == wire::kBadLength,
                    "probe took an impossible length " + std::to_string(field));
         return;
       }
@@ -168,22 +162,22 @@ void Reply(Input &in) {
     }
   }
 
-  const fuzz::Attempt want = gw::ReplyAttempt(kind, announced, got);
+  const wire::Attempt want = gw::ReplyAttempt(kind, announced, got);
   if (!decoded) {
-    FUZZ_CHECK(want.status == fuzz::kIncomplete || want.status == fuzz::kNoResponse,
+    FUZZ_CHECK(want.status == wire::kIncomplete || want.status == wire::kNoResponse,
                "a complete reply was never decoded: " + std::to_string(want.status));
     return;
   }
   FUZZ_CHECK(status == want.status, "decoder status " + std::to_string(status) + " wanted " +
-                                        std::to_string(want.status) + " for " + fuzz::Hex(got));
+                                        std::to_string(want.status) + " for " + wire::Dump(got));
   if (status == 0) FUZZ_CHECK(payload == want.payload, "decoded payload");
 }
 
 void Fields(Input &in) {
   const Bytes b = in.Bytes(4);
   if (b.size() < 4) return;
-  FUZZ_CHECK(quib::ReadLe16(b.data()) == gw::Le16(b.data()), "ReadLe16");
-  FUZZ_CHECK(quib::ReadLe32(b.data()) == gw::Le32(b.data()), "ReadLe32");
+  FUZZ_CHECK(quib::ReadLe16(b.data()) == wire::ReadLe16(b.data()), "ReadLe16");
+  FUZZ_CHECK(quib::ReadLe32(b.data()) == wire::ReadLe32(b.data()), "ReadLe32");
 }
 
 void DropTrace(const char *, void *) {}

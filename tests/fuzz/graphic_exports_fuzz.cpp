@@ -20,33 +20,30 @@
 #include "core/trace_handler.h"
 #include "fuzz_input.h"
 #include "fuzz_terminal.h"
-#include "platform/fake/fake_line.h"
+#include "harness.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
-#include "wire.h"
+#include "support/wire/graphic.h"
 
 namespace {
 
-using fuzz::Attempt;
-using fuzz::Bytes;
 using fuzz::Exchange;
 using fuzz::Input;
-namespace gw = fuzz::graphic;
+using wire::Attempt;
+using wire::Bytes;
+namespace gw = wire::graphic;
 
 constexpr int kPort = 5;
-constexpr int kInputsPerCycle = 2048;
-constexpr uint32_t kClockStart = 0xFFF00000u;
 // Replies a terminal sends in one call before it only ends transfers: keeps
 // every execution short and bounds what an unsized read can receive.
 constexpr int kRepliesPerCall = 16;
-constexpr size_t kUnsizedRoom = kRepliesPerCall * fuzz::kRxBufferSize;
+constexpr size_t kUnsizedRoom = kRepliesPerCall * wire::kRxBufferSize;
 
 constexpr uint16_t kStatusUnset = 0xBEEF;
 constexpr int32_t kValueUnset = 0x7E7E7E7E;
 constexpr uint8_t kUnwritten = 0xEE;
 constexpr size_t kNameRoom = 240;
-
-void DropTrace(const char *, void *) {}
 
 uint8_t Pattern(size_t k, uint8_t seed) {
   return static_cast<uint8_t>(seed + k * 7 + (k >> 8));
@@ -90,8 +87,8 @@ class GraphicTerminal {
 
   // The library must never put a malformed frame on the line.
   static void CheckRequest(const Bytes &f) {
-    FUZZ_CHECK(f.size() >= 9 && f[0] == 0xFE, "not a graphic request: " + fuzz::Hex(f));
-    FUZZ_CHECK(size_t(gw::Le16(&f[1]) & 0xFFFF) + 3 == f.size(), "request length field");
+    FUZZ_CHECK(f.size() >= 9 && f[0] == 0xFE, "not a graphic request: " + wire::Dump(f));
+    FUZZ_CHECK(size_t(wire::ReadLe16(&f[1]) & 0xFFFF) + 3 == f.size(), "request length field");
     unsigned sum = 0;
     for (size_t i = 1; i + 1 < f.size(); ++i) sum += f[i];
     FUZZ_CHECK(uint8_t(sum) == f.back(), "request checksum");
@@ -103,7 +100,7 @@ class GraphicTerminal {
       group_ = 3;
     }
     const bool grouped = frame[4] == 1;
-    const uint16_t asked = grouped ? static_cast<uint16_t>(gw::Le16(&frame[8])) : 0;
+    const uint16_t asked = grouped ? static_cast<uint16_t>(wire::ReadLe16(&frame[8])) : 0;
     const bool all_groups = grouped && asked == 0;
     const bool end = in.Empty() || in.Byte() % 4 == 0;
     size_t count = end ? 0 : in.Range(0, 1024);
@@ -121,8 +118,8 @@ class GraphicTerminal {
     }
     r.sequence = sequence_++;
     r.continuation = end ? 2 : 1;
-    if (grouped) gw::PutLe16(r.data, group);
-    gw::PutLe16(r.data, static_cast<uint32_t>(data.size()));
+    if (grouped) wire::PutLe16(r.data, group);
+    wire::PutLe16(r.data, static_cast<uint32_t>(data.size()));
     r.data.insert(r.data.end(), data.begin(), data.end());
   }
 
@@ -194,34 +191,17 @@ int16_t g_handles[2];
 int g_inputs = 0;
 const uint16_t kBauds[] = {38400, 9600, 19200, 57600};
 
-// At exit the library unloads with its channels still open, as a process
-// that ends without closing them: the workers must end before the fake's
-// objects go.
-void Unload() {
-  plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-}
-
 void StartCycle() {
-  if (g_inputs == 0) atexit(Unload);
-  if (g_inputs % kInputsPerCycle == 0) {
-    if (g_inputs > 0) {
-      for (int16_t h : g_handles) FUZZ_CHECK(QUIB_Close(static_cast<uint16_t>(h)) == 0, "close");
-      plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach);
-    }
-    fake::Reset();
-    fake::UseVirtualClock(kClockStart);
-    plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessAttach);
-    quib::SetTraceHandler(DropTrace, nullptr);
-    const uint16_t baud = kBauds[(g_inputs / kInputsPerCycle) % 4];
-    for (int16_t &h : g_handles) {
-      h = XQUIB_Open(kPort, baud, 0);
-      FUZZ_CHECK(h >= 0, "open failed: " + std::to_string(h));
-    }
-    g_line.Attach(fake::LineOfPort(kPort),
-                  [](const Bytes &frame, Input &in) { return g_terminal.Answer(frame, in); });
-    g_line.Limit(kRepliesPerCall);
+  const int cycle = g_inputs / fuzz::kInputsPerCycle;
+  if (!fuzz::StartInput(&g_inputs, {g_handles[0], g_handles[1]})) return;
+  const uint16_t baud = kBauds[cycle % 4];
+  for (int16_t &h : g_handles) {
+    h = XQUIB_Open(kPort, baud, 0);
+    FUZZ_CHECK(h >= 0, "open failed: " + std::to_string(h));
   }
-  ++g_inputs;
+  g_line.Attach(fake::LineOfPort(kPort),
+                [](const Bytes &frame, Input &in) { return g_terminal.Answer(frame, in); });
+  g_line.Limit(kRepliesPerCall);
 }
 
 // ---- the library's side, as the harness expects it ------------------------
@@ -235,9 +215,9 @@ uint16_t PickHandle(Input &in) {
 }
 
 int16_t ChannelRefusal(uint16_t handle) {
-  if (handle >= 32) return fuzz::kBadArgument;
-  if (handle != g_handles[0] && handle != g_handles[1]) return fuzz::kNotOpen;
-  return fuzz::kOk;
+  if (handle >= 32) return wire::kBadArgument;
+  if (handle != g_handles[0] && handle != g_handles[1]) return wire::kNotOpen;
+  return wire::kOk;
 }
 
 // Walks the frames of one call, request by request.
@@ -267,9 +247,7 @@ class Walk {
 };
 
 void CheckIdle() {
-  for (int16_t h : g_handles) FUZZ_CHECK(quib::State.Handles[h].Busy.load() == 0, "channel busy");
-  const quib::PortQueue &q = quib::State.Queues[kPort];
-  FUZZ_CHECK(q.Head == q.Tail, "port queue not empty after the call");
+  fuzz::CheckIdle(kPort, g_handles, 2);
 }
 
 std::vector<Exchange> Call(const std::function<int16_t()> &call, int16_t *rc) {
@@ -286,19 +264,7 @@ std::string Codes(int16_t got, int16_t want) {
 // Codes that every exchange-level failure and argument check may produce;
 // out-parameters stay untouched with them.
 bool BeforeStatus(int16_t rc) {
-  switch (rc) {
-    case fuzz::kBadArgument:
-    case fuzz::kNotOpen:
-    case fuzz::kTxFailed:
-    case fuzz::kNoResponse:
-    case fuzz::kChecksum:
-    case fuzz::kIncomplete:
-    case fuzz::kBadStart:
-    case fuzz::kBadEcho:
-      return true;
-    default:
-      return false;
-  }
+  return rc == wire::kBadEcho || fuzz::ExchangeFailure(rc);
 }
 
 // A terminal status is a byte; anything else was never written.
@@ -323,46 +289,46 @@ struct Outs {
 
 // The reply checks of one single-frame command, as the operation makes them.
 int16_t ExpectCommand(Query kind, uint8_t command, uint8_t subcommand, const Bytes &p, Outs &o) {
-  if (p[gw::kCommand] != command || p[gw::kSubcommand] != subcommand) return fuzz::kBadEcho;
-  if (p[gw::kContinuation] != 0 || p[gw::kSequence] != 0) return fuzz::kSequence;
+  if (p[gw::kCommand] != command || p[gw::kSubcommand] != subcommand) return wire::kBadEcho;
+  if (p[gw::kContinuation] != 0 || p[gw::kSequence] != 0) return wire::kSequence;
   o.status = p[gw::kStatus];
-  if (o.status != 0) return fuzz::kTerminalError;
+  if (o.status != 0) return wire::kTerminalError;
   const uint8_t *d = p.data() + gw::kData;
   const size_t n = p.size() - gw::kData;
   switch (kind) {
     case kMemData:
-      for (int i = 0; i < 3; ++i) o.v[i] = gw::Le16(d + 2 * i);
-      return fuzz::kOk;
+      for (int i = 0; i < 3; ++i) o.v[i] = wire::ReadLe16(d + 2 * i);
+      return wire::kOk;
     case kOsInfo:
-      if (d[0] != 2 || d[1] != 0x61 || d[7] != 0x61) return fuzz::kBadPort;
+      if (d[0] != 2 || d[1] != 0x61 || d[7] != 0x61) return wire::kBadPort;
       if (d[2] == 0x00 && d[8] == 0x80) {
-        o.v[0] = static_cast<int32_t>(gw::Le32(d + 3));
-        o.v[1] = static_cast<int32_t>(gw::Le32(d + 9));
+        o.v[0] = static_cast<int32_t>(wire::ReadLe32(d + 3));
+        o.v[1] = static_cast<int32_t>(wire::ReadLe32(d + 9));
       } else if (d[2] == 0x80 && d[8] == 0x00) {
-        o.v[0] = static_cast<int32_t>(gw::Le32(d + 9));
-        o.v[1] = static_cast<int32_t>(gw::Le32(d + 3));
+        o.v[0] = static_cast<int32_t>(wire::ReadLe32(d + 9));
+        o.v[1] = static_cast<int32_t>(wire::ReadLe32(d + 3));
       } else {
-        return fuzz::kBadPort;
+        return wire::kBadPort;
       }
-      return fuzz::kOk;
+      return wire::kOk;
     case kProjInfo: {
       // A reply too short for its fields is a length fault.
-      if (n < 9) return fuzz::kBadLength;
+      if (n < 9) return wire::kBadLength;
       const uint8_t name = d[8];
-      if ((gw::Le16(p.data()) & 0xFF) != name + 15) return fuzz::kBadProjectInfo;
-      if (n < 9u + name) return fuzz::kBadLength;
-      o.v[0] = static_cast<int32_t>(gw::Le32(d));
-      o.v[1] = static_cast<int32_t>(gw::Le32(d + 4));
+      if ((wire::ReadLe16(p.data()) & 0xFF) != name + 15) return wire::kBadProjectInfo;
+      if (n < 9u + name) return wire::kBadLength;
+      o.v[0] = static_cast<int32_t>(wire::ReadLe32(d));
+      o.v[1] = static_cast<int32_t>(wire::ReadLe32(d + 4));
       o.name_length = name;
       if (name == 0) o.name[0] = 0;
       memcpy(o.name.data(), d + 9, name);
-      return fuzz::kOk;
+      return wire::kOk;
     }
     case kType:
       o.v[0] = d[0];
-      return fuzz::kOk;
+      return wire::kOk;
     default:
-      return fuzz::kOk;
+      return wire::kOk;
   }
 }
 
@@ -433,15 +399,15 @@ void Command(Input &in) {
       &rc);
 
   // Refusals before any exchange.
-  int16_t refusal = fuzz::kOk;
+  int16_t refusal = wire::kOk;
   if (row.command == 113 && ((code & 0xFF) < 0x81 || (code & 0xFF) > 0x83)) {
-    refusal = fuzz::kBadArgument;
+    refusal = wire::kBadArgument;
   } else if (ChannelRefusal(handle) != 0) {
     refusal = ChannelRefusal(handle);
   } else if (row.kind == kPassword && pw_length > 255) {
-    refusal = fuzz::kBadArgument;  // a length byte cannot carry it
+    refusal = wire::kBadArgument;  // a length byte cannot carry it
   } else if (!outputs || (row.kind == kPassword && pw_length > 0 && !pw_pointer)) {
-    refusal = fuzz::kBadArgument;
+    refusal = wire::kBadArgument;
   }
   const std::string name = "command " + std::to_string(row.command);
   if (refusal != 0) {
@@ -474,14 +440,14 @@ void Command(Input &in) {
   }
   fuzz::WalkInOrder(log, 1, [&](size_t) { return frame; });
   switch (rc) {
-    case fuzz::kOk:
-    case fuzz::kTerminalError:
+    case wire::kOk:
+    case wire::kTerminalError:
       FUZZ_CHECK(got.status <= 0xFF, "status not written");
       break;
-    case fuzz::kSequence:
-    case fuzz::kBadLength:
-    case fuzz::kBadPort:
-    case fuzz::kBadProjectInfo:
+    case wire::kSequence:
+    case wire::kBadLength:
+    case wire::kBadPort:
+    case wire::kBadProjectInfo:
       CheckStatusShape(got.status);
       break;
     default:
@@ -517,7 +483,7 @@ void Start(Input &in) {
     return;
   }
   fuzz::WalkInOrder(log, 1, [&](size_t) { return frame; });
-  FUZZ_CHECK(rc == 0 || rc == fuzz::kTxFailed || rc == fuzz::kNoResponse,
+  FUZZ_CHECK(rc == 0 || rc == wire::kTxFailed || rc == wire::kNoResponse,
              "start returned " + std::to_string(rc));
 }
 
@@ -568,7 +534,7 @@ void BlockRead(Input &in) {
 
   int16_t refusal = ChannelRefusal(handle);
   const bool readable = (area >= 3 && area <= 6) || (area >= 240 && area <= 242);
-  if (refusal == 0 && ((kind == kArea && !readable) || !pointers)) refusal = fuzz::kBadArgument;
+  if (refusal == 0 && ((kind == kArea && !readable) || !pointers)) refusal = wire::kBadArgument;
   static const char *const kReadNames[] = {"XQUIB_ReadAll", "XQUIB_Read1G", "XQUIB_Read"};
   if (refusal != 0) {
     fuzz::Stats::Note(kReadNames[kind], true, rc);
@@ -584,7 +550,7 @@ void BlockRead(Input &in) {
   const int empty = kind == kArea ? 8 : 10;
   auto frame_at = [&](size_t i) {
     Bytes data;
-    if (kind != kArea) gw::PutLe16(data, group);
+    if (kind != kArea) wire::PutLe16(data, group);
     return gw::Request(33, subcommand, i == 0 ? 0 : 1, 0, data);
   };
 
@@ -592,7 +558,7 @@ void BlockRead(Input &in) {
   Walk walk(log);
   ReadOuts want;
   want.data.assign(got.data.size(), kUnwritten);
-  int16_t want_rc = fuzz::kOk;
+  int16_t want_rc = wire::kOk;
   uint8_t sequence = 0;
   uint16_t current = 0;
   uint32_t done = 0;
@@ -606,38 +572,34 @@ void BlockRead(Input &in) {
     }
     auto fail = [&](int16_t code) { want_rc = code; };
     if (p[gw::kCommand] != 33 || p[gw::kSubcommand] != subcommand) {
-      fail(fuzz::kBadEcho);
+      fail(wire::kBadEcho);
       break;
     }
     const size_t n = p.size();
-    const uint16_t reply_group = n >= 9 ? static_cast<uint16_t>(gw::Le16(&p[gw::kData])) : 0;
+    const uint16_t reply_group = n >= 9 ? static_cast<uint16_t>(wire::ReadLe16(&p[gw::kData])) : 0;
     bool finished = false;
-    if (kind == kOneGroup) {
-      if (n < 9) {
-        fail(fuzz::kBadLength);
-        break;
-      }
-      if (reply_group != group) {
-        fail(fuzz::kBadGroup);
-        break;
-      }
-      if (p[gw::kSequence] != sequence++) {
-        fail(fuzz::kSequence);
-        break;
-      }
+    // The sequence number, then the status byte: one group and the areas.
+    auto sequence_then_status = [&]() -> int16_t {
+      if (p[gw::kSequence] != sequence++) return wire::kSequence;
       want.status = p[gw::kStatus];
-      if (want.status != 0) {
-        fail(fuzz::kTerminalError);
+      return want.status != 0 ? wire::kTerminalError : wire::kOk;
+    };
+    if (kind == kOneGroup) {
+      const int16_t code = n < 9                  ? int16_t{wire::kBadLength}
+                           : reply_group != group ? int16_t{wire::kBadGroup}
+                                                  : sequence_then_status();
+      if (code != wire::kOk) {
+        fail(code);
         break;
       }
     } else if (kind == kAll) {
       want.status = p[gw::kStatus];
       if (want.status != 0) {
-        fail(fuzz::kTerminalError);
+        fail(wire::kTerminalError);
         break;
       }
       if (n < 9) {
-        fail(fuzz::kBadLength);
+        fail(wire::kBadLength);
         break;
       }
       if (reply_group == 0) finished = true;
@@ -646,34 +608,27 @@ void BlockRead(Input &in) {
         sequence = 0;
       }
       if (!finished && p[gw::kSequence] != sequence++) {
-        fail(fuzz::kSequence);
+        fail(wire::kSequence);
         break;
       }
-    } else {
-      if (p[gw::kSequence] != sequence++) {
-        fail(fuzz::kSequence);
-        break;
-      }
-      want.status = p[gw::kStatus];
-      if (want.status != 0) {
-        fail(fuzz::kTerminalError);
-        break;
-      }
-    }
-    if (finished) break;
-    const int field = gw::Le16(&p[gw::kLength]);
-    if (field < empty || n < size_t(count_at) + 2) {
-      fail(fuzz::kBadLength);
+    } else if (const int16_t code = sequence_then_status(); code != wire::kOk) {
+      fail(code);
       break;
     }
-    const int count = gw::Le16(&p[count_at]);
+    if (finished) break;
+    const int field = wire::ReadLe16(&p[gw::kLength]);
+    if (field < empty || n < size_t(count_at) + 2) {
+      fail(wire::kBadLength);
+      break;
+    }
+    const int count = wire::ReadLe16(&p[count_at]);
     if (count != field - empty || n < size_t(count_at) + 2 + size_t(count < 0 ? 0 : count)) {
-      fail(fuzz::kBadLength);
+      fail(wire::kBadLength);
       break;
     }
     if (count == 0) break;
     if (uint32_t(count) > capacity - done) {
-      fail(fuzz::kBufferTooSmall);
+      fail(wire::kBufferTooSmall);
       break;
     }
     FUZZ_CHECK(done + count <= want.data.size(), "harness: the terminal sent more than it may");
@@ -696,17 +651,17 @@ void BlockRead(Input &in) {
   }
   fuzz::WalkInOrder(log, SIZE_MAX, frame_at);
   switch (rc) {
-    case fuzz::kOk:
+    case wire::kOk:
       FUZZ_CHECK(got.total >= 0 && uint32_t(got.total) <= capacity, "total beyond the buffer");
       for (size_t i = size_t(got.total); i < got.data.size(); ++i) {
         FUZZ_CHECK(got.data[i] == kUnwritten, "data written beyond the total");
       }
       break;
-    case fuzz::kSequence:
-    case fuzz::kBadLength:
-    case fuzz::kBadGroup:
-    case fuzz::kTerminalError:
-    case fuzz::kBufferTooSmall:
+    case wire::kSequence:
+    case wire::kBadLength:
+    case wire::kBadGroup:
+    case wire::kTerminalError:
+    case wire::kBufferTooSmall:
       CheckStatusShape(got.status);
       break;
     default:
@@ -760,16 +715,16 @@ void BlockWrite(Input &in) {
       },
       &rc);
 
-  int16_t refusal = fuzz::kOk;
+  int16_t refusal = wire::kOk;
   if (length == 0) {
-    refusal = fuzz::kBadArgument;
+    refusal = wire::kBadArgument;
   } else if (install ? (subcommand != 0x61 && subcommand != 0x62) || (option != 0 && option != 0x80)
                      : !(area == 1 || (area >= 3 && area <= 6))) {
-    refusal = fuzz::kBadArgument;
+    refusal = wire::kBadArgument;
   } else if (ChannelRefusal(handle) != 0) {
     refusal = ChannelRefusal(handle);
   } else if (!pointers) {
-    refusal = fuzz::kBadArgument;
+    refusal = wire::kBadArgument;
   }
   const char *name = install ? "XQUIB_OSInstl" : "XQUIB_Write";
   if (refusal != 0) {
@@ -795,9 +750,9 @@ void BlockWrite(Input &in) {
     if (install) {
       form.push_back(option);
     } else if (area == 1) {
-      gw::PutLe16(form, group);
+      wire::PutLe16(form, group);
     }
-    gw::PutLe16(form, chunk);
+    wire::PutLe16(form, chunk);
     form.insert(form.end(), data.begin() + at, data.begin() + at + chunk);
     frames.push_back(gw::Request(command, sub, continuation, uint8_t(sequence), form));
     at += chunk;
@@ -805,7 +760,7 @@ void BlockWrite(Input &in) {
   }
 
   Walk walk(log);
-  int16_t want_rc = fuzz::kOk;
+  int16_t want_rc = wire::kOk;
   uint16_t want_status = kStatusUnset;
   std::vector<std::pair<uint32_t, uint32_t>> want_progress;
   for (size_t i = 0; i < frames.size(); ++i) {
@@ -817,16 +772,16 @@ void BlockWrite(Input &in) {
       break;
     }
     if (p[gw::kCommand] != command || p[gw::kSubcommand] != sub) {
-      want_rc = fuzz::kBadEcho;
+      want_rc = wire::kBadEcho;
       break;
     }
     if (p[gw::kContinuation] != 0 || p[gw::kSequence] != 0) {
-      want_rc = fuzz::kSequence;
+      want_rc = wire::kSequence;
       break;
     }
     want_status = p[gw::kStatus];
     if (want_status != 0) {
-      want_rc = fuzz::kTerminalError;
+      want_rc = wire::kTerminalError;
       break;
     }
     if (with_progress) want_progress.push_back({ends[i], length});
@@ -841,8 +796,8 @@ void BlockWrite(Input &in) {
   }
   const int last = fuzz::WalkInOrder(log, frames.size(), [&](size_t i) { return frames[i]; });
   FUZZ_CHECK(rc != 0 || size_t(last) + 1 == frames.size(), "write succeeded early");
-  FUZZ_CHECK(rc == fuzz::kOk || rc == fuzz::kTerminalError || rc == fuzz::kSequence ||
-                 rc == fuzz::kBadLength || BeforeStatus(rc),
+  FUZZ_CHECK(rc == wire::kOk || rc == wire::kTerminalError || rc == wire::kSequence ||
+                 rc == wire::kBadLength || BeforeStatus(rc),
              "block write returned " + std::to_string(rc));
   CheckStatusShape(status);
 }
@@ -852,20 +807,8 @@ void BlockWrite(Input &in) {
 void Trouble(Input &in) {
   fuzz::LineTrouble trouble(fake::LineOfPort(kPort), in);
   g_line.Troubled(true);
-  switch (in.Byte() % 4) {
-    case 0:
-      Command(in);
-      break;
-    case 1:
-      Start(in);
-      break;
-    case 2:
-      BlockRead(in);
-      break;
-    default:
-      BlockWrite(in);
-      break;
-  }
+  static void (*const kCalls[4])(Input &) = {Command, Start, BlockRead, BlockWrite};
+  kCalls[in.Byte() % 4](in);
   g_line.Troubled(false);
 }
 
@@ -889,33 +832,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   StartCycle();
   Input in(data, size);
   g_line.Drive(&in);
-  for (int op = 0; op < 5 && !in.Empty(); ++op) {
-    switch (in.Byte() % 16) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        Command(in);
-        break;
-      case 5:
-        Start(in);
-        break;
-      case 6:
-      case 7:
-      case 8:
-      case 9:
-        BlockRead(in);
-        break;
-      case 10:
-      case 11:
-        Trouble(in);
-        break;
-      default:
-        BlockWrite(in);
-        break;
-    }
-  }
+  // What an input does most: commands and block reads; now and then a start,
+  // a call while the line is in trouble, or a block write.
+  static void (*const kOps[16])(Input &) = {
+      Command,   Command,   Command, Command, Command,    Start,      BlockRead,  BlockRead,
+      BlockRead, BlockRead, Trouble, Trouble, BlockWrite, BlockWrite, BlockWrite, BlockWrite};
+  for (int op = 0; op < 5 && !in.Empty(); ++op) kOps[in.Byte() % 16](in);
   CheckUsable();
   return 0;
 }

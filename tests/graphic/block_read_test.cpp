@@ -10,33 +10,29 @@
 
 namespace {
 
-using gt::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
-constexpr int32_t kTotalSentinel = 0x5A5A5A5A;
-constexpr uint8_t kDataSentinel = 0xEE;
+using namespace wire;
 
 struct ReadOuts {
-  Bytes data = Bytes(8192, kDataSentinel);
-  int32_t total = kTotalSentinel;
+  Bytes data = Bytes(8192, kByteSentinel);
+  int32_t total = kValueSentinel;
   uint16_t status = kStatusSentinel;
   // The buffer holds exactly these bytes and nothing after them.
   void ExpectData(const Bytes &want) const {
     EXPECT_EQ(Bytes(data.begin(), data.begin() + want.size()), want);
-    EXPECT_EQ(data[want.size()], kDataSentinel);
+    EXPECT_EQ(data[want.size()], kByteSentinel);
   }
 };
 
 Bytes Group(uint8_t continuation, uint8_t sequence, uint16_t group, const Bytes &data,
             uint8_t status = 0) {
-  return gt::Reply(33, 1, continuation, sequence, status, gt::GroupBlock(group, data));
+  return graphic::Reply(33, 1, continuation, sequence, status, graphic::GroupBlock(group, data));
 }
 Bytes Area(uint8_t area, uint8_t continuation, uint8_t sequence, const Bytes &data,
            uint8_t status = 0) {
-  return gt::Reply(33, area, continuation, sequence, status, gt::AreaBlock(data));
+  return graphic::Reply(33, area, continuation, sequence, status, graphic::AreaBlock(data));
 }
 Bytes GroupRequest(uint8_t continuation, uint16_t group) {
-  return gt::Request(33, 1, continuation, 0, gt::Le16(group));
+  return graphic::Request(33, 1, continuation, 0, Le16(group));
 }
 
 using BlockReadTest = GraphicTerminalTest;
@@ -44,13 +40,13 @@ using BlockReadTest = GraphicTerminalTest;
 // ---- XQUIB_Read1G ----------------------------------------------------------
 
 TEST_F(BlockReadTest, OneGroupAppendsBlocksUntilTheLastBlockFlag) {
-  const Bytes a = gt::Pattern(300, 1), b = gt::Pattern(1024, 2), c = gt::Pattern(5, 3);
+  const Bytes a = Pattern(300, 1), b = Pattern(1024, 2), c = Pattern(5, 3);
   Answer({Group(0, 0, 0x0102, a), Group(1, 1, 0x0102, b), Group(2, 2, 0x0102, c)});
   ReadOuts o;
   EXPECT_EQ(XQUIB_Read1G(handle_, 0x0102, o.data.data(), &o.total, &o.status), RC_OK);
   EXPECT_EQ(o.total, 1329);
   EXPECT_EQ(o.status, 0);
-  o.ExpectData(gt::Cat({a, b, c}));
+  o.ExpectData(Cat({a, b, c}));
   EXPECT_EQ(Frames(), (std::vector<Bytes>{GroupRequest(0, 0x0102), GroupRequest(1, 0x0102),
                                           GroupRequest(1, 0x0102)}));
   EXPECT_TRUE(FirstTextIs("READ command\n"));
@@ -62,7 +58,7 @@ TEST_F(BlockReadTest, OneGroupWhoseFirstBlockIsEmptySucceedsWithTotalZero) {
   ReadOuts o;
   EXPECT_EQ(XQUIB_Read1G(handle_, 9, o.data.data(), &o.total, &o.status), RC_OK);
   EXPECT_EQ(o.total, 0);
-  EXPECT_EQ(o.data[0], kDataSentinel);
+  EXPECT_EQ(o.data[0], kByteSentinel);
   EXPECT_EQ(Frames().size(), 1u);
 }
 
@@ -74,6 +70,15 @@ struct FailRow {
   Bytes data;       // expected in the buffer (the rest untouched)
 };
 
+// A reply to another command or subcommand: refused before anything is written.
+FailRow OtherEcho(const char *name, Bytes reply) {
+  return {name, {std::move(reply)}, RC_BAD_ECHO, kStatusSentinel, {}};
+}
+// A grouped block whose count, 100, disagrees with its length field, 112.
+Bytes CountBesideTheField(uint16_t group) {
+  return graphic::Frame(0xFF, 112, 33, 1, 0, 0, 0, Cat({Le16(group), Le16(100), Pattern(102, 1)}));
+}
+
 void RunFailRows(GraphicTerminalTest &t, const std::vector<FailRow> &rows,
                  const std::function<int16_t(ReadOuts &)> &call) {
   for (const FailRow &row : rows) {
@@ -82,50 +87,37 @@ void RunFailRows(GraphicTerminalTest &t, const std::vector<FailRow> &rows,
     ReadOuts o;
     EXPECT_EQ(call(o), row.rc);
     EXPECT_EQ(o.status, row.status);
-    EXPECT_EQ(o.total, kTotalSentinel) << "the total is stored only on success";
+    EXPECT_EQ(o.total, kValueSentinel) << "the total is stored only on success";
     o.ExpectData(row.data);
   }
 }
 
 TEST_F(BlockReadTest, OneGroupReplyChecksRunInTheirOrder) {
-  const Bytes a = gt::Pattern(40, 5);
+  const Bytes a = Pattern(40, 5);
   const std::vector<FailRow> rows = {
-      {"other command",
-       {gt::Reply(34, 1, 0, 0, 0, gt::GroupBlock(4, a))},
-       RC_BAD_ECHO,
-       kStatusSentinel,
-       {}},
-      {"other subcommand",
-       {gt::Reply(33, 3, 0, 0, 0, gt::GroupBlock(4, a))},
-       RC_BAD_ECHO,
-       kStatusSentinel,
-       {}},
+      OtherEcho("other command", graphic::Reply(34, 1, 0, 0, 0, graphic::GroupBlock(4, a))),
+      OtherEcho("other subcommand", graphic::Reply(33, 3, 0, 0, 0, graphic::GroupBlock(4, a))),
       {"other group", {Group(0, 0, 5, a)}, RC_BAD_GROUP, kStatusSentinel, {}},
       {"group checked before sequence", {Group(0, 1, 5, a, 3)}, RC_BAD_GROUP, kStatusSentinel, {}},
       {"first sequence number 1", {Group(0, 1, 4, a)}, RC_SEQUENCE, kStatusSentinel, {}},
       {"sequence checked before status", {Group(0, 1, 4, a, 5)}, RC_SEQUENCE, kStatusSentinel, {}},
       {"terminal refuses", {Group(0, 0, 4, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
-      {"count 100 in length field 112",
-       {gt::RawFrame(0xFF, 112, 33, 1, 0, 0, 0,
-                     gt::Cat({gt::Le16(4), gt::Le16(100), gt::Pattern(102, 1)}))},
-       RC_BAD_LENGTH,
-       0,
-       {}},
+      {"count 100 in length field 112", {CountBesideTheField(4)}, RC_BAD_LENGTH, 0, {}},
       {"count 0xFFFF",
-       {gt::RawFrame(0xFF, 10, 33, 1, 0, 0, 0, gt::Cat({gt::Le16(4), gt::Le16(0xFFFF)}))},
+       {graphic::Frame(0xFF, 10, 33, 1, 0, 0, 0, Cat({Le16(4), Le16(0xFFFF)}))},
        RC_BAD_LENGTH,
        0,
        {}},
-      {"group but no count", {gt::Reply(33, 1, 0, 0, 0, gt::Le16(4))}, RC_BAD_LENGTH, 0, {}},
-      {"header only", {gt::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, kStatusSentinel, {}},
+      {"group but no count", {graphic::Reply(33, 1, 0, 0, 0, Le16(4))}, RC_BAD_LENGTH, 0, {}},
+      {"header only", {graphic::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, kStatusSentinel, {}},
       {"second block repeats sequence 0",
        {Group(0, 0, 4, a), Group(2, 0, 4, a)},
        RC_SEQUENCE,
        0,
        a},
       {"second block fails its checksum",
-       {Group(0, 0, 4, a), gt::WithBadChecksum(Group(2, 1, 4, a)),
-        gt::WithBadChecksum(Group(2, 1, 4, a)), gt::WithBadChecksum(Group(2, 1, 4, a))},
+       {Group(0, 0, 4, a), graphic::WithBadChecksum(Group(2, 1, 4, a)),
+        graphic::WithBadChecksum(Group(2, 1, 4, a)), graphic::WithBadChecksum(Group(2, 1, 4, a))},
        RC_CHECKSUM,
        0,
        a},
@@ -138,8 +130,8 @@ TEST_F(BlockReadTest, OneGroupReplyChecksRunInTheirOrder) {
 // ---- XQUIB_ReadAll ---------------------------------------------------------
 
 TEST_F(BlockReadTest, AllGroupsReadsGroupsThreeAndSevenUntilGroupZero) {
-  const Bytes b[5] = {gt::Pattern(100, 1), gt::Pattern(1024, 2), gt::Pattern(7, 3),
-                      gt::Pattern(500, 4), gt::Pattern(1, 5)};
+  const Bytes b[5] = {Pattern(100, 1), Pattern(1024, 2), Pattern(7, 3), Pattern(500, 4),
+                      Pattern(1, 5)};
   Answer({
       Group(0, 0, 3, b[0]),
       Group(2, 1, 3, b[1]),  // a last-block flag means nothing to the group loop
@@ -147,13 +139,13 @@ TEST_F(BlockReadTest, AllGroupsReadsGroupsThreeAndSevenUntilGroupZero) {
       Group(1, 1, 7, b[3]),
       Group(1, 2, 7, b[4]),
       // The end: its sequence number and data count are not examined.
-      gt::RawFrame(0xFF, 10, 33, 1, 1, 9, 0, gt::Cat({gt::Le16(0), gt::Le16(77)})),
+      graphic::Frame(0xFF, 10, 33, 1, 1, 9, 0, Cat({Le16(0), Le16(77)})),
   });
   ReadOuts o;
   EXPECT_EQ(XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status), RC_OK);
   EXPECT_EQ(o.total, 100 + 1024 + 7 + 500 + 1);
   EXPECT_EQ(o.status, 0);
-  o.ExpectData(gt::Cat({b[0], b[1], b[2], b[3], b[4]}));
+  o.ExpectData(Cat({b[0], b[1], b[2], b[3], b[4]}));
   std::vector<Bytes> want{GroupRequest(0, 0)};
   for (int i = 0; i < 5; ++i) want.push_back(GroupRequest(1, 0));
   EXPECT_EQ(Frames(), want);
@@ -166,20 +158,16 @@ TEST_F(BlockReadTest, AllGroupsEndsOnAnEmptyBlockOrABareGroupZero) {
   EXPECT_EQ(XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status), RC_OK);
   EXPECT_EQ(o.total, 2);
 
-  Answer({Group(0, 0, 3, {1, 2}), gt::Reply(33, 1, 0, 0, 0, gt::Le16(0))});
+  Answer({Group(0, 0, 3, {1, 2}), graphic::Reply(33, 1, 0, 0, 0, Le16(0))});
   ReadOuts p;
   EXPECT_EQ(XQUIB_ReadAll(handle_, p.data.data(), &p.total, &p.status), RC_OK);
   EXPECT_EQ(p.total, 2);
 }
 
 TEST_F(BlockReadTest, AllGroupsReplyChecksRunInTheirOrder) {
-  const Bytes a = gt::Pattern(30, 8);
+  const Bytes a = Pattern(30, 8);
   const std::vector<FailRow> rows = {
-      {"other subcommand",
-       {gt::Reply(33, 2, 0, 0, 0, gt::GroupBlock(3, a))},
-       RC_BAD_ECHO,
-       kStatusSentinel,
-       {}},
+      OtherEcho("other subcommand", graphic::Reply(33, 2, 0, 0, 0, graphic::GroupBlock(3, a))),
       {"status checked before sequence", {Group(0, 4, 3, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
       {"status checked before group zero", {Group(0, 0, 0, {}, 6)}, RC_TERMINAL_ERROR, 6, {}},
       {"first sequence number 1", {Group(0, 1, 3, a)}, RC_SEQUENCE, 0, {}},
@@ -189,14 +177,9 @@ TEST_F(BlockReadTest, AllGroupsReplyChecksRunInTheirOrder) {
        RC_SEQUENCE,
        0,
        a},
-      {"count 100 in length field 112",
-       {gt::RawFrame(0xFF, 112, 33, 1, 0, 0, 0,
-                     gt::Cat({gt::Le16(3), gt::Le16(100), gt::Pattern(102, 1)}))},
-       RC_BAD_LENGTH,
-       0,
-       {}},
-      {"header only", {gt::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, 0, {}},
-      {"group but no count", {gt::Reply(33, 1, 0, 0, 0, gt::Le16(3))}, RC_BAD_LENGTH, 0, {}},
+      {"count 100 in length field 112", {CountBesideTheField(3)}, RC_BAD_LENGTH, 0, {}},
+      {"header only", {graphic::Reply(33, 1, 0, 0, 0)}, RC_BAD_LENGTH, 0, {}},
+      {"group but no count", {graphic::Reply(33, 1, 0, 0, 0, Le16(3))}, RC_BAD_LENGTH, 0, {}},
   };
   RunFailRows(*this, rows, [this](ReadOuts &o) {
     return XQUIB_ReadAll(handle_, o.data.data(), &o.total, &o.status);
@@ -226,13 +209,13 @@ TEST_F(BlockReadTest, BlockLongerThanAnnouncedIsRefusedAtOnce) {
        [](uint16_t h, ReadOuts &o) {
          return XQUIB_Read1G(h, 3, o.data.data(), &o.total, &o.status);
        },
-       Group(0, 0, 3, gt::Pattern(1025, 1))},
+       Group(0, 0, 3, Pattern(1025, 1))},
       {"all groups",
        [](uint16_t h, ReadOuts &o) { return XQUIB_ReadAll(h, o.data.data(), &o.total, &o.status); },
-       Group(0, 0, 3, gt::Pattern(1025, 1))},
+       Group(0, 0, 3, Pattern(1025, 1))},
       {"area",
        [](uint16_t h, ReadOuts &o) { return XQUIB_Read(h, 3, o.data.data(), &o.total, &o.status); },
-       Area(3, 0, 0, gt::Pattern(1028, 1))},
+       Area(3, 0, 0, Pattern(1028, 1))},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
@@ -243,7 +226,7 @@ TEST_F(BlockReadTest, BlockLongerThanAnnouncedIsRefusedAtOnce) {
     EXPECT_EQ(row.call(handle_, o), RC_BAD_LENGTH);
     EXPECT_LT(fake::Now() - start, 10000u) << "refused at the length field, not at a time-out";
     EXPECT_EQ(Frames().size() - before, 1u);
-    EXPECT_EQ(o.total, kTotalSentinel);
+    EXPECT_EQ(o.total, kValueSentinel);
     EXPECT_EQ(o.status, kStatusSentinel);
     o.ExpectData({});
   }
@@ -252,13 +235,14 @@ TEST_F(BlockReadTest, BlockLongerThanAnnouncedIsRefusedAtOnce) {
 // ---- XQUIB_Read ------------------------------------------------------------
 
 TEST_F(BlockReadTest, AreaReadDumpsEachRequestAndEndsOnTheLastBlockFlag) {
-  const Bytes a = gt::Pattern(1024, 1), b = gt::Pattern(3, 2);
+  const Bytes a = Pattern(1024, 1), b = Pattern(3, 2);
   Answer({Area(3, 0, 0, a), Area(3, 2, 1, b)});
   ReadOuts o;
   EXPECT_EQ(XQUIB_Read(handle_, 3, o.data.data(), &o.total, &o.status), RC_OK);
   EXPECT_EQ(o.total, 1027);
-  o.ExpectData(gt::Cat({a, b}));
-  EXPECT_EQ(Frames(), (std::vector<Bytes>{gt::Request(33, 3, 0, 0), gt::Request(33, 3, 1, 0)}));
+  o.ExpectData(Cat({a, b}));
+  EXPECT_EQ(Frames(),
+            (std::vector<Bytes>{graphic::Request(33, 3, 0, 0), graphic::Request(33, 3, 1, 0)}));
   // Each dump stops at the first zero byte, the length field's high byte.
   const std::vector<std::string> dump{"[", "\xFE", "<06>", "]\n", "Send Command\n"};
   const auto texts = fake::DebugTexts();
@@ -275,7 +259,7 @@ TEST_F(BlockReadTest, EveryReadableAreaIsAccepted) {
     ReadOuts o;
     EXPECT_EQ(XQUIB_Read(handle_, area, o.data.data(), &o.total, &o.status), RC_OK);
     EXPECT_EQ(o.total, 1);
-    EXPECT_EQ(Frames().back(), gt::Request(33, area, 0, 0));
+    EXPECT_EQ(Frames().back(), graphic::Request(33, area, 0, 0));
   }
 }
 
@@ -291,17 +275,17 @@ TEST_F(BlockReadTest, OtherAreasAreRefusedAfterTheTrace) {
 }
 
 TEST_F(BlockReadTest, AreaReadReplyChecksRunInTheirOrder) {
-  const Bytes a = gt::Pattern(20, 4);
+  const Bytes a = Pattern(20, 4);
   const std::vector<FailRow> rows = {
       {"reply names another area", {Area(4, 2, 0, a)}, RC_BAD_ECHO, kStatusSentinel, {}},
       {"sequence checked before status", {Area(5, 2, 1, a, 5)}, RC_SEQUENCE, kStatusSentinel, {}},
       {"terminal refuses", {Area(5, 2, 0, a, 5)}, RC_TERMINAL_ERROR, 5, {}},
       {"count 100 in length field 110",
-       {gt::RawFrame(0xFF, 110, 33, 5, 2, 0, 0, gt::Cat({gt::Le16(100), gt::Pattern(102, 1)}))},
+       {graphic::Frame(0xFF, 110, 33, 5, 2, 0, 0, Cat({Le16(100), Pattern(102, 1)}))},
        RC_BAD_LENGTH,
        0,
        {}},
-      {"length field 7", {gt::Reply(33, 5, 2, 0, 0, {0x01})}, RC_BAD_LENGTH, 0, {}},
+      {"length field 7", {graphic::Reply(33, 5, 2, 0, 0, {0x01})}, RC_BAD_LENGTH, 0, {}},
       {"second block out of sequence", {Area(5, 0, 0, a), Area(5, 2, 0, a)}, RC_SEQUENCE, 0, a},
   };
   RunFailRows(*this, rows, [this](ReadOuts &o) {
@@ -345,7 +329,7 @@ TEST_F(BlockReadTest, ChannelAndPointerChecksComeAfterTheTraceAndBeforeAnyExchan
       EXPECT_EQ(call(row.handle, row.data, row.total, row.status), row.rc);
       EXPECT_EQ(fake::DebugTexts(), std::vector<std::string>{trace});
     }
-    EXPECT_EQ(o.total, kTotalSentinel);
+    EXPECT_EQ(o.total, kValueSentinel);
     EXPECT_EQ(o.status, kStatusSentinel);
   }
   EXPECT_TRUE(Frames().empty());
@@ -361,7 +345,7 @@ struct ProgressLog {
 };
 
 TEST_F(BlockReadTest, SizedReadsStopBeforeWritingPastTheCapacity) {
-  const Bytes a = gt::Pattern(600, 1), b = gt::Pattern(400, 2);
+  const Bytes a = Pattern(600, 1), b = Pattern(400, 2);
   const struct {
     const char *name;
     uint32_t capacity;
@@ -369,10 +353,10 @@ TEST_F(BlockReadTest, SizedReadsStopBeforeWritingPastTheCapacity) {
     int32_t total;
     Bytes data;
   } rows[] = {
-      {"exactly enough", 1000, RC_OK, 1000, gt::Cat({a, b})},
-      {"one byte short", 999, RC_BUFFER_TOO_SMALL, kTotalSentinel, a},
-      {"not even the first block", 599, RC_BUFFER_TOO_SMALL, kTotalSentinel, {}},
-      {"no room at all", 0, RC_BUFFER_TOO_SMALL, kTotalSentinel, {}},
+      {"exactly enough", 1000, RC_OK, 1000, Cat({a, b})},
+      {"one byte short", 999, RC_BUFFER_TOO_SMALL, kValueSentinel, a},
+      {"not even the first block", 599, RC_BUFFER_TOO_SMALL, kValueSentinel, {}},
+      {"no room at all", 0, RC_BUFFER_TOO_SMALL, kValueSentinel, {}},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -418,7 +402,7 @@ TEST_F(BlockReadTest, ACancelFromTheProgressCallbackStopsTheReadBeforeItsNextBlo
       }
     }
   };
-  const Bytes a = gt::Pattern(600, 1), b = gt::Pattern(400, 2);
+  const Bytes a = Pattern(600, 1), b = Pattern(400, 2);
   for (int form = 0; form < 3; ++form) {
     for (uint32_t at : {600u, 1000u}) {
       SCOPED_TRACE(std::to_string(form) + " cancelled at " + std::to_string(at));
@@ -443,8 +427,8 @@ TEST_F(BlockReadTest, ACancelFromTheProgressCallbackStopsTheReadBeforeItsNextBlo
       const bool cut = at == 600 || form == 0;
       EXPECT_EQ(rc, cut ? RC_CANCELLED : RC_OK);
       EXPECT_EQ(Frames().size() - before, at == 600 ? 1u : 2u);
-      EXPECT_EQ(o.total, cut ? kTotalSentinel : 1000);
-      o.ExpectData(at == 600 ? a : gt::Cat({a, b}));
+      EXPECT_EQ(o.total, cut ? kValueSentinel : 1000);
+      o.ExpectData(at == 600 ? a : Cat({a, b}));
     }
   }
   // The channel goes on as before.
@@ -489,7 +473,7 @@ int16_t ReadGroups(uint16_t handle, GroupOuts &o, uint32_t table_room, uint32_t 
 }  // namespace
 
 TEST_F(BlockReadTest, GroupedReadSendsWhatReadAllSendsAndTablesEachGroup) {
-  const Bytes a = gt::Pattern(1024, 1), b = gt::Pattern(76, 2), c = gt::Pattern(700, 3);
+  const Bytes a = Pattern(1024, 1), b = Pattern(76, 2), c = Pattern(700, 3);
   const std::vector<Bytes> replies = {Group(0, 0, 1, a), Group(2, 1, 1, b), Group(2, 0, 7, c),
                                       Group(0, 0, 0, {})};
   Answer(replies);
@@ -507,7 +491,7 @@ TEST_F(BlockReadTest, GroupedReadSendsWhatReadAllSendsAndTablesEachGroup) {
             read_all_frames);
   EXPECT_EQ(fake::DebugTexts(), read_all_texts);
   EXPECT_EQ(o.total, 1800);
-  o.ExpectData(gt::Cat({a, b, c}));
+  o.ExpectData(Cat({a, b, c}));
   EXPECT_EQ(o.count, 2u);
   EXPECT_EQ(o.table[0], (QUIB_GroupEntry{1, 0, 1100}));
   EXPECT_EQ(o.table[1], (QUIB_GroupEntry{7, 1100, 700}));
@@ -529,7 +513,7 @@ TEST_F(BlockReadTest, GroupedReadGivesAGroupThatComesBackApartAnEntryOfItsOwn) {
 }
 
 TEST_F(BlockReadTest, GroupedReadStopsAtAFullTableWithoutWritingPastIt) {
-  const Bytes a = gt::Pattern(40, 1), b = gt::Pattern(30, 2);
+  const Bytes a = Pattern(40, 1), b = Pattern(30, 2);
   const struct {
     const char *name;
     uint32_t room;
@@ -537,7 +521,7 @@ TEST_F(BlockReadTest, GroupedReadStopsAtAFullTableWithoutWritingPastIt) {
     uint32_t entries;  // entries written
     Bytes data;
   } rows[] = {
-      {"room for both", 2, RC_OK, 2, gt::Cat({a, b})},
+      {"room for both", 2, RC_OK, 2, Cat({a, b})},
       {"room for one", 1, RC_GROUP_TABLE_FULL, 1, a},
       {"no room", 0, RC_GROUP_TABLE_FULL, 0, {}},
   };
@@ -549,7 +533,7 @@ TEST_F(BlockReadTest, GroupedReadStopsAtAFullTableWithoutWritingPastIt) {
     o.ExpectData(row.data);
     for (uint32_t i = row.entries; i < o.table.size(); ++i) EXPECT_EQ(o.table[i], kEntrySentinel);
     if (row.rc != RC_OK) {
-      EXPECT_EQ(o.total, kTotalSentinel);
+      EXPECT_EQ(o.total, kValueSentinel);
       EXPECT_EQ(o.count, 0xDEADu);
     }
   }

@@ -11,9 +11,7 @@
 
 namespace {
 
-using gt::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
+using namespace wire;
 
 struct Chunk {
   size_t size;
@@ -24,8 +22,8 @@ struct Chunk {
 Bytes ChunkFrame(uint8_t command, uint8_t subcommand, const Bytes &header, const Bytes &data,
                  size_t offset, const Chunk &c) {
   const Bytes slice(data.begin() + offset, data.begin() + offset + c.size);
-  return gt::Request(command, subcommand, c.continuation, c.sequence,
-                     gt::Cat({header, gt::Le16(static_cast<uint32_t>(c.size)), slice}));
+  return graphic::Request(command, subcommand, c.continuation, c.sequence,
+                          Cat({header, Le16(static_cast<uint32_t>(c.size)), slice}));
 }
 
 std::vector<Bytes> ChunkFrames(uint8_t command, uint8_t subcommand, const Bytes &header,
@@ -59,13 +57,13 @@ TEST_F(BlockWriteTest, AreaWritesAreCutIntoChunksWithFlagsAndSequenceNumbers) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     const size_t before = Frames().size();
-    AnswerAlways(gt::Reply(17, row.area, 0, 0, 0));
+    AnswerAlways(graphic::Reply(17, row.area, 0, 0, 0));
     fake::ClearDebug();
-    const Bytes data = gt::Pattern(row.length, static_cast<uint8_t>(row.length));
+    const Bytes data = Pattern(row.length, static_cast<uint8_t>(row.length));
     uint16_t status = kStatusSentinel;
     EXPECT_EQ(XQUIB_Write(handle_, row.area, row.group, row.length, data.data(), &status), RC_OK);
     EXPECT_EQ(status, 0);
-    const Bytes header = row.area == 1 ? gt::Le16(row.group) : Bytes{};
+    const Bytes header = row.area == 1 ? Le16(row.group) : Bytes{};
     const auto frames = Frames();
     EXPECT_EQ(std::vector<Bytes>(frames.begin() + before, frames.end()),
               ChunkFrames(17, row.area, header, data, row.chunks));
@@ -77,22 +75,22 @@ TEST_F(BlockWriteTest, AreaWritesAreCutIntoChunksWithFlagsAndSequenceNumbers) {
 }
 
 TEST_F(BlockWriteTest, InstallFramesCarryTheOptionByteInEveryChunk) {
-  AnswerAlways(gt::Reply(18, 0x62, 0, 0, 0));
-  const Bytes data = gt::Pattern(1500, 4);
+  AnswerAlways(graphic::Reply(18, 0x62, 0, 0, 0));
+  const Bytes data = Pattern(1500, 4);
   uint16_t status = kStatusSentinel;
   EXPECT_EQ(XQUIB_OSInstl(handle_, 0x62, 0x80, 1500, data.data(), &status), RC_OK);
   EXPECT_EQ(Frames(), ChunkFrames(18, 0x62, {0x80}, data, {{1024, 0, 0}, {476, 2, 1}}));
   EXPECT_EQ(Frames()[0].size(), 1036u);
 
-  AnswerAlways(gt::Reply(18, 0x61, 0, 0, 0));
+  AnswerAlways(graphic::Reply(18, 0x61, 0, 0, 0));
   EXPECT_EQ(XQUIB_OSInstl(handle_, 0x61, 0x00, 3, data.data(), &status), RC_OK);
   EXPECT_EQ(Frames().back(), ChunkFrame(18, 0x61, {0x00}, data, 0, {3, 2, 0}));
 }
 
 TEST_F(BlockWriteTest, SequenceNumberWrapsAfter256ChunksAndTheFlagStaysOne) {
-  AnswerAlways(gt::Reply(17, 5, 0, 0, 0));
+  AnswerAlways(graphic::Reply(17, 5, 0, 0, 0));
   const uint32_t length = 257 * 1024 + 10;
-  const Bytes data = gt::Pattern(length, 1);
+  const Bytes data = Pattern(length, 1);
   uint16_t status = kStatusSentinel;
   ASSERT_EQ(XQUIB_Write(handle_, 5, 0, length, data.data(), &status), RC_OK);
   const auto frames = Frames();
@@ -135,7 +133,7 @@ TEST_F(BlockWriteTest, RefusedArgumentsWriteNoTraceAndSendNothing) {
 }
 
 TEST_F(BlockWriteTest, ChannelAndPointerChecksComeAfterTheTrace) {
-  AnswerAlways(gt::Reply(17, 3, 0, 0, 0));
+  AnswerAlways(graphic::Reply(17, 3, 0, 0, 0));
   const Bytes data(10, 1);
   uint16_t status = kStatusSentinel;
   const struct {
@@ -171,8 +169,8 @@ TEST_F(BlockWriteTest, ChannelAndPointerChecksComeAfterTheTrace) {
 }
 
 TEST_F(BlockWriteTest, ReplyChecksOfEveryChunkRunInTheirOrder) {
-  const Bytes data = gt::Pattern(2000, 6);
-  const Bytes ok = gt::Reply(17, 3, 0, 0, 0);
+  const Bytes data = Pattern(2000, 6);
+  const Bytes ok = graphic::Reply(17, 3, 0, 0, 0);
   const struct {
     const char *name;
     std::vector<Bytes> replies;
@@ -180,23 +178,31 @@ TEST_F(BlockWriteTest, ReplyChecksOfEveryChunkRunInTheirOrder) {
     uint16_t status;
     size_t frames;
   } rows[] = {
-      {"other command", {gt::Reply(18, 3, 0, 0, 0)}, RC_BAD_ECHO, kStatusSentinel, 1},
-      {"other subcommand", {gt::Reply(17, 4, 0, 0, 0)}, RC_BAD_ECHO, kStatusSentinel, 1},
-      {"continuation flag echoed", {gt::Reply(17, 3, 2, 0, 0)}, RC_SEQUENCE, kStatusSentinel, 1},
-      {"sequence number echoed", {ok, gt::Reply(17, 3, 0, 1, 0)}, RC_SEQUENCE, 0, 2},
+      {"other command", {graphic::Reply(18, 3, 0, 0, 0)}, RC_BAD_ECHO, kStatusSentinel, 1},
+      {"other subcommand", {graphic::Reply(17, 4, 0, 0, 0)}, RC_BAD_ECHO, kStatusSentinel, 1},
+      {"continuation flag echoed",
+       {graphic::Reply(17, 3, 2, 0, 0)},
+       RC_SEQUENCE,
+       kStatusSentinel,
+       1},
+      {"sequence number echoed", {ok, graphic::Reply(17, 3, 0, 1, 0)}, RC_SEQUENCE, 0, 2},
       {"echo checked before sequence",
-       {gt::Reply(17, 9, 1, 1, 5)},
+       {graphic::Reply(17, 9, 1, 1, 5)},
        RC_BAD_ECHO,
        kStatusSentinel,
        1},
       {"sequence checked before status",
-       {gt::Reply(17, 3, 1, 0, 5)},
+       {graphic::Reply(17, 3, 1, 0, 5)},
        RC_SEQUENCE,
        kStatusSentinel,
        1},
-      {"terminal refuses the first chunk", {gt::Reply(17, 3, 0, 0, 5)}, RC_TERMINAL_ERROR, 5, 1},
+      {"terminal refuses the first chunk",
+       {graphic::Reply(17, 3, 0, 0, 5)},
+       RC_TERMINAL_ERROR,
+       5,
+       1},
       {"terminal refuses the second chunk",
-       {ok, gt::Reply(17, 3, 0, 0, 9)},
+       {ok, graphic::Reply(17, 3, 0, 0, 9)},
        RC_TERMINAL_ERROR,
        9,
        2},
@@ -221,24 +227,24 @@ struct ProgressLog {
 };
 
 TEST_F(BlockWriteTest, SizedWritesReportProgressAfterEachAcceptedChunk) {
-  const Bytes data = gt::Pattern(3000, 2);
+  const Bytes data = Pattern(3000, 2);
   uint16_t status = kStatusSentinel;
   const std::vector<std::pair<uint32_t, uint32_t>> all{{1024, 3000}, {2048, 3000}, {3000, 3000}};
 
-  AnswerAlways(gt::Reply(17, 1, 0, 0, 0));
+  AnswerAlways(graphic::Reply(17, 1, 0, 0, 0));
   ProgressLog write;
   EXPECT_EQ(XQUIB_WriteEx(handle_, 1, 7, 3000, data.data(), &status, ProgressLog::Record, &write),
             RC_OK);
   EXPECT_EQ(write.calls, all);
 
-  AnswerAlways(gt::Reply(18, 0x61, 0, 0, 0));
+  AnswerAlways(graphic::Reply(18, 0x61, 0, 0, 0));
   ProgressLog install;
   EXPECT_EQ(XQUIB_OSInstlEx(handle_, 0x61, 0x80, 3000, data.data(), &status, ProgressLog::Record,
                             &install),
             RC_OK);
   EXPECT_EQ(install.calls, all);
 
-  Answer({gt::Reply(17, 3, 0, 0, 0), gt::Reply(17, 3, 0, 0, 4)});
+  Answer({graphic::Reply(17, 3, 0, 0, 0), graphic::Reply(17, 3, 0, 0, 4)});
   ProgressLog failed;
   EXPECT_EQ(XQUIB_WriteEx(handle_, 3, 0, 3000, data.data(), &status, ProgressLog::Record, &failed),
             RC_TERMINAL_ERROR);
@@ -248,16 +254,16 @@ TEST_F(BlockWriteTest, SizedWritesReportProgressAfterEachAcceptedChunk) {
 // Cancelled from its progress callback, a write sends no further chunk; the chunks the terminal
 // accepted stay accepted.
 TEST_F(BlockWriteTest, ACancelFromTheProgressCallbackStopsTheWriteBeforeItsNextChunk) {
-  const Bytes data = gt::Pattern(3000, 2);
+  const Bytes data = Pattern(3000, 2);
   const uint16_t handle = handle_;
   auto cancel = [](uint32_t, uint32_t, void *user) {
     QUIB_CancelTransfer(*static_cast<const uint16_t *>(user));
   };
   uint16_t status = kStatusSentinel;
-  AnswerAlways(gt::Reply(17, 3, 0, 0, 0));
+  AnswerAlways(graphic::Reply(17, 3, 0, 0, 0));
   EXPECT_EQ(XQUIB_WriteEx(handle_, 3, 0, 3000, data.data(), &status, cancel, (void *)&handle),
             RC_CANCELLED);
-  AnswerAlways(gt::Reply(18, 0x61, 0, 0, 0));
+  AnswerAlways(graphic::Reply(18, 0x61, 0, 0, 0));
   EXPECT_EQ(XQUIB_OSInstlEx(handle_, 0x61, 0, 3000, data.data(), &status, cancel, (void *)&handle),
             RC_CANCELLED);
   EXPECT_EQ(Frames().size(), 2u) << "one chunk each";

@@ -9,10 +9,7 @@
 
 namespace {
 
-using gt::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
-constexpr uint32_t kValueSentinel = 0x5A5A5A5A;
+using namespace wire;
 
 using CommandTest = GraphicTerminalTest;
 
@@ -30,12 +27,12 @@ TEST_F(CommandTest, OfflineWorkedExample) {
 }
 
 TEST_F(CommandTest, BreakSendsSubcommandZeroAndAcceptsOnlyItsEcho) {
-  Answer({gt::Reply(4, 1, 0, 0, 0), gt::Reply(4, 0, 0, 0, 0)});
+  Answer({graphic::Reply(4, 1, 0, 0, 0), graphic::Reply(4, 0, 0, 0, 0)});
   uint16_t status = kStatusSentinel;
   EXPECT_EQ(XQUIB_Break(handle_, &status), RC_BAD_ECHO);
   EXPECT_EQ(status, kStatusSentinel);
   EXPECT_EQ(XQUIB_Break(handle_, &status), RC_OK);
-  EXPECT_EQ(Frames()[0], gt::Request(4, 0, 0, 0));
+  EXPECT_EQ(Frames()[0], graphic::Request(4, 0, 0, 0));
 }
 
 TEST_F(CommandTest, BaudRateCodeOutsideItsRangeIsRefusedBeforeTheTrace) {
@@ -55,10 +52,10 @@ TEST_F(CommandTest, BaudRateCodeTravelsAsTheSubcommandFromItsLowByte) {
     uint8_t subcommand;
   } rows[] = {{0x81, 0x81}, {0x181, 0x81}, {0x82, 0x82}, {0xFF83, 0x83}};
   for (const auto &row : rows) {
-    Answer({gt::Reply(113, row.subcommand, 0, 0, 0)});
+    Answer({graphic::Reply(113, row.subcommand, 0, 0, 0)});
     uint16_t status = kStatusSentinel;
     EXPECT_EQ(XQUIB_BrateChange(handle_, row.code, &status), RC_OK);
-    EXPECT_EQ(Frames().back(), gt::Request(113, row.subcommand, 0, 0));
+    EXPECT_EQ(Frames().back(), graphic::Request(113, row.subcommand, 0, 0));
   }
   EXPECT_EQ(fake::LineOfPort(0).Settings().BaudRate, 38400u) << "the library's line stays";
 }
@@ -81,11 +78,11 @@ TEST_F(CommandTest, PasswordBytesTravelAsGivenUpToTheLongestALengthByteCarries) 
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    Answer({gt::Reply(81, 0, 0, 0, 0)});
+    Answer({graphic::Reply(81, 0, 0, 0, 0)});
     uint16_t status = kStatusSentinel;
     EXPECT_EQ(XQUIB_CheckPassword(handle_, row.bytes, row.length, &status), RC_OK);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(Frames().back(), gt::Request(81, 0, 0, 0, row.data));
+    EXPECT_EQ(Frames().back(), graphic::Request(81, 0, 0, 0, row.data));
   }
 }
 
@@ -96,7 +93,7 @@ TEST_F(CommandTest, PasswordLongerThanALengthByteCarriesIsRefusedAndNothingIsSen
   memset(password, 'p', sizeof password);
   for (uint16_t length : {0x100, 0x103, 0x1FF, 0xFFFF}) {
     SCOPED_TRACE(length);
-    Answer({gt::Reply(81, 0, 0, 0, 0)});
+    Answer({graphic::Reply(81, 0, 0, 0, 0)});
     uint16_t status = kStatusSentinel;
     EXPECT_EQ(XQUIB_CheckPassword(handle_, password, length, &status), RC_BAD_ARGUMENT);
     EXPECT_EQ(XQUIB_CheckPassword(handle_, nullptr, length, &status), RC_BAD_ARGUMENT);
@@ -106,7 +103,7 @@ TEST_F(CommandTest, PasswordLongerThanALengthByteCarriesIsRefusedAndNothingIsSen
 }
 
 TEST_F(CommandTest, WrongPasswordIsTheTerminalsRefusal) {
-  Answer({gt::Reply(81, 0, 0, 0, 0x11)});
+  Answer({graphic::Reply(81, 0, 0, 0, 0x11)});
   uint16_t status = kStatusSentinel;
   EXPECT_EQ(XQUIB_CheckPassword(handle_, reinterpret_cast<const uint8_t *>("x"), 1, &status),
             RC_TERMINAL_ERROR);
@@ -117,7 +114,7 @@ TEST_F(CommandTest, WrongPasswordIsTheTerminalsRefusal) {
 
 TEST_F(CommandTest, StartAwaitsNoReplyAndDumpsItsFrame) {
   EXPECT_EQ(XQUIB_Start(handle_), RC_OK);
-  EXPECT_EQ(Frames(), std::vector<Bytes>{gt::Request(1, 1, 0, 0)});
+  EXPECT_EQ(Frames(), std::vector<Bytes>{graphic::Request(1, 1, 0, 0)});
   const std::vector<std::string> head{"READAll command\n", "[", "\xFE", "<06>", "]\n",
                                       "Send Command\n"};
   const auto texts = fake::DebugTexts();
@@ -126,7 +123,7 @@ TEST_F(CommandTest, StartAwaitsNoReplyAndDumpsItsFrame) {
 }
 
 TEST_F(CommandTest, StartIgnoresAnAnswerAndTheNextRequestDiscardsIt) {
-  Answer({gt::Reply(1, 1, 0, 0, 7), gt::Reply(2, 1, 0, 0, 0)});
+  Answer({graphic::Reply(1, 1, 0, 0, 7), graphic::Reply(2, 1, 0, 0, 0)});
   EXPECT_EQ(XQUIB_Start(handle_), RC_OK);
   uint16_t status = kStatusSentinel;
   EXPECT_EQ(XQUIB_SWReset(handle_, &status), RC_OK) << "the stray answer is not taken as a reply";
@@ -145,7 +142,7 @@ TEST_F(CommandTest, StartChecksItsHandleAfterTheTrace) {
 // ---- Query reply shapes ----------------------------------------------------
 
 Bytes OsEntry(uint8_t kind, uint8_t flag, uint32_t value) {
-  return gt::Cat({{kind, flag}, gt::Le32(value)});
+  return Cat({{kind, flag}, Le32(value)});
 }
 
 TEST_F(CommandTest, OsInformationEntriesAreOrderedByTheirFlags) {
@@ -156,26 +153,24 @@ TEST_F(CommandTest, OsInformationEntriesAreOrderedByTheirFlags) {
     int16_t rc;
     uint32_t first, second;
   } rows[] = {
-      {"flag 0x00 first", gt::Cat({{2}, OsEntry(0x61, 0x00, a), OsEntry(0x61, 0x80, b)}), RC_OK, a,
-       b},
-      {"flag 0x80 first", gt::Cat({{2}, OsEntry(0x61, 0x80, a), OsEntry(0x61, 0x00, b)}), RC_OK, b,
-       a},
-      {"both flags 0x00", gt::Cat({{2}, OsEntry(0x61, 0x00, a), OsEntry(0x61, 0x00, b)}),
-       RC_BAD_PORT, kValueSentinel, kValueSentinel},
-      {"both flags 0x80", gt::Cat({{2}, OsEntry(0x61, 0x80, a), OsEntry(0x61, 0x80, b)}),
-       RC_BAD_PORT, kValueSentinel, kValueSentinel},
-      {"first flag 0x40", gt::Cat({{2}, OsEntry(0x61, 0x40, a), OsEntry(0x61, 0x80, b)}),
-       RC_BAD_PORT, kValueSentinel, kValueSentinel},
-      {"entry count 3", gt::Cat({{3}, OsEntry(0x61, 0x00, a), OsEntry(0x61, 0x80, b)}), RC_BAD_PORT,
+      {"flag 0x00 first", Cat({{2}, OsEntry(0x61, 0x00, a), OsEntry(0x61, 0x80, b)}), RC_OK, a, b},
+      {"flag 0x80 first", Cat({{2}, OsEntry(0x61, 0x80, a), OsEntry(0x61, 0x00, b)}), RC_OK, b, a},
+      {"both flags 0x00", Cat({{2}, OsEntry(0x61, 0x00, a), OsEntry(0x61, 0x00, b)}), RC_BAD_PORT,
        kValueSentinel, kValueSentinel},
-      {"first kind 'b'", gt::Cat({{2}, OsEntry(0x62, 0x00, a), OsEntry(0x61, 0x80, b)}),
-       RC_BAD_PORT, kValueSentinel, kValueSentinel},
-      {"second kind 'A'", gt::Cat({{2}, OsEntry(0x61, 0x00, a), OsEntry(0x41, 0x80, b)}),
-       RC_BAD_PORT, kValueSentinel, kValueSentinel},
+      {"both flags 0x80", Cat({{2}, OsEntry(0x61, 0x80, a), OsEntry(0x61, 0x80, b)}), RC_BAD_PORT,
+       kValueSentinel, kValueSentinel},
+      {"first flag 0x40", Cat({{2}, OsEntry(0x61, 0x40, a), OsEntry(0x61, 0x80, b)}), RC_BAD_PORT,
+       kValueSentinel, kValueSentinel},
+      {"entry count 3", Cat({{3}, OsEntry(0x61, 0x00, a), OsEntry(0x61, 0x80, b)}), RC_BAD_PORT,
+       kValueSentinel, kValueSentinel},
+      {"first kind 'b'", Cat({{2}, OsEntry(0x62, 0x00, a), OsEntry(0x61, 0x80, b)}), RC_BAD_PORT,
+       kValueSentinel, kValueSentinel},
+      {"second kind 'A'", Cat({{2}, OsEntry(0x61, 0x00, a), OsEntry(0x41, 0x80, b)}), RC_BAD_PORT,
+       kValueSentinel, kValueSentinel},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    Answer({gt::Reply(49, 0x42, 0, 0, 0, row.data)});
+    Answer({graphic::Reply(49, 0x42, 0, 0, 0, row.data)});
     uint32_t first = kValueSentinel, second = kValueSentinel;
     uint16_t status = kStatusSentinel;
     EXPECT_EQ(XQUIB_GetOsInfo(handle_, &first, &second, &status), row.rc);
@@ -186,7 +181,7 @@ TEST_F(CommandTest, OsInformationEntriesAreOrderedByTheirFlags) {
 }
 
 Bytes ProjectData(uint32_t v1, uint32_t v2, const Bytes &name) {
-  return gt::Cat({gt::Le32(v1), gt::Le32(v2), {static_cast<uint8_t>(name.size())}, name});
+  return Cat({Le32(v1), Le32(v2), {static_cast<uint8_t>(name.size())}, name});
 }
 
 struct ProjOuts {
@@ -202,11 +197,11 @@ TEST_F(CommandTest, ProjectInformationCopiesTheNameWithoutTerminator) {
     const char *name;
     Bytes project;
   } rows[] = {{"five bytes", {'A', 'B', 'C', 'D', 'E'}},
-              {"240 bytes, the longest", gt::Pattern(240, 1)},
+              {"240 bytes, the longest", Pattern(240, 1)},
               {"one zero byte", {0x00}}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    Answer({gt::Reply(49, 0x43, 0, 0, 0, ProjectData(7, 0x80000000, row.project))});
+    Answer({graphic::Reply(49, 0x43, 0, 0, 0, ProjectData(7, 0x80000000, row.project))});
     ProjOuts o;
     EXPECT_EQ(XQUIB_GetProjInfo(handle_, &o.v1, &o.v2, o.name, &o.name_length, &o.status), RC_OK);
     EXPECT_EQ(o.v1, 7u);
@@ -218,7 +213,7 @@ TEST_F(CommandTest, ProjectInformationCopiesTheNameWithoutTerminator) {
 }
 
 TEST_F(CommandTest, EmptyProjectNameStoresOneZeroByte) {
-  const Bytes reply = gt::Reply(49, 0x43, 0, 0, 0, ProjectData(1, 2, {}));
+  const Bytes reply = graphic::Reply(49, 0x43, 0, 0, 0, ProjectData(1, 2, {}));
   ASSERT_EQ(reply[1], 15) << "length field 15";
   Answer({reply});
   ProjOuts o;
@@ -236,13 +231,13 @@ TEST_F(CommandTest, ProjectReplyThatDisagreesOrFallsShortWritesOnlyTheStatus) {
     int16_t rc;
   } rows[] = {
       {"length field 21 with a 5-byte name",
-       gt::RawFrame(0xFF, 21, 49, 0x43, 0, 0, 0, gt::Cat({ProjectData(1, 2, five), {0x00}})),
+       graphic::Frame(0xFF, 21, 49, 0x43, 0, 0, 0, Cat({ProjectData(1, 2, five), {0x00}})),
        RC_BAD_PROJECT_INFO},
-      {"name of 241 bytes", gt::Reply(49, 0x43, 0, 0, 0, ProjectData(1, 2, gt::Pattern(241, 0))),
+      {"name of 241 bytes", graphic::Reply(49, 0x43, 0, 0, 0, ProjectData(1, 2, Pattern(241, 0))),
        RC_BAD_PROJECT_INFO},
-      {"no data at all", gt::Reply(49, 0x43, 0, 0, 0), RC_BAD_LENGTH},
-      {"values but no name length",
-       gt::Reply(49, 0x43, 0, 0, 0, gt::Cat({gt::Le32(1), gt::Le32(2)})), RC_BAD_LENGTH},
+      {"no data at all", graphic::Reply(49, 0x43, 0, 0, 0), RC_BAD_LENGTH},
+      {"values but no name length", graphic::Reply(49, 0x43, 0, 0, 0, Cat({Le32(1), Le32(2)})),
+       RC_BAD_LENGTH},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -269,8 +264,8 @@ TEST_F(CommandTest, ProjectReplyAnnouncingMoreThanTheLineBufferIsRefusedAtOnce) 
 }
 
 TEST_F(CommandTest, MemoryValuesArriveSignedAndTypeByteUnsigned) {
-  Answer({gt::Reply(49, 0x41, 0, 0, 0, {0x00, 0x80, 0xFF, 0xFF, 0x34, 0x12}),
-          gt::Reply(82, 1, 0, 0, 0, {0xC3})});
+  Answer({graphic::Reply(49, 0x41, 0, 0, 0, {0x00, 0x80, 0xFF, 0xFF, 0x34, 0x12}),
+          graphic::Reply(82, 1, 0, 0, 0, {0xC3})});
   int32_t v[3] = {0, 0, 0};
   uint16_t status = kStatusSentinel;
   EXPECT_EQ(XQUIB_GetMemData(handle_, &v[0], &v[1], &v[2], &status), RC_OK);

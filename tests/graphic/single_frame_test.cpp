@@ -9,11 +9,7 @@
 
 namespace {
 
-using gt::Bytes;
-
-constexpr uint16_t kStatusSentinel = 0xBEEF;
-constexpr int32_t kValueSentinel = 0x5A5A5A5A;
-constexpr uint8_t kNameSentinel = 0xEE;
+using namespace wire;
 
 struct Outs {
   uint16_t status = kStatusSentinel;
@@ -21,14 +17,14 @@ struct Outs {
   uint32_t first = kValueSentinel, second = kValueSentinel, type = kValueSentinel;
   uint8_t name[300];
   uint16_t name_length = kStatusSentinel;
-  Outs() { memset(name, kNameSentinel, sizeof name); }
+  Outs() { memset(name, kByteSentinel, sizeof name); }
 
   bool ValuesUntouched() const {
     for (int32_t v : mem) {
       if (v != kValueSentinel) return false;
     }
     for (uint8_t b : name) {
-      if (b != kNameSentinel) return false;
+      if (b != kByteSentinel) return false;
     }
     return first == uint32_t(kValueSentinel) && second == uint32_t(kValueSentinel) &&
            type == uint32_t(kValueSentinel) && name_length == kStatusSentinel;
@@ -101,7 +97,7 @@ const Op kOps[] = {
        49,
        0x41,
        {},
-       gt::Cat({gt::Le16(1), gt::Le16(0x7FFF), gt::Le16(0x8000)}),
+       Cat({Le16(1), Le16(0x7FFF), Le16(0x8000)}),
        [](uint16_t h, Outs &o) -> int16_t {
          return XQUIB_GetMemData(h, &o.mem[0], &o.mem[1], &o.mem[2], &o.status);
        },
@@ -121,7 +117,7 @@ const Op kOps[] = {
        49,
        0x42,
        {},
-       gt::Cat({{2, 0x61, 0x00}, gt::Le32(0x11223344), {0x61, 0x80}, gt::Le32(0xA0B0C0D0)}),
+       Cat({{2, 0x61, 0x00}, Le32(0x11223344), {0x61, 0x80}, Le32(0xA0B0C0D0)}),
        [](uint16_t h, Outs &o) -> int16_t {
          return XQUIB_GetOsInfo(h, &o.first, &o.second, &o.status);
        },
@@ -139,7 +135,7 @@ const Op kOps[] = {
        49,
        0x43,
        {},
-       gt::Cat({gt::Le32(0x01020304), gt::Le32(0xFFFFFFFE), {5}, {'P', 'R', 'O', 'J', '1'}}),
+       Cat({Le32(0x01020304), Le32(0xFFFFFFFE), {5}, {'P', 'R', 'O', 'J', '1'}}),
        [](uint16_t h, Outs &o) -> int16_t {
          return XQUIB_GetProjInfo(h, &o.first, &o.second, o.name, &o.name_length, &o.status);
        },
@@ -147,7 +143,7 @@ const Op kOps[] = {
          EXPECT_EQ(o.first, 0x01020304u);
          EXPECT_EQ(o.second, 0xFFFFFFFEu);
          EXPECT_EQ(o.name_length, 5);
-         EXPECT_EQ(Bytes(o.name, o.name + 6), (Bytes{'P', 'R', 'O', 'J', '1', kNameSentinel}));
+         EXPECT_EQ(Bytes(o.name, o.name + 6), (Bytes{'P', 'R', 'O', 'J', '1', kByteSentinel}));
        },
        5,
        [](uint16_t h, Outs &o, int which) -> int16_t {
@@ -175,10 +171,10 @@ class SingleFrameExport : public GraphicTerminalTest, public ::testing::WithPara
  protected:
   const Op &op() const { return GetParam(); }
   Bytes GoodReply(uint8_t status = 0) const {
-    return gt::Reply(op().command, op().subcommand, 0, 0, status, op().reply_data);
+    return graphic::Reply(op().command, op().subcommand, 0, 0, status, op().reply_data);
   }
   Bytes ExpectedRequest() const {
-    return gt::Request(op().command, op().subcommand, 0, 0, op().request_data);
+    return graphic::Request(op().command, op().subcommand, 0, 0, op().request_data);
   }
 };
 
@@ -211,20 +207,32 @@ struct BadReply {
 const BadReply kBadReplies[] = {
     {"other command code", RC_BAD_ECHO,
      [](const Op &op) {
-       return gt::Reply(op.command ^ 0x40, op.subcommand, 0, 0, 0, op.reply_data);
+       return graphic::Reply(op.command ^ 0x40, op.subcommand, 0, 0, 0, op.reply_data);
      }},
     {"other subcommand", RC_BAD_ECHO,
-     [](const Op &op) { return gt::Reply(op.command, op.subcommand + 1, 0, 0, 0, op.reply_data); }},
+     [](const Op &op) {
+       return graphic::Reply(op.command, op.subcommand + 1, 0, 0, 0, op.reply_data);
+     }},
     {"continuation flag 1", RC_SEQUENCE,
-     [](const Op &op) { return gt::Reply(op.command, op.subcommand, 1, 0, 0, op.reply_data); }},
+     [](const Op &op) {
+       return graphic::Reply(op.command, op.subcommand, 1, 0, 0, op.reply_data);
+     }},
     {"continuation flag 2", RC_SEQUENCE,
-     [](const Op &op) { return gt::Reply(op.command, op.subcommand, 2, 0, 0, op.reply_data); }},
+     [](const Op &op) {
+       return graphic::Reply(op.command, op.subcommand, 2, 0, 0, op.reply_data);
+     }},
     {"sequence number 1", RC_SEQUENCE,
-     [](const Op &op) { return gt::Reply(op.command, op.subcommand, 0, 1, 0, op.reply_data); }},
+     [](const Op &op) {
+       return graphic::Reply(op.command, op.subcommand, 0, 1, 0, op.reply_data);
+     }},
     {"echo checked before sequence", RC_BAD_ECHO,
-     [](const Op &op) { return gt::Reply(op.command + 1, op.subcommand, 0, 3, 5, op.reply_data); }},
+     [](const Op &op) {
+       return graphic::Reply(op.command + 1, op.subcommand, 0, 3, 5, op.reply_data);
+     }},
     {"sequence checked before status", RC_SEQUENCE,
-     [](const Op &op) { return gt::Reply(op.command, op.subcommand, 0, 1, 5, op.reply_data); }},
+     [](const Op &op) {
+       return graphic::Reply(op.command, op.subcommand, 0, 1, 5, op.reply_data);
+     }},
 };
 
 TEST_P(SingleFrameExport, ReplyCheckFailuresWriteNothing) {
@@ -246,7 +254,7 @@ TEST_P(SingleFrameExport, FailedExchangesWriteNothing) {
     int16_t rc;
     size_t frames;
   } rows[] = {
-      {"bad checksum three times", std::vector<Bytes>(3, gt::WithBadChecksum(GoodReply())),
+      {"bad checksum three times", std::vector<Bytes>(3, graphic::WithBadChecksum(GoodReply())),
        RC_CHECKSUM, 3},
       {"request start byte", {WithStart(GoodReply(), 0xFE)}, RC_BAD_START, 1},
       {"no reply at all", {}, RC_NO_RESPONSE, 3},
@@ -272,8 +280,8 @@ TEST_P(SingleFrameExport, FixedReplyWhoseLengthFieldDisagreesIsRepeated) {
   for (int delta : {1, -1, 0x0800}) {
     SCOPED_TRACE(delta);
     const Bytes lying =
-        gt::RawFrame(0xFF, static_cast<uint32_t>(op().reply_data.size() + 6 + delta), op().command,
-                     op().subcommand, 0, 0, 0, op().reply_data);
+        graphic::Frame(0xFF, static_cast<uint32_t>(op().reply_data.size() + 6 + delta),
+                       op().command, op().subcommand, 0, 0, 0, op().reply_data);
     for (bool recovers : {true, false}) {
       const size_t before = Frames().size();
       Answer(recovers ? std::vector<Bytes>{lying, good} : std::vector<Bytes>(3, lying));

@@ -10,10 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "frames.h"
-#include "platform/fake/fake_line.h"
+#include "support/wire/graphic.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
+
+// What out-parameters hold before a call, so that a test sees which ones the
+// call wrote.
+constexpr uint16_t kStatusSentinel = 0xBEEF;
+constexpr int32_t kValueSentinel = 0x5A5A5A5A;
+constexpr uint8_t kByteSentinel = 0xEE;
 
 class GraphicTerminalTest : public LibraryTest {
  protected:
@@ -27,8 +33,8 @@ class GraphicTerminalTest : public LibraryTest {
  public:
   fake::Line &Line() { return fake::LineOfPort(0); }
 
-  void Answer(std::vector<gt::Bytes> replies) {
-    auto script = std::make_shared<std::vector<gt::Bytes>>(std::move(replies));
+  void Answer(std::vector<wire::Bytes> replies) {
+    auto script = std::make_shared<std::vector<wire::Bytes>>(std::move(replies));
     auto next = std::make_shared<std::atomic<size_t>>(0);
     Line().OnFrame([script, next](fake::Line &line, const fake::Bytes &) {
       const size_t i = (*next)++;
@@ -36,11 +42,11 @@ class GraphicTerminalTest : public LibraryTest {
     });
   }
   // The same reply to every request.
-  void AnswerAlways(gt::Bytes reply) {
+  void AnswerAlways(wire::Bytes reply) {
     Line().OnFrame([reply](fake::Line &line, const fake::Bytes &) { line.Send(reply); });
   }
 
-  std::vector<gt::Bytes> Frames() { return Line().Frames(); }
+  std::vector<wire::Bytes> Frames() { return Line().Frames(); }
 
   static bool FirstTextIs(const std::string &text) {
     const auto texts = fake::DebugTexts();

@@ -16,11 +16,11 @@
 #include <string>
 #include <thread>
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include "hardening/pty_terminal.h"
 #include "quiblink/quiblink.h"
+#include "support/process.h"
 
 extern char **environ;
 
@@ -104,15 +104,6 @@ TEST_F(PortRelease, AKilledHolderLeavesThePortFreeAndNotExclusive) {
   EXPECT_EQ(QUIB_Close(static_cast<uint16_t>(handle)), RC_OK);
 }
 
-int Threads() {
-  int n = 0;
-  DIR *dir = opendir("/proc/self/task");
-  if (dir == nullptr) return -1;
-  while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
-  closedir(dir);
-  return n;
-}
-
 // What the child of a fork() sees: its copies of the parent's channels are
 // not open (calls -3 at once, close -1), and the port is the parent's, so its
 // own open is refused while the parent holds it. What the parent sees: the
@@ -137,7 +128,7 @@ TEST_F(PortRelease, AForkedChildHoldsNoneOfItsParentsPorts) {
     if (XQUIB_GetKEWType(static_cast<uint16_t>(handle), &type, &status) != RC_NOT_OPEN) result |= 2;
     if (QUIB_Close(static_cast<uint16_t>(handle)) != RC_PORT_OPEN_FAILED) result |= 4;
     if (QUIB_Open(2, 0) != RC_PORT_OPEN_FAILED) result |= 8;
-    if (Threads() != 1) result |= 16;
+    if (process::ThreadCount() != 1) result |= 16;
     if (write(report[1], &result, 1) != 1) _exit(3);
     char go = 0;
     if (read(release[0], &go, 1) != 1) _exit(4);  // lives on until the parent is done

@@ -7,7 +7,6 @@
 // calls wait for a terminal that has fallen silent: the library's unload at
 // exit must not wait for them.
 // Run by device_loss_test.cpp; first argument: the path of the shared library.
-#include <dirent.h>
 #include <dlfcn.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -19,6 +18,7 @@
 #include <thread>
 
 #include "hardening/pty_terminal.h"
+#include "support/process.h"
 
 namespace {
 
@@ -26,25 +26,6 @@ using OpenFn = int16_t (*)(uint16_t, uint16_t);
 using XOpenFn = int16_t (*)(uint16_t, uint16_t, uint16_t);
 using ReadFn = int16_t (*)(uint16_t, uint16_t, int32_t, uint8_t *, uint16_t);
 using TypeFn = int16_t (*)(uint16_t, uint32_t *, uint16_t *);
-
-int Threads() {
-  int n = 0;
-  DIR *dir = opendir("/proc/self/task");
-  if (dir == nullptr) return -1;
-  while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
-  closedir(dir);
-  return n;
-}
-
-bool Mapped(const char *name) {
-  FILE *maps = fopen("/proc/self/maps", "r");
-  if (maps == nullptr) return false;
-  char line[1024];
-  bool found = false;
-  while (fgets(line, sizeof line, maps) != nullptr) found = found || strstr(line, name) != nullptr;
-  fclose(maps);
-  return found;
-}
 
 int Fail(const char *what) {
   fprintf(stderr, "unload probe: %s\n", what);
@@ -62,7 +43,7 @@ int main(int argc, char **argv) {
   setenv("QUIBLINK_COM7", panel.path(), 1);
   setenv("QUIBLINK_COM8", terminal.path(), 1);
 
-  const int before = Threads();
+  const int before = process::ThreadCount();
   void *library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return Fail(dlerror());
   auto open = reinterpret_cast<OpenFn>(dlsym(library, "QUIB_Open"));
@@ -79,7 +60,7 @@ int main(int argc, char **argv) {
   if (read(uint16_t(a), 0, 0, buffer, 16) != 0 || type(uint16_t(c), &kind, &status) != 0) {
     return Fail("exchange failed");
   }
-  if (Threads() != before + 2) return Fail("not one worker per port");
+  if (process::ThreadCount() != before + 2) return Fail("not one worker per port");
 
   if (busy) {
     terminal.SetMode(hard::PtyTerminal::kSilent);
@@ -103,7 +84,7 @@ int main(int argc, char **argv) {
                         .count();
   printf("unloaded with 3 channels open in %lld ms\n", static_cast<long long>(took));
   if (took > 5000) return Fail("unload took longer than 5 s");
-  if (Mapped("libquiblink")) return Fail("library still mapped after the unload");
-  if (Threads() != before) return Fail("port workers still running after the unload");
+  if (process::Mapped("libquiblink")) return Fail("library still mapped after the unload");
+  if (process::ThreadCount() != before) return Fail("port workers still running after the unload");
   return 0;
 }

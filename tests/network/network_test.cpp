@@ -22,6 +22,7 @@
 #include "quiblink/quiblink.h"
 #include "ser2net_process.h"
 #include "sim/sim_process.h"
+#include "support/wire/wire.h"
 
 namespace quiblink::network {
 namespace {
@@ -34,13 +35,7 @@ double SecondsSince(Clock::time_point start) {
 }
 
 std::string Hex(const Bytes &data) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : data) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
+  return wire::HexText(data);
 }
 
 double CpuSeconds() {

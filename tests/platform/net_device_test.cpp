@@ -24,8 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "line_settings.h"
 #include "platform/platform.h"
 #include "platform/net/deadline.h"
+#include "support/waits.h"
 
 namespace {
 
@@ -60,8 +62,14 @@ class Server {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_);
   }
   uint16_t port() const { return port_; }
+  // The next connection, within the deadline of every wait of a test.
   void Accept() {
     if (peer_ >= 0) close(peer_);
+    peer_ = -1;
+    pollfd p = {listener_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(waits::kLimit.count())) == 0) {
+      waits::GiveUp("a connection to the server", waits::kLimit);
+    }
     peer_ = accept(listener_, nullptr, nullptr);
   }
   // Before the first connection: accepted connections take this receive buffer.
@@ -104,18 +112,6 @@ const Bytes kAgree = {0xFF, 0xFD, 0x2C, 0xFF, 0xFB, 0x00, 0xFF, 0xFD,
                       0x00, 0xFF, 0xFB, 0x03, 0xFF, 0xFD, 0x03};
 const Bytes kMasks = {0xFF, 0xFA, 0x2C, 0x0A, 0x00, 0xFF, 0xF0, 0xFF,
                       0xFA, 0x2C, 0x0B, 0xFF, 0xFF, 0xFF, 0xF0};
-
-plat::LineSettings Line(uint32_t baud, uint8_t bits) {
-  plat::LineSettings s = {};
-  s.BaudRate = baud;
-  s.ByteSize = bits;
-  s.Parity = plat::kParityEven;
-  s.StopBits = plat::kOneStopBit;
-  s.Binary = true;
-  s.RtsControl = plat::kRtsEnable;
-  s.DtrControl = 1;
-  return s;
-}
 
 // A device opened on a server that agrees to the com port option.
 class Rfc2217Device : public ::testing::Test {
@@ -353,23 +349,18 @@ struct Opened {
 // Runs an open on a thread of its own and gives up on it after limit_ms: a hanging open fails the
 // test in seconds instead of holding it.
 Opened OpenWithin(const std::string &url, long limit_ms) {
-  auto done = std::make_shared<std::promise<Opened>>();
-  std::future<Opened> result = done->get_future();
-  std::thread([url, done] {
-    Opened o{};
-    const auto start = Clock::now();
-    o.dev = plat::DeviceOpen(url.c_str());
-    o.took_ms = MsSince(start);
-    char text[320] = {};
-    o.error = plat::LastOpenFailure(text, sizeof text);
-    o.reason = text;
-    done->set_value(o);
-  }).detach();
-  if (result.wait_for(std::chrono::milliseconds(limit_ms)) != std::future_status::ready) {
-    ADD_FAILURE() << url << ": the open still runs after " << limit_ms << " ms";
-    std::_Exit(1);  // the open's thread cannot be stopped
-  }
-  return result.get();
+  return waits::Async(url + ": the open",
+                      [url] {
+                        Opened o{};
+                        const auto start = Clock::now();
+                        o.dev = plat::DeviceOpen(url.c_str());
+                        o.took_ms = MsSince(start);
+                        char text[320] = {};
+                        o.error = plat::LastOpenFailure(text, sizeof text);
+                        o.reason = text;
+                        return o;
+                      })
+      .Get(waits::Ms(limit_ms));
 }
 
 TEST(NetworkOpenFailure, EachReasonIsTheSystemsOwnAndNamesTheServer) {
@@ -462,6 +453,34 @@ TEST(NetworkOpenFailure, AServerThatClosesDuringSetupIsTriedAgainAndQuotedWhenIt
     shutdown(server.listener(), SHUT_RDWR);
     serving.join();
   }
+}
+
+// A raw connection that the server drops at once, without a word, is no device: the open connects
+// again within its 3 s and keeps the connection that stays.
+TEST(NetworkOpenFailure, ARawConnectionDroppedAtOnceIsTriedAgain) {
+  Server server(4);
+  std::atomic<int> accepted{0};
+  auto serving = waits::Async("the server", [&] {
+    server.Accept();
+    server.Hangup();
+    ++accepted;
+    server.Accept();
+    ++accepted;
+  });
+  const Opened o = OpenWithin(server.Url("tcp"), 6000);
+  EXPECT_LT(o.took_ms, 3000);
+  const bool again = waits::WaitFor([&] { return accepted == 2; }, "a second connection",
+                                    std::chrono::milliseconds(500));
+  if (!again) shutdown(server.listener(), SHUT_RDWR);
+  serving.Get();
+  ASSERT_TRUE(again) << "the dropped connection was not tried again: " << o.reason;
+  ASSERT_NE(o.dev, plat::kInvalid) << o.reason;
+  const uint8_t data[] = {0x02, 0x45, 0x03};
+  uint32_t written = 0;
+  EXPECT_TRUE(plat::DeviceWrite(o.dev, data, sizeof data, &written));
+  EXPECT_EQ(server.Take(sizeof data), Bytes(data, data + sizeof data))
+      << "the device writes to the connection that stayed";
+  plat::DeviceClose(o.dev);
 }
 
 // A server that floods telnet commands, which are no data, never holds the open past its

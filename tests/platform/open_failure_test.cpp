@@ -1,5 +1,7 @@
 // The system's reason for a device that cannot be opened, as the POSIX
 // backend records it.
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -8,7 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "pty.h"
+#include "support/pty.h"
 
 namespace {
 

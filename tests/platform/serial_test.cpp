@@ -1,4 +1,6 @@
 // The serial device calls over a pseudo-terminal.
+#include <gtest/gtest.h>
+
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,11 +9,13 @@
 #include <memory>
 #include <thread>
 
+#include "line_settings.h"
 #include "platform/platform.h"
-#include "pty.h"
+#include "support/pty.h"
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 using plat::Handle;
 using plat::kInvalid;
 
@@ -31,19 +35,6 @@ bool ChildCanOpen(const char *name) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-plat::LineSettings Line(uint32_t baud, uint8_t bits) {
-  plat::LineSettings s = {};
-  s.BaudRate = baud;
-  s.ByteSize = bits;
-  s.Parity = plat::kParityEven;
-  s.StopBits = plat::kOneStopBit;
-  s.Binary = true;
-  s.ParityCheck = true;
-  s.RtsControl = plat::kRtsEnable;
-  s.DtrControl = 1;
-  return s;
 }
 
 // A device opened as COM1 on a fresh pseudo-terminal, programmed 9600 7E1.

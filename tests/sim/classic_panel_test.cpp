@@ -7,8 +7,7 @@
 namespace quiblink::sim {
 namespace {
 
-using wire::test::ClassicRequest;
-using wire::test::Hex;
+using namespace wire::test;  // the frames a PC program sends
 
 constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;

@@ -10,9 +10,7 @@
 namespace quiblink::sim {
 namespace {
 
-using wire::test::ClassicRequest;
-using wire::test::GraphicFrame;
-using wire::test::Hex;
+using namespace wire::test;  // the frames a PC program sends
 
 using std::chrono::milliseconds;
 

@@ -7,13 +7,7 @@
 namespace quiblink::sim {
 namespace {
 
-using wire::test::Cat;
-using wire::test::GraphicRequest;
-using wire::test::Hex;
-using wire::test::Le16;
-using wire::test::ParsedReply;
-using wire::test::ParseReply;
-using wire::test::Pattern;
+using namespace wire::test;  // the frames a PC program sends
 
 ParsedReply Ask(GraphicTerminal &t, const Bytes &request) {
   Reply reply = t.Handle(request);

@@ -27,8 +27,7 @@ namespace quiblink::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using wire::test::Bytes;
-using wire::test::ClassicRequest;
+using namespace wire::test;  // the frames a PC program sends
 namespace fs = std::filesystem;
 
 double Seconds(Clock::duration d) {

@@ -18,14 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using wire::test::Bytes;
-using wire::test::Cat;
-using wire::test::ClassicRequest;
-using wire::test::GraphicRequest;
-using wire::test::Hex;
-using wire::test::Le16;
-using wire::test::ParseReply;
-using wire::test::Pattern;
+using namespace wire::test;  // the frames a PC program sends
 
 class Port {
  public:

@@ -3,7 +3,6 @@
 // closing them. Every export is reached through this table.
 #pragma once
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,6 +14,7 @@
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_errors.h"
 #include "quiblink/quiblink_ext.h"
+#include "support/process.h"
 
 namespace stress {
 
@@ -45,25 +45,7 @@ class Library {
   void *handle_ = nullptr;
 };
 
-// Threads of this process, from /proc.
-inline int ThreadCount() {
-  int n = 0;
-  DIR *dir = opendir("/proc/self/task");
-  if (dir == nullptr) return -1;
-  while (dirent *entry = readdir(dir)) n += entry->d_name[0] != '.';
-  closedir(dir);
-  return n;
-}
-
-// Whether a file whose path contains `name` is mapped into this process.
-inline bool Mapped(const char *name) {
-  FILE *maps = fopen("/proc/self/maps", "r");
-  if (maps == nullptr) return false;
-  char line[1024];
-  bool found = false;
-  while (fgets(line, sizeof line, maps) != nullptr) found = found || strstr(line, name) != nullptr;
-  fclose(maps);
-  return found;
-}
+using process::Mapped;
+using process::ThreadCount;
 
 }  // namespace stress

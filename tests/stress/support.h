@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sim/sim_process.h"
+#include "support/wire/wire.h"
 
 namespace stress {
 
@@ -48,13 +49,7 @@ class Failures {
 };
 
 inline std::string Hex(const Bytes &bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
+  return wire::HexText(bytes);
 }
 
 // The bytes of a simulator's hex answer (empty: none).

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/state.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 
 class LibraryTest : public ::testing::Test {
  protected:
@@ -16,3 +16,7 @@ class LibraryTest : public ::testing::Test {
   }
   void TearDown() override { plat::LibraryEntry(0x10000000u, plat::EntryReason::kProcessDetach); }
 };
+
+// The same, for a test that runs once per row of a table.
+template <class Row>
+class LibraryRowTest : public LibraryTest, public ::testing::WithParamInterface<Row> {};

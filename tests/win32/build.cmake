@@ -9,7 +9,7 @@ list(FILTER quib_backend_sources EXCLUDE REGEX "/entry\\.cpp$")
 add_executable(quiblink-platform-test ${QUIB_WINTEST_DIR}/platform_test.cpp
                ${QUIB_WINTEST_DIR}/check.cpp ${quib_backend_sources})
 target_include_directories(quiblink-platform-test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(quiblink-platform-test PRIVATE user32 winmm)
+target_link_libraries(quiblink-platform-test PRIVATE user32 winmm ws2_32)
 target_link_options(quiblink-platform-test PRIVATE ${QUIB_WINTEST_LINK})
 
 # The DLL as an application meets it: loaded at run time, every export found
@@ -35,3 +35,12 @@ add_executable(quiblink-cpp-test ${QUIB_WINTEST_DIR}/cpp_layer_test.cpp ${QUIB_W
 target_link_libraries(quiblink-cpp-test PRIVATE quiblink_import)
 target_compile_options(quiblink-cpp-test PRIVATE -Wall -Wextra -Werror -Wpedantic)
 target_link_options(quiblink-cpp-test PRIVATE ${QUIB_WINTEST_LINK})
+
+# The network device through the DLL against ser2net (scripts/check_dll.sh
+# starts the servers).
+add_executable(quiblink-net-test ${QUIB_WINTEST_DIR}/net_test.cpp ${QUIB_WINTEST_DIR}/dll_fixture.cpp
+               ${QUIB_WINTEST_DIR}/dll_calls.cpp ${QUIB_WINTEST_DIR}/check.cpp)
+target_include_directories(quiblink-net-test PRIVATE ${PROJECT_SOURCE_DIR}/include
+                                                   ${QUIB_GENERATED_INCLUDE} ${PROJECT_SOURCE_DIR}/src)
+target_link_options(quiblink-net-test PRIVATE ${QUIB_WINTEST_LINK})
+add_dependencies(quiblink-net-test quiblink)

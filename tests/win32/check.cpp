@@ -53,4 +53,22 @@ int RunCases(const std::vector<Case> &cases, const char *filter) {
   return failed;
 }
 
+const char *ReadOptions(int argc, char **argv, const std::vector<Option> &options) {
+  const char *filter = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const Option *found = nullptr;
+    for (const Option &option : options) {
+      if (strcmp(argv[i], option.name) == 0) found = &option;
+    }
+    if (found == nullptr) {
+      filter = argv[i];
+    } else if (!found->takes_value) {
+      found->set(nullptr);
+    } else {
+      found->set(i + 1 < argc ? argv[++i] : "");
+    }
+  }
+  return filter;
+}
+
 }  // namespace wintest

@@ -33,6 +33,18 @@ int RunCases(const std::vector<Case> &cases, const char *filter);
 
 void Skip(const char *why);
 
+// One option of a test program: `--name VALUE` hands VALUE to set; a flag
+// (takes_value false) is set with nullptr.
+struct Option {
+  const char *name;
+  std::function<void(const char *)> set;
+  bool takes_value = true;
+};
+
+// Reads the options; an argument that is none of them is the cases' filter,
+// which is returned (nullptr when there is none).
+const char *ReadOptions(int argc, char **argv, const std::vector<Option> &options);
+
 }  // namespace wintest
 
 #define CHECK(cond)                                                       \

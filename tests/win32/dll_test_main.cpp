@@ -16,25 +16,13 @@
 using namespace wintest;
 
 int main(int argc, char **argv) {
-  const char *filter = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char *value = i + 1 < argc ? argv[i + 1] : "";
-    if (strcmp(argv[i], "--dll") == 0) {
-      DllPath = value;
-    } else if (strcmp(argv[i], "--classic") == 0) {
-      ClassicPort = atoi(value);
-    } else if (strcmp(argv[i], "--graphic") == 0) {
-      GraphicPort = atoi(value);
-    } else if (strcmp(argv[i], "--fault") == 0) {
-      FaultPort = atoi(value);
-    } else if (strcmp(argv[i], "--missing") == 0) {
-      MissingPort = atoi(value);
-    } else {
-      filter = argv[i];
-      continue;
-    }
-    ++i;
-  }
+  const auto number = [](int *to) { return [to](const char *value) { *to = atoi(value); }; };
+  const char *filter = ReadOptions(argc, argv,
+                                   {{"--dll", [](const char *value) { DllPath = value; }},
+                                    {"--classic", number(&ClassicPort)},
+                                    {"--graphic", number(&GraphicPort)},
+                                    {"--fault", number(&FaultPort)},
+                                    {"--missing", number(&MissingPort)}});
   std::vector<std::string> missing;
   if (!LoadQuib(DllPath, &Lib, &missing)) {
     printf("cannot use %s (error %lu):", DllPath, GetLastError());

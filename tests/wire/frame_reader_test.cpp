@@ -32,16 +32,27 @@ Result FeedPieces(Family family, const std::vector<Bytes> &pieces) {
   return r;
 }
 
+// Pieces fed one read at a time, with the frames and the junk they must give.
+struct Case {
+  const char *name;
+  std::vector<Bytes> pieces;
+  std::vector<Bytes> frames;
+  Bytes junk;
+};
+
+void ExpectCuts(Family family, const std::vector<Case> &cases) {
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Result r = FeedPieces(family, c.pieces);
+    EXPECT_EQ(r.frames, c.frames);
+    EXPECT_EQ(r.junk, c.junk);
+  }
+}
+
 TEST(FrameReader, CutsClassicFrames) {
   const Bytes read = Hex("02 45 30 30 30 31 30 30 30 34 03 43 44");
   const Bytes write = Hex("02 31 38 32 38 30 30 32 43 44 41 42 03 37 32");
-  struct Case {
-    const char *name;
-    std::vector<Bytes> pieces;
-    std::vector<Bytes> frames;
-    Bytes junk;
-  };
-  const Case cases[] = {
+  const std::vector<Case> cases = {
       {"whole frame", {read}, {read}, {}},
       {"two frames in one read", {Cat({read, write})}, {read, write}, {}},
       {"byte by byte",
@@ -57,12 +68,7 @@ TEST(FrameReader, CutsClassicFrames) {
       {"no ETX yet", {Bytes(read.begin(), read.end() - 3)}, {}, {}},
       {"checksum digits still due", {Bytes(read.begin(), read.end() - 1)}, {}, {}},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    Result r = FeedPieces(Family::kClassic, c.pieces);
-    EXPECT_EQ(r.frames, c.frames);
-    EXPECT_EQ(r.junk, c.junk);
-  }
+  ExpectCuts(Family::kClassic, cases);
 }
 
 TEST(FrameReader, DropsAClassicFrameThatNeverEnds) {
@@ -79,13 +85,7 @@ TEST(FrameReader, CutsGraphicFramesByTheirLengthField) {
   // FE inside the data of a frame is data, not a start.
   const Bytes write = GraphicRequest(0x11, 3, 2, 0, Hex("02 00 FE FE"));
   const Bytes largest = GraphicRequest(0x11, 1, 2, 0, Bytes(1028, 0xFE));
-  struct Case {
-    const char *name;
-    std::vector<Bytes> pieces;
-    std::vector<Bytes> frames;
-    Bytes junk;
-  };
-  const Case cases[] = {
+  const std::vector<Case> cases = {
       {"whole frame", {offline}, {offline}, {}},
       {"start byte in data", {Cat({write, offline})}, {write, offline}, {}},
       {"split in the length field",
@@ -101,12 +101,7 @@ TEST(FrameReader, CutsGraphicFramesByTheirLengthField) {
       {"a start inside a refused header", {Cat({Hex("FE 00"), offline})}, {offline}, Hex("FE 00")},
       {"reply bytes are junk", {Cat({Hex("FF 06 00"), offline})}, {offline}, Hex("FF 06 00")},
   };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    Result r = FeedPieces(Family::kGraphic, c.pieces);
-    EXPECT_EQ(r.frames, c.frames);
-    EXPECT_EQ(r.junk, c.junk);
-  }
+  ExpectCuts(Family::kGraphic, cases);
 }
 
 TEST(FrameReader, DropsAPartialFrameLeftSilent) {

@@ -3,6 +3,10 @@
 // interface act on it (serial.cpp hands them over by handle). With
 // "rfc2217://" the line settings, the purge and the modem lines travel as com
 // port control requests; with "tcp://" the server's own settings stand.
+//
+// device.cpp is the device on every system; the backends give it their
+// socket calls (net/socket.h: net.cpp) and name lookups (net/lookup.h:
+// net_lookup.cpp).
 #pragma once
 
 #include "platform/platform.h"

@@ -17,6 +17,7 @@
 #include <pthread.h>
 #include <stdint.h>
 
+#include "platform/net/device.h"
 #include "platform/posix/tables.h"
 
 namespace plat {
@@ -33,12 +34,18 @@ uintptr_t ModuleAddress() {
   return reinterpret_cast<uintptr_t>(&marker);
 }
 
+thread_local bool in_entry = false;
+
 __attribute__((constructor)) void LibraryLoaded() {
+  in_entry = true;
   LibraryEntry(ModuleAddress(), EntryReason::kProcessAttach);
+  in_entry = false;
 }
 
 __attribute__((destructor)) void LibraryUnloaded() {
+  in_entry = true;
   LibraryEntry(ModuleAddress(), EntryReason::kProcessDetach);
+  in_entry = false;
 }
 
 void (*ChildHook)() = nullptr;
@@ -69,6 +76,10 @@ void InstallHandlers() {
 void SetForkChildHook(void (*hook)()) {
   ChildHook = hook;
   pthread_once(&handlers_once, InstallHandlers);
+}
+
+bool InLoaderEntry() {
+  return in_entry;
 }
 
 }  // namespace plat

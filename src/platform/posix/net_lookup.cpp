@@ -1,57 +1,53 @@
-#include "platform/posix/net_lookup.h"
+// The system's side of the name lookups (net/lookup.h): getaddrinfo, and a
+// detached thread that takes no signal meant for the program.
+#include "platform/net/lookup.h"
 
-#include <atomic>
+#include <errno.h>
+#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "platform/platform.h"
-
 namespace plat::net {
 
 namespace {
 
-constexpr int kLookupSlots = 8;
-constexpr uint32_t kPollMs = 2;
+void *Launch(void *job) {
+  RunLookup(job);
+  return nullptr;
+}
 
-enum SlotState : int { kFree, kRunning, kDone, kAbandoned };
+}  // namespace
 
-struct Lookup {
-  std::atomic<int> state;
-  char host[256];
-  char port[8];
-  addrinfo hints;
-  addrinfo *found;
-  int error;
-};
-
-Lookup lookups[kLookupSlots];
-
-void *Run(void *arg) {
-  Lookup *l = static_cast<Lookup *>(arg);
+bool SystemLookup(const char *host, const char *port, bool numeric_only, LookupAnswer *answer) {
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG | (numeric_only ? AI_NUMERICHOST : 0);
   addrinfo *found = nullptr;
-  const int error = getaddrinfo(l->host, l->port, &l->hints, &found);
-  l->found = found;
-  l->error = error;
-  int running = kRunning;
-  if (!l->state.compare_exchange_strong(running, kDone)) {
-    // The caller has gone: what was found is nobody's.
-    if (found != nullptr) freeaddrinfo(found);
-    l->state.store(kFree);
+  const int code = getaddrinfo(host, port, &hints, &found);
+  if (code == 0) {
+    answer->addresses = found;
+    return true;
   }
-  return nullptr;
+  answer->addresses = nullptr;
+  if (code == EAI_SYSTEM) {
+    answer->error = errno;
+    char buffer[80];
+    snprintf(answer->text, sizeof answer->text, "%s", strerror_r(errno, buffer, sizeof buffer));
+  } else {
+    answer->error = 0;
+    snprintf(answer->text, sizeof answer->text, "%s", gai_strerror(code));
+  }
+  return false;
 }
 
-Lookup *TakeSlot() {
-  for (Lookup &l : lookups) {
-    int free_state = kFree;
-    if (l.state.compare_exchange_strong(free_state, kRunning)) return &l;
-  }
-  return nullptr;
+void SystemLookupFree(void *addresses) {
+  freeaddrinfo(static_cast<addrinfo *>(addresses));
 }
 
-bool StartThread(Lookup *l) {
+bool StartLookupThread(void *job) {
   // The thread takes no signal meant for the program.
   sigset_t all, old;
   sigfillset(&all);
@@ -60,55 +56,10 @@ bool StartThread(Lookup *l) {
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_t thread;
-  const bool started = pthread_create(&thread, &attributes, Run, l) == 0;
+  const bool started = pthread_create(&thread, &attributes, Launch, job) == 0;
   pthread_attr_destroy(&attributes);
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return started;
-}
-
-}  // namespace
-
-LookupResult LookupName(const char *host, const char *port, const addrinfo *hints, uint32_t ms,
-                        addrinfo **found, int *gai_error) {
-  *found = nullptr;
-  *gai_error = 0;
-  addrinfo numeric = *hints;
-  numeric.ai_flags |= AI_NUMERICHOST;
-  if (getaddrinfo(host, port, &numeric, found) == 0) return kLookupFound;
-  *found = nullptr;
-
-  Lookup *l = TakeSlot();
-  if (l == nullptr) return kLookupNoRoom;
-  snprintf(l->host, sizeof l->host, "%s", host);
-  snprintf(l->port, sizeof l->port, "%s", port);
-  l->hints = *hints;
-  l->hints.ai_next = nullptr;
-  l->found = nullptr;
-  l->error = 0;
-  if (!StartThread(l)) {
-    // No thread to spare: the lookup runs here, without its bound.
-    l->state.store(kFree);
-    *gai_error = getaddrinfo(host, port, hints, found);
-    return *gai_error == 0 ? kLookupFound : kLookupFailed;
-  }
-  const uint32_t start = TickCount();
-  for (;;) {
-    if (l->state.load() == kDone) break;
-    if (TickCount() - start >= ms) {
-      int running = kRunning;
-      if (l->state.compare_exchange_strong(running, kAbandoned)) return kLookupTimedOut;
-      break;  // it ended just now
-    }
-    SleepMs(kPollMs);
-  }
-  *found = l->found;
-  *gai_error = l->error;
-  l->state.store(kFree);
-  return *gai_error == 0 ? kLookupFound : kLookupFailed;
-}
-
-void ForgetLookupsInChild() {
-  for (Lookup &l : lookups) l.state.store(kFree);
 }
 
 }  // namespace plat::net

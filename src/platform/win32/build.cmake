@@ -5,7 +5,7 @@
 # calling convention and no decoration, so the 64-bit DLL exports the same
 # functions under their plain names (QUIB_Open), from a .def derived here.
 # The runtime is linked in statically, so either DLL needs only system DLLs.
-quib_glob(QUIB_WIN32_SOURCES platform/win32)
+quib_glob(QUIB_WIN32_SOURCES platform/win32 platform/net)
 set(QUIB_DEF_SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/exports/quiblink.def)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QUIB_DEF_SOURCE})
 
@@ -59,7 +59,7 @@ target_include_directories(quiblink
 # The linker's own import library goes aside; the one to use is made below.
 set_target_properties(quiblink PROPERTIES PREFIX "" OUTPUT_NAME ${QUIB_DLL_BASE}
                       ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/linker-implib)
-target_link_libraries(quiblink PRIVATE kernel32 user32 winmm)
+target_link_libraries(quiblink PRIVATE kernel32 user32 winmm ws2_32)
 target_link_options(quiblink PRIVATE -static-libgcc -static-libstdc++ -static -Wl,--no-undefined
                     -Wl,--disable-auto-import)
 

@@ -62,7 +62,12 @@ void NoteOpenFailure(const char *device, const char *reason) {
   Store(device, reason, 0);
 }
 
-void NoteSystemOpenFailure(const char *device, DWORD error) {
+void NoteOpenFailureWithError(const char *device, const char *reason, int error) {
+  Store(device, reason, error);
+}
+
+void SystemMessage(DWORD error, char *text, size_t size) {
+  if (size == 0) return;
   char message[256];
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                                 error, 0, message, sizeof message, nullptr);
@@ -71,10 +76,16 @@ void NoteSystemOpenFailure(const char *device, DWORD error) {
     --length;
   }
   if (length == 0) {
-    snprintf(message, sizeof message, "system error");
-  } else {
-    message[length] = '\0';
+    snprintf(text, size, "system error");
+    return;
   }
+  message[length] = '\0';
+  snprintf(text, size, "%s", message);
+}
+
+void NoteSystemOpenFailure(const char *device, DWORD error) {
+  char message[256];
+  SystemMessage(error, message, sizeof message);
   Store(device, message, static_cast<int32_t>(error));
 }
 

@@ -1,11 +1,15 @@
 // Serial devices on the Win32 communications API. The handle is opened
 // without overlapped I/O: the port worker is the only thread that uses it, and
-// its reads return at once because of the time-outs it programs.
+// its reads return at once because of the time-outs it programs. A name that
+// is a URL is a device server on the network (platform/net/device.h): the
+// open makes the connection, and every later call is handed to it by handle.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <string.h>
 
+#include "platform/net/device.h"
+#include "platform/net/url.h"
 #include "platform/platform.h"
 #include "platform/win32/open_failure.h"
 
@@ -55,6 +59,12 @@ bool ReadCommErrors(Handle dev, DWORD *errors, COMSTAT *stat) {
 Handle DeviceOpen(const char *name) {
   char prefixed[300];
   if (name == nullptr) return kInvalid;
+  if (net::SchemeOf(name) != net::kNotUrl) {
+    net::NetOpenFailure failure;
+    const Handle connection = net::NetOpen(name, &failure);
+    if (connection == kInvalid) NoteOpenFailureWithError(name, failure.reason, failure.error);
+    return connection;
+  }
   if (NeedsDevicePrefix(name) && strlen(name) < sizeof prefixed - 4) {
     memcpy(prefixed, "\\\\.\\", 4);
     memcpy(prefixed + 4, name, strlen(name) + 1);
@@ -70,12 +80,14 @@ Handle DeviceOpen(const char *name) {
 }
 
 bool DeviceSetupBuffers(Handle dev, uint32_t in_size, uint32_t out_size) {
+  if (net::IsNetworkDevice(dev)) return true;
   if (SetupComm(Native(dev), in_size, out_size) != 0) return true;
   NoteSystemOpenFailure("the serial device (buffer sizes)", GetLastError());
   return false;
 }
 
 bool DeviceGetLine(Handle dev, LineSettings *settings) {
+  if (net::IsNetworkDevice(dev)) return net::NetGetLine(dev, settings);
   DCB dcb;
   if (!ReadDcb(dev, &dcb)) return false;
   settings->BaudRate = dcb.BaudRate;
@@ -102,6 +114,7 @@ bool DeviceGetLine(Handle dev, LineSettings *settings) {
 // characters, the error, end-of-file and event characters) keep the device's
 // values: the device's state is read first and only our fields are replaced.
 bool DeviceSetLine(Handle dev, const LineSettings *settings) {
+  if (net::IsNetworkDevice(dev)) return net::NetSetLine(dev, settings);
   DCB dcb;
   if (!ReadDcb(dev, &dcb)) return false;
   dcb.BaudRate = settings->BaudRate;
@@ -128,6 +141,7 @@ bool DeviceSetLine(Handle dev, const LineSettings *settings) {
 }
 
 bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
+  if (net::IsNetworkDevice(dev)) return net::NetSetTimeouts(dev, timeouts);
   COMMTIMEOUTS t = {};
   t.ReadIntervalTimeout = timeouts->ReadInterval;
   t.ReadTotalTimeoutMultiplier = timeouts->ReadTotalMultiplier;
@@ -138,6 +152,7 @@ bool DeviceSetTimeouts(Handle dev, const Timeouts *timeouts) {
 }
 
 bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
+  if (net::IsNetworkDevice(dev)) return net::NetRead(dev, buffer, want, got);
   DWORD n = 0;
   BOOL ok = ReadFile(Native(dev), buffer, want, &n, nullptr);
   *got = ok ? n : 0;
@@ -148,6 +163,7 @@ bool DeviceRead(Handle dev, void *buffer, uint32_t want, uint32_t *got) {
 // (WriteTotalTimeoutConstant): a synchronous write that returns short has run
 // out of it, the adapter has stalled, and the attempt ends there.
 bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *written) {
+  if (net::IsNetworkDevice(dev)) return net::NetWrite(dev, buffer, length, written);
   DWORD n = 0;
   BOOL ok = WriteFile(Native(dev), buffer, length, &n, nullptr);
   *written = ok ? n : 0;
@@ -155,6 +171,7 @@ bool DeviceWrite(Handle dev, const void *buffer, uint32_t length, uint32_t *writ
 }
 
 bool DeviceLineStatus(Handle dev, LineStatus *status) {
+  if (net::IsNetworkDevice(dev)) return net::NetLineStatus(dev, status);
   DWORD errors;
   COMSTAT stat;
   if (!ReadCommErrors(dev, &errors, &stat)) return false;
@@ -168,10 +185,12 @@ bool DeviceLineStatus(Handle dev, LineStatus *status) {
 }
 
 bool DevicePurge(Handle dev) {
+  if (net::IsNetworkDevice(dev)) return net::NetPurge(dev);
   return PurgeComm(Native(dev), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
 ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
+  if (net::IsNetworkDevice(dev)) return net::NetModemStatus(dev, bits);
   DWORD status = 0;
   if (GetCommModemStatus(Native(dev), &status)) {
     *bits = status;
@@ -192,6 +211,7 @@ ModemResult DeviceModemStatus(Handle dev, uint32_t *bits) {
 // handle offers no wait with a time limit, so the input queue is watched
 // instead, a millisecond at a time.
 bool DeviceWaitInput(Handle dev, uint32_t ms) {
+  if (net::IsNetworkDevice(dev)) return net::NetWaitInput(dev, ms);
   const uint32_t start = TickCount();
   for (;;) {
     DWORD errors;
@@ -204,6 +224,7 @@ bool DeviceWaitInput(Handle dev, uint32_t ms) {
 }
 
 void DeviceClose(Handle dev) {
+  if (net::IsNetworkDevice(dev)) return net::NetClose(dev);
   if (dev != kInvalid) CloseHandle(Native(dev));
 }
 

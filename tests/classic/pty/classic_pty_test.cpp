@@ -1,100 +1,36 @@
 // End to end over a pseudo-terminal: the library opens the slave side as
-// COM1 at 9600 baud 7E1 and a panel thread answers on the master side.
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
-
+// COM1 at 9600 baud 7E1 and a panel answers on the master side.
 #include <gtest/gtest.h>
 
-#include "classic/panel.h"
+#include <mutex>
+#include <vector>
+
 #include "quiblink/quiblink.h"
+#include "support/pty.h"
+#include "support/wire/panel.h"
 
 namespace {
 
-// The panel: collects request frames from the master side (a request ends
-// two checksum digits after its ETX) and answers each from its memory.
+namespace classic = wire::classic;
+
+// The panel: answers each request from its memory.
 class PtyPanel {
  public:
-  PtyPanel() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    char name[128] = {};
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-        ptsname_r(master_, name, sizeof name) != 0) {
-      ADD_FAILURE() << "no pseudo-terminal";
-      return;
-    }
-    termios tio;
-    tcgetattr(master_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(master_, TCSANOW, &tio);
-    setenv("QUIBLINK_COM1", name, 1);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~PtyPanel() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    unsetenv("QUIBLINK_COM1");
-    if (master_ >= 0) close(master_);
-  }
-
   // Read after the library call has returned: the panel has answered every
   // request by then, and the lock orders the thread's last writes.
-  panel::Memory Memory() {
+  classic::Memory Memory() {
     std::lock_guard<std::mutex> hold(lock_);
     return memory_;
   }
 
  private:
-  void Serve() {
-    panel::Frame pending;
-    while (!stop_) {
-      pollfd pfd = {master_, POLLIN, 0};
-      if (poll(&pfd, 1, 20) <= 0) continue;
-      uint8_t chunk[256];
-      const ssize_t n = read(master_, chunk, sizeof chunk);
-      if (n <= 0) continue;
-      pending.insert(pending.end(), chunk, chunk + n);
-      for (;;) {
-        size_t etx = 0;
-        while (etx < pending.size() && pending[etx] != panel::ETX) ++etx;
-        if (etx + 3 > pending.size()) break;
-        const panel::Frame request(pending.begin(), pending.begin() + etx + 3);
-        pending.erase(pending.begin(), pending.begin() + etx + 3);
-        panel::Frame reply;
-        {
-          std::lock_guard<std::mutex> hold(lock_);
-          reply = memory_.Answer(request);
-        }
-        Send(reply);
-      }
-    }
-  }
-  void Send(const panel::Frame &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else {
-        pollfd pfd = {master_, POLLOUT, 0};
-        poll(&pfd, 1, 20);
-      }
-    }
-  }
-
-  int master_ = -1;
-  std::atomic<bool> stop_{false};
   std::mutex lock_;
-  panel::Memory memory_;
-  std::thread thread_;
+  classic::Memory memory_;
+  PtyPeer peer_{classic::RequestLength, [this](PtyPeer &peer, const uint8_t *request, size_t n) {
+                  std::lock_guard<std::mutex> hold(lock_);
+                  peer.Send(memory_.Answer(wire::Bytes(request, request + n)));
+                }};
+  ComMapping com1_{1, peer_.path()};
 };
 
 TEST(ClassicOverPty, ReadFillsTheBufferChunkByChunk) {
@@ -105,7 +41,7 @@ TEST(ClassicOverPty, ReadFillsTheBufferChunkByChunk) {
   EXPECT_EQ(0, QUIB_Read(h, 1, 0x100, buffer.data(), 130));
   EXPECT_EQ(0, QUIB_Close(h));
 
-  const panel::Memory memory = pty.Memory();
+  const classic::Memory memory = pty.Memory();
   ASSERT_EQ(3u, memory.Requests.size());
   EXPECT_EQ(0x20100u, memory.Requests[0].Address);
   EXPECT_EQ(0x20180u, memory.Requests[2].Address);
@@ -123,7 +59,7 @@ TEST(ClassicOverPty, WriteSendsThePreambleThenTheData) {
   EXPECT_EQ(0, QUIB_Write(h, 0, 0, 40, data.data()));
   EXPECT_EQ(0, QUIB_Close(h));
 
-  const panel::Memory memory = pty.Memory();
+  const classic::Memory memory = pty.Memory();
   ASSERT_EQ(3u, memory.Requests.size());
   EXPECT_EQ(0x805Cu, memory.Requests[0].Address);
   EXPECT_EQ(36u, memory.Requests[0].Count);

@@ -1,6 +1,8 @@
 // Raw frames end to end over a pseudo-terminal: channel open, the transaction
 // call, the port worker and the POSIX backend against a peer that answers
 // from the master side.
+#include <gtest/gtest.h>
+
 #include <stdio.h>
 
 #include <atomic>
@@ -11,24 +13,17 @@
 
 #include "core/state.h"
 #include "engine/engine.h"
-#include "platform/pty.h"
+#include "engine/reply_protocol.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
+#include "support/pty.h"
 
 namespace {
 
 // The peer's protocol: a request is 'Q', its total length, then its bytes;
-// a reply is AA, n, n payload bytes and their XOR.
-Bytes Reply(const Bytes &payload) {
-  Bytes reply{0xAA, static_cast<uint8_t>(payload.size())};
-  uint8_t check = 0;
-  for (uint8_t b : payload) {
-    reply.push_back(b);
-    check ^= b;
-  }
-  reply.push_back(check);
-  return reply;
-}
+// the reply is the engine tests' own (reply_protocol.h).
+using enginetest::Bytes;
+using enginetest::Reply;
 
 int16_t ProbeStart(int16_t, uint16_t, const uint8_t *rx, uint16_t *expected) {
   if (rx[0] != 0xAA) return RC_BAD_START;
@@ -50,54 +45,44 @@ int16_t DecodeReply(int16_t, uint16_t length, const uint8_t *rx, uint8_t *payloa
   return 0;
 }
 
-// The far end: collects whole requests and answers each as the script says,
-// with pauses between the pieces of a reply.
+// The far end: whole requests, each answered as the script says, with pauses
+// between the pieces of a reply.
 class Peer {
  public:
   using Piece = std::pair<Bytes, int>;  // bytes, then a pause in ms
   using Script = std::function<std::vector<Piece>(const Bytes &request)>;
 
-  explicit Peer(Script script) : script_(std::move(script)) {
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~Peer() {
-    stop_ = true;
-    thread_.join();
-  }
-  const char *path() const { return pty_.path(); }
-  int master() const { return pty_.master(); }
+  explicit Peer(Script script)
+      : script_(std::move(script)),
+        peer_(RequestLength, [this](PtyPeer &peer, const uint8_t *request, size_t length) {
+          Answer(peer, Bytes(request, request + length));
+        }) {}
+  const char *path() const { return peer_.path(); }
+  int master() const { return peer_.master(); }
   std::vector<Bytes> Requests() {
     std::lock_guard<std::mutex> hold(lock_);
     return requests_;
   }
 
  private:
-  void Serve() {
-    Bytes pending;
-    while (!stop_) {
-      Bytes got = pty_.Receive(1, 20);
-      pending.insert(pending.end(), got.begin(), got.end());
-      while (pending.size() >= 2 && pending.size() >= pending[1]) {
-        Bytes request(pending.begin(), pending.begin() + pending[1]);
-        pending.erase(pending.begin(), pending.begin() + pending[1]);
-        {
-          std::lock_guard<std::mutex> hold(lock_);
-          requests_.push_back(request);
-        }
-        for (const auto &[bytes, pause] : script_(request)) {
-          pty_.Send(bytes);
-          std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        }
-      }
+  static size_t RequestLength(const uint8_t *bytes, size_t have) {
+    return have >= 2 && have >= bytes[1] ? bytes[1] : 0;
+  }
+  void Answer(PtyPeer &peer, const Bytes &request) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      requests_.push_back(request);
+    }
+    for (const auto &[bytes, pause] : script_(request)) {
+      peer.Send(bytes);
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     }
   }
 
-  Pty pty_;
   Script script_;
-  std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::vector<Bytes> requests_;
-  std::thread thread_;
+  PtyPeer peer_;  // last: its thread starts once the rest is in place
 };
 
 struct Outcome {

@@ -13,11 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "classic/panel.h"
+#include "support/wire/panel.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 
 namespace {
+
+namespace classic = wire::classic;
 
 // The panel's side of the addressing, written out on its own: where each area
 // of a read sits per model, and the highest address the digits carry.
@@ -113,10 +115,10 @@ class AddressRange : public LibraryTest {
   void SetUp() override {
     LibraryTest::SetUp();
     for (uint16_t model = 0; model < 4; ++model) {
-      panels_.push_back(std::make_shared<panel::Memory>());
+      panels_.push_back(std::make_shared<classic::Memory>());
       handles_[model] = QUIB_Open(model, model);
       ASSERT_GE(handles_[model], 0);
-      std::shared_ptr<panel::Memory> memory = panels_.back();
+      std::shared_ptr<classic::Memory> memory = panels_.back();
       fake::LineOfPort(model).OnFrame([memory](fake::Line &line, const fake::Bytes &frame) {
         line.Send(memory->Answer(frame));
       });
@@ -129,7 +131,7 @@ class AddressRange : public LibraryTest {
 
   void Check(const Row &row) {
     SCOPED_TRACE(row.name);
-    panel::Memory &memory = *panels_[row.model];
+    classic::Memory &memory = *panels_[row.model];
     memory.Requests.clear();
     const size_t frames_before = fake::LineOfPort(row.model).Frames().size();
     const uint16_t handle = static_cast<uint16_t>(handles_[row.model]);
@@ -152,8 +154,8 @@ class AddressRange : public LibraryTest {
     const int64_t first = row.address +
                           (row.write && row.model != 3 ? 0 : ReadOffset(row.model, row.area)) +
                           (row.model == 3 && row.address >= 3960 ? 8 : 0);
-    const panel::Request &head = memory.Requests.front();
-    const panel::Request &tail = memory.Requests.back();
+    const classic::Request &head = memory.Requests.front();
+    const classic::Request &tail = memory.Requests.back();
     EXPECT_EQ(static_cast<int64_t>(head.Address), first);
     const int64_t last_logical = row.address + row.count - 1;
     const int64_t last = last_logical +
@@ -162,7 +164,7 @@ class AddressRange : public LibraryTest {
     EXPECT_EQ(static_cast<int64_t>(tail.Address) + tail.Count - 1, last);
   }
 
-  std::vector<std::shared_ptr<panel::Memory>> panels_;
+  std::vector<std::shared_ptr<classic::Memory>> panels_;
   int16_t handles_[4] = {-1, -1, -1, -1};
 };
 

@@ -1,52 +1,57 @@
 // Forces a race at an exact moment: when the calling thread writes a chosen
 // trace text, another thread runs a step of its own, and the calling thread
-// stays at that text until the step has returned or has reached the wait
-// where it must stay (`parked`). Which of the two came first is kept, so a
-// test can tell a step that went through from one that had to wait.
+// stays at that text until the step has returned or the step's thread has
+// reached the point where it must stay (`parked`). Which of the two came first
+// is kept, so a test can tell a step that went through from one that had to
+// wait.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "core/trace_handler.h"
-#include "core/state.h"
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
+#include "support/waits.h"
 
 class AtTrace {
  public:
-  // parked gets the count of semaphore waits under way just before the step
-  // starts. A step that neither returns nor parks within limit_ms lets the
-  // traced thread go on (the test then fails on returned_first or parked).
-  AtTrace(std::string text, std::function<void()> step, std::function<bool(int)> parked,
-          int occurrence = 1, int limit_ms = 5000)
+  // Where the step's thread must stay: it is asked with that thread's id. A
+  // step that neither returns nor parks within the limit lets the traced
+  // thread go on (the test then fails on returned_first or was_parked).
+  using Parked = std::function<bool(std::thread::id step)>;
+
+  AtTrace(std::string text, std::function<void()> step, Parked parked, int occurrence = 1)
       : text_(std::move(text)),
         step_(std::move(step)),
         parked_(std::move(parked)),
         left_(occurrence),
-        limit_ms_(limit_ms),
         traced_(std::this_thread::get_id()) {
     quib::SetTraceHandler(Handler, this);
   }
   ~AtTrace() {
     quib::SetTraceHandler(nullptr, nullptr);
-    if (other_.joinable()) other_.join();
+    if (other_) other_->Get();
   }
   bool fired() const { return fired_; }
   // The step returned while the traced thread was held at the text.
   bool returned_first() const { return returned_first_; }
-  // The step was seen waiting while the traced thread was held.
+  // The step's thread was seen where it must stay while the traced thread was held.
   bool was_parked() const { return was_parked_; }
-  bool returned() const { return done_; }
 
-  // Waits on semaphores that are blocked now.
-  static std::function<bool(int)> NewSemaphoreWait() {
-    return [](int before) { return fake::SemaphoreWaits() > before; };
+  // The step's thread is blocked on this semaphore (a lock of the library).
+  static Parked BlockedOn(plat::Handle semaphore) {
+    return [semaphore](std::thread::id step) { return fake::IsBlockedOn(step, semaphore); };
   }
-  static std::function<bool(int)> Never() {
-    return [](int) { return false; };
+  // The step's thread is blocked on any semaphore.
+  static Parked Blocked() {
+    return [](std::thread::id step) { return fake::IsBlockedOn(step); };
+  }
+  static Parked Never() {
+    return [](std::thread::id) { return false; };
   }
 
  private:
@@ -57,19 +62,20 @@ class AtTrace {
       return;
     }
     self->fired_ = true;
-    const int before = fake::SemaphoreWaits();
-    self->other_ = std::thread([self] {
-      self->step_();
-      self->done_ = true;
-    });
-    const auto until =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(self->limit_ms_);
+    self->other_ =
+        std::make_unique<waits::Call<void>>("the step at \"" + self->text_ + "\"", [self] {
+          self->step_thread_ = std::this_thread::get_id();
+          self->step_();
+          self->done_ = true;
+        });
+    const auto until = std::chrono::steady_clock::now() + waits::kLimit;
     for (;;) {
       if (self->done_) {
         self->returned_first_ = true;
         return;
       }
-      if (self->parked_(before)) {
+      const std::thread::id step = self->step_thread_;
+      if (step != std::thread::id() && self->parked_(step)) {
         self->was_parked_ = true;
         return;
       }
@@ -80,11 +86,11 @@ class AtTrace {
 
   std::string text_;
   std::function<void()> step_;
-  std::function<bool(int)> parked_;
+  Parked parked_;
   int left_;
-  int limit_ms_;
   std::thread::id traced_;
-  std::thread other_;
+  std::unique_ptr<waits::Call<void>> other_;
+  std::atomic<std::thread::id> step_thread_{};
   std::atomic<bool> fired_{false};
   std::atomic<bool> done_{false};
   std::atomic<bool> returned_first_{false};

@@ -1,63 +1,20 @@
 // A channel closed by one thread while another thread's call on it is past
 // its channel check but not yet in its exchange: the call must refuse with
 // RC_NOT_OPEN and touch nothing outside the library's tables. The moment is
-// made exact by the trace: when the call writes a chosen text, the caller's
-// thread hands over to a closing thread and waits for its close to return.
+// made exact by the trace (see at_trace.h): when the call writes a chosen
+// text, a closing thread runs its close while the caller's thread waits.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
 #include <atomic>
-#include <string>
-#include <thread>
 
-#include "core/trace_handler.h"
-#include "platform/fake/fake_line.h"
+#include "at_trace.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 
 namespace {
-
-class CloseAtTrace {
- public:
-  // Closes the channel at the occurrence-th time the call writes text; with
-  // a model, opens its port again with that model at once.
-  CloseAtTrace(uint16_t handle, std::string text, int occurrence = 1, int reopen_model = -1)
-      : handle_(handle), text_(std::move(text)), left_(occurrence) {
-    closer_ = std::thread([this, reopen_model] {
-      while (!go_) std::this_thread::yield();
-      result_ = QUIB_Close(handle_);
-      if (reopen_model >= 0) reopened_ = QUIB_Open(0, uint16_t(reopen_model));
-      done_ = true;
-    });
-    quib::SetTraceHandler(Handler, this);
-  }
-  ~CloseAtTrace() {
-    quib::SetTraceHandler(nullptr, nullptr);
-    go_ = true;
-    closer_.join();
-  }
-  bool closed() const { return done_; }
-  int16_t result() const { return result_; }
-  int16_t reopened() const { return reopened_; }
-
- private:
-  static void Handler(const char *text, void *user) {
-    auto *self = static_cast<CloseAtTrace *>(user);
-    if (self->go_ || self->text_ != text || --self->left_ > 0) return;
-    self->go_ = true;
-    while (!self->done_) std::this_thread::yield();
-  }
-
-  uint16_t handle_;
-  std::string text_;
-  int left_;
-  std::thread closer_;
-  std::atomic<bool> go_{false};
-  std::atomic<bool> done_{false};
-  std::atomic<int16_t> result_{0};
-  std::atomic<int16_t> reopened_{-1};
-};
 
 using CloseRace = LibraryTest;
 
@@ -68,12 +25,14 @@ TEST_F(CloseRace, WritePreambleOnAChannelJustClosedIsRefused) {
   ASSERT_GE(h, 0);
   const uint8_t data[4] = {1, 2, 3, 4};
   int16_t rc = 0;
+  std::atomic<int16_t> closed{-100};
   {
-    CloseAtTrace close(uint16_t(h), "ENTER!!\n");
+    AtTrace at(
+        "ENTER!!\n", [&] { closed = QUIB_Close(uint16_t(h)); }, AtTrace::Never());
     rc = QUIB_Write(uint16_t(h), 0, 0, sizeof data, data);
-    EXPECT_TRUE(close.closed());
-    EXPECT_EQ(close.result(), RC_OK);
+    EXPECT_TRUE(at.returned_first());
   }
+  EXPECT_EQ(closed.load(), RC_OK);
   EXPECT_EQ(rc, RC_NOT_OPEN);
   EXPECT_TRUE(fake::LineOfPort(0).Frames().empty()) << "nothing reached the line";
   EXPECT_FALSE(fake::LineOfPort(0).IsOpen()) << "the close closed the port";
@@ -90,11 +49,19 @@ TEST_F(CloseRace, WritePreambleWhileThePortReopensForAnotherModelStaysInItsBuffe
       [](fake::Line &line, const fake::Bytes &) { line.Send(fake::Bytes{0x06}); });
   const uint8_t data[4] = {1, 2, 3, 4};
   int16_t rc = 0;
+  std::atomic<int16_t> reopened{-100};
   {
-    CloseAtTrace close(uint16_t(h), "ENTER!!\n", 1, 0);
+    AtTrace at(
+        "ENTER!!\n",
+        [&] {
+          QUIB_Close(uint16_t(h));
+          reopened = QUIB_Open(0, 0);
+        },
+        AtTrace::Never());
     rc = QUIB_Write(uint16_t(h), 0, 0, sizeof data, data);
-    EXPECT_EQ(close.reopened(), h);
+    EXPECT_TRUE(at.returned_first());
   }
+  EXPECT_EQ(reopened.load(), h);
   EXPECT_EQ(rc, RC_OK);
   const auto frames = fake::LineOfPort(0).Frames();
   ASSERT_EQ(frames.size(), 2u);
@@ -123,12 +90,14 @@ TEST_F(CloseRace, CloseBetweenChunksOfAReadIsRefusedAndTheReadCompletes) {
   uint8_t buffer[129];
   memset(buffer, 0xEE, sizeof buffer);
   int16_t rc = 0;
+  std::atomic<int16_t> closed{-100};
   {
-    CloseAtTrace close(uint16_t(h), "Send Command\n", 2);
+    AtTrace at(
+        "Send Command\n", [&] { closed = QUIB_Close(uint16_t(h)); }, AtTrace::Never(), 2);
     rc = QUIB_Read(uint16_t(h), 0, 0, buffer, 128);
-    EXPECT_TRUE(close.closed());
-    EXPECT_EQ(close.result(), RC_BAD_ARGUMENT);
+    EXPECT_TRUE(at.returned_first());
   }
+  EXPECT_EQ(closed.load(), RC_BAD_ARGUMENT);
   EXPECT_EQ(rc, RC_OK);
   EXPECT_EQ(fake::LineOfPort(0).Frames().size(), 2u);
   for (int i = 0; i < 128; ++i) EXPECT_EQ(buffer[i], 0x11) << i;

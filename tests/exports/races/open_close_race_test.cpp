@@ -7,12 +7,15 @@
 #include <atomic>
 
 #include "at_trace.h"
-#include "classic/panel.h"
-#include "platform/fake/fake_line.h"
+#include "support/wire/panel.h"
+#include "core/state.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "support/library_fixture.h"
 
 namespace {
+
+namespace classic = wire::classic;
 
 using OpenCloseRace = LibraryTest;
 
@@ -20,8 +23,8 @@ using OpenCloseRace = LibraryTest;
 // 0x5A (as many as the request asks for).
 void AnswerReads(int port) {
   fake::LineOfPort(port).OnFrame([](fake::Line &line, const fake::Bytes &frame) {
-    const panel::Request r = panel::Parse(frame);
-    line.Send(panel::Framed(panel::HexOf(std::vector<uint8_t>(r.Count, 0x5A))));
+    const classic::Request r = classic::Parse(frame);
+    line.Send(classic::Framed(wire::HexText(std::vector<uint8_t>(r.Count, 0x5A))));
   });
 }
 
@@ -38,7 +41,7 @@ TEST_F(OpenCloseRace, OpensThatMeetWhileOnePortOpensGetTwoHandles) {
   int16_t first = -100;
   {
     AtTrace at(
-        "COM open OK!\n", [&] { other = QUIB_Open(1, 0); }, AtTrace::NewSemaphoreWait());
+        "COM open OK!\n", [&] { other = QUIB_Open(1, 0); }, AtTrace::Blocked());
     first = QUIB_Open(0, 0);
     EXPECT_TRUE(at.fired());
   }
@@ -64,12 +67,15 @@ TEST_F(OpenCloseRace, AnOpenDuringTheLastCloseOfItsPortOpensThePortAgain) {
   ASSERT_GE(h, 0);
   std::atomic<int16_t> reopened{-100};
   {
-    // The close's stop request is the only "Send Command" of this thread.
+    // The close's stop request is the only "Send Command" of this thread; the
+    // open must wait for the port's lock, which the close holds.
     AtTrace at(
-        "Send Command\n", [&] { reopened = QUIB_Open(0, 0); }, AtTrace::NewSemaphoreWait());
+        "Send Command\n", [&] { reopened = QUIB_Open(0, 0); },
+        AtTrace::BlockedOn(quib::PortLock[0]));
     EXPECT_EQ(QUIB_Close(uint16_t(h)), RC_OK);
     EXPECT_TRUE(at.fired());
     EXPECT_FALSE(at.returned_first()) << "the open ran before the device was released";
+    EXPECT_TRUE(at.was_parked()) << "the open did not wait for the port's lock";
   }
   ASSERT_GE(reopened.load(), 0);
   EXPECT_EQ(fake::LineOfPort(0).OpenCalls(), 2) << "the device was opened again";

@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "at_trace.h"
-#include "classic/panel.h"
-#include "graphic/frames.h"
-#include "platform/fake/fake_line.h"
+#include "support/wire/panel.h"
+#include "support/wire/graphic.h"
+#include "support/fake/fake_line.h"
 #include "quiblink/quiblink.h"
 #include "quiblink/quiblink_ext.h"
 #include "support/library_fixture.h"
 
 namespace {
 
-using gt::Bytes;
+using namespace wire;
 
 constexpr uint8_t kBlockRead = 33;
 constexpr uint8_t kAreaWrite = 17;
@@ -35,8 +35,8 @@ int QueueLength(int port) {
 }
 
 // The other thread's call has joined the queue behind the transfer.
-std::function<bool(int)> QueuedBehind() {
-  return [](int) { return QueueLength(0) == 2; };
+AtTrace::Parked QueuedBehind() {
+  return [](std::thread::id) { return QueueLength(0) == 2; };
 }
 
 // A graphic terminal on COM1: a block walk of group 3 (two blocks, then the
@@ -49,20 +49,20 @@ class TransferTurn : public LibraryTest {
     b_ = XQUIB_Open(0, 38400, 0);
     ASSERT_GE(a_, 0);
     ASSERT_GE(b_, 0);
-    first_ = gt::Pattern(1024, 1);
-    second_ = gt::Pattern(300, 2);
+    first_ = Pattern(1024, 1);
+    second_ = Pattern(300, 2);
     fake::LineOfPort(0).OnFrame([this](fake::Line &line, const Bytes &frame) {
       if (frame.size() < 8) return;
       const uint8_t command = frame[3], subcommand = frame[4], continuation = frame[5];
       if (command == kBlockRead) {
         walk_ = continuation == 0 ? 0 : walk_ + 1;
-        if (walk_ == 0) line.Send(gt::Reply(33, 1, 0, 0, 0, gt::GroupBlock(3, first_)));
-        if (walk_ == 1) line.Send(gt::Reply(33, 1, 1, 1, 0, gt::GroupBlock(3, second_)));
-        if (walk_ >= 2) line.Send(gt::Reply(33, 1, 0, 0, 0, gt::GroupBlock(0, {})));
+        if (walk_ == 0) line.Send(graphic::Reply(33, 1, 0, 0, 0, graphic::GroupBlock(3, first_)));
+        if (walk_ == 1) line.Send(graphic::Reply(33, 1, 1, 1, 0, graphic::GroupBlock(3, second_)));
+        if (walk_ >= 2) line.Send(graphic::Reply(33, 1, 0, 0, 0, graphic::GroupBlock(0, {})));
       } else if (command == kAreaWrite) {
-        line.Send(gt::Reply(kAreaWrite, subcommand, 0, 0, 0));
+        line.Send(graphic::Reply(kAreaWrite, subcommand, 0, 0, 0));
       } else if (command == kTerminalType) {
-        line.Send(gt::Reply(kTerminalType, 1, 0, 0, 0, {0xC3}));
+        line.Send(graphic::Reply(kTerminalType, 1, 0, 0, 0, {0xC3}));
       }
     });
   }
@@ -95,7 +95,7 @@ TEST_F(TransferTurn, AnotherChannelsCallWaitsUntilAReadAllHasEnded) {
   }
   EXPECT_EQ(rc, RC_OK);
   EXPECT_EQ(total, 1324);
-  EXPECT_EQ(Bytes(data.begin(), data.begin() + 1324), gt::Cat({first_, second_}));
+  EXPECT_EQ(Bytes(data.begin(), data.begin() + 1324), Cat({first_, second_}));
   EXPECT_EQ(other.load(), RC_OK);
   EXPECT_EQ(type, 0xC3u);
   EXPECT_EQ(Commands(), (std::vector<uint8_t>{kBlockRead, kBlockRead, kBlockRead, kTerminalType}));
@@ -103,7 +103,7 @@ TEST_F(TransferTurn, AnotherChannelsCallWaitsUntilAReadAllHasEnded) {
 }
 
 TEST_F(TransferTurn, AnotherChannelsWriteWaitsUntilAChunkedWriteHasEnded) {
-  const Bytes mine = gt::Pattern(1500, 3), theirs = gt::Pattern(10, 4);
+  const Bytes mine = Pattern(1500, 3), theirs = Pattern(10, 4);
   uint16_t status = 0xBEEF, other_status = 0xBEEF;
   std::atomic<int16_t> other{-100};
   int16_t rc = -100;
@@ -132,7 +132,7 @@ TEST_F(TransferTurn, AnotherChannelsWriteWaitsUntilAChunkedWriteHasEnded) {
 // Between two frames of a transfer, another thread's call on the same channel
 // and a close of it are refused as busy; nothing of theirs reaches the line.
 TEST_F(TransferTurn, TheTransferringChannelIsBusyBetweenItsFrames) {
-  const Bytes mine = gt::Pattern(1500, 5);
+  const Bytes mine = Pattern(1500, 5);
   uint16_t status = 0xBEEF, other_status = 0xBEEF;
   uint32_t type = 0;
   std::atomic<int16_t> other{-100}, closed{-100};
@@ -159,7 +159,7 @@ TEST_F(TransferTurn, TheTransferringChannelIsBusyBetweenItsFrames) {
 // on another channel of that port would wait for the transfer that called it,
 // so it is refused as busy at once.
 TEST_F(TransferTurn, AProgressCallbacksCallOnTheSamePortIsRefusedBusy) {
-  const Bytes mine = gt::Pattern(1500, 6);
+  const Bytes mine = Pattern(1500, 6);
   struct Seen {
     uint16_t other;
     std::vector<int16_t> results;
@@ -191,7 +191,7 @@ TEST_F(ClassicTurn, WritesOfTwoChannelsDoNotMixTheirChunks) {
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
   fake::LineOfPort(0).OnFrame(
-      [](fake::Line &line, const fake::Bytes &) { line.Send(fake::Bytes{panel::ACK}); });
+      [](fake::Line &line, const fake::Bytes &) { line.Send(fake::Bytes{classic::ACK}); });
   const std::vector<uint8_t> mine(64, 0x11), theirs(8, 0x22);
   std::atomic<int16_t> other{-100};
   int16_t rc = -100;
@@ -207,7 +207,7 @@ TEST_F(ClassicTurn, WritesOfTwoChannelsDoNotMixTheirChunks) {
   EXPECT_EQ(other.load(), RC_OK);
   std::vector<unsigned> addresses;
   for (const fake::Bytes &f : fake::LineOfPort(0).Frames())
-    addresses.push_back(panel::Parse(f).Address);
+    addresses.push_back(classic::Parse(f).Address);
   EXPECT_EQ(addresses, (std::vector<unsigned>{0x00, 0x20, 0x100}));
 }
 

@@ -2,80 +2,51 @@
 // at 38400 baud 8E1, and a terminal thread on the master side takes request
 // frames apart by their length field and answers each from its script. One
 // test per family of export: control, query, block read, block write.
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <thread>
 
-#include <gtest/gtest.h>
-
-#include "graphic/frames.h"
-#include "platform/pty.h"
 #include "quiblink/quiblink.h"
+#include "support/pty.h"
+#include "support/wire/graphic.h"
 
 namespace {
 
+using namespace wire;
+
+// The terminal: answers each request from its script.
 class PtyTerminal {
  public:
   // The reply to one request frame; empty for none.
-  using Script = std::function<gt::Bytes(const gt::Bytes &request)>;
+  using Script = std::function<Bytes(const Bytes &request)>;
 
-  explicit PtyTerminal(Script script) : com1_(1, pty_.path()), script_(std::move(script)) {
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~PtyTerminal() {
-    stop_ = true;
-    thread_.join();
-  }
+  explicit PtyTerminal(Script script) : script_(std::move(script)) {}
 
   // Read after the library call has returned: every request has been
   // answered by then, and the lock orders the thread's writes.
-  std::vector<gt::Bytes> Requests() {
+  std::vector<Bytes> Requests() {
     std::lock_guard<std::mutex> hold(lock_);
     return requests_;
   }
 
  private:
-  void Serve() {
-    gt::Bytes pending;
-    while (!stop_) {
-      pollfd pfd = {pty_.master(), POLLIN, 0};
-      if (poll(&pfd, 1, 20) <= 0) continue;
-      uint8_t chunk[2048];
-      const ssize_t n = read(pty_.master(), chunk, sizeof chunk);
-      if (n <= 0) {
-        usleep(2000);  // no slave side open yet
-        continue;
-      }
-      pending.insert(pending.end(), chunk, chunk + n);
-      while (pending.size() >= 3) {
-        if (pending[0] != 0xFE) {
-          pending.erase(pending.begin());
-          continue;
-        }
-        const size_t total = static_cast<size_t>(pending[1] | (pending[2] << 8)) + 3;
-        if (pending.size() < total) break;
-        const gt::Bytes request(pending.begin(), pending.begin() + total);
-        pending.erase(pending.begin(), pending.begin() + total);
-        {
-          std::lock_guard<std::mutex> hold(lock_);
-          requests_.push_back(request);
-        }
-        const gt::Bytes reply = script_(request);
-        if (!reply.empty()) pty_.Send(reply);
-      }
+  void Answer(PtyPeer &peer, const Bytes &request) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      requests_.push_back(request);
     }
+    peer.Send(script_(request));
   }
 
-  Pty pty_;
-  ComMapping com1_;
   Script script_;
-  std::atomic<bool> stop_{false};
   std::mutex lock_;
-  std::vector<gt::Bytes> requests_;
-  std::thread thread_;
+  std::vector<Bytes> requests_;
+  PtyPeer peer_{graphic::FrameLength, [this](PtyPeer &peer, const uint8_t *request, size_t n) {
+                  Answer(peer, Bytes(request, request + n));
+                }};
+  ComMapping com1_{1, peer_.path()};
 };
 
 int16_t OpenCom1() {
@@ -83,8 +54,8 @@ int16_t OpenCom1() {
 }
 
 TEST(GraphicOverPty, ControlCommandsCarryTheTerminalStatus) {
-  PtyTerminal terminal([](const gt::Bytes &request) {
-    return gt::Reply(request[3], request[4], 0, 0, request[3] == 2 ? 5 : 0);
+  PtyTerminal terminal([](const Bytes &request) {
+    return graphic::Reply(request[3], request[4], 0, 0, request[3] == 2 ? 5 : 0);
   });
   const int16_t h = OpenCom1();
   ASSERT_GE(h, 0);
@@ -97,14 +68,14 @@ TEST(GraphicOverPty, ControlCommandsCarryTheTerminalStatus) {
 
   const auto requests = terminal.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0], (gt::Bytes{0xFE, 0x06, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x08}));
-  EXPECT_EQ(requests[1], gt::Request(2, 1, 0, 0));
+  EXPECT_EQ(requests[0], (Bytes{0xFE, 0x06, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x08}));
+  EXPECT_EQ(requests[1], graphic::Request(2, 1, 0, 0));
 }
 
 TEST(GraphicOverPty, ProjectInformationArrivesThroughTheLengthField) {
-  const gt::Bytes name{'P', 'A', 'N', 'E', 'L', '-', '7'};
-  PtyTerminal terminal([&](const gt::Bytes &) {
-    return gt::Reply(49, 0x43, 0, 0, 0, gt::Cat({gt::Le32(0x01020304), gt::Le32(42), {7}, name}));
+  const Bytes name{'P', 'A', 'N', 'E', 'L', '-', '7'};
+  PtyTerminal terminal([&](const Bytes &) {
+    return graphic::Reply(49, 0x43, 0, 0, 0, Cat({Le32(0x01020304), Le32(42), {7}, name}));
   });
   const int16_t h = OpenCom1();
   ASSERT_GE(h, 0);
@@ -116,17 +87,17 @@ TEST(GraphicOverPty, ProjectInformationArrivesThroughTheLengthField) {
   EXPECT_EQ(v1, 0x01020304u);
   EXPECT_EQ(v2, 42u);
   EXPECT_EQ(length, 7);
-  EXPECT_EQ(gt::Bytes(buffer, buffer + 7), name);
-  EXPECT_EQ(terminal.Requests(), std::vector<gt::Bytes>{gt::Request(49, 0x43, 0, 0)});
+  EXPECT_EQ(Bytes(buffer, buffer + 7), name);
+  EXPECT_EQ(terminal.Requests(), std::vector<Bytes>{graphic::Request(49, 0x43, 0, 0)});
 }
 
 TEST(GraphicOverPty, OneGroupIsReadBlockByBlock) {
-  const gt::Bytes blocks[3] = {gt::Pattern(1024, 1), gt::Pattern(1024, 2), gt::Pattern(100, 3)};
+  const Bytes blocks[3] = {Pattern(1024, 1), Pattern(1024, 2), Pattern(100, 3)};
   std::atomic<int> next{0};
-  PtyTerminal terminal([&](const gt::Bytes &) {
+  PtyTerminal terminal([&](const Bytes &) {
     const int i = next++;
-    return gt::Reply(33, 1, i == 2 ? 2 : 0, static_cast<uint8_t>(i), 0,
-                     gt::GroupBlock(2, blocks[i]));
+    return graphic::Reply(33, 1, i == 2 ? 2 : 0, static_cast<uint8_t>(i), 0,
+                          graphic::GroupBlock(2, blocks[i]));
   });
   const int16_t h = OpenCom1();
   ASSERT_GE(h, 0);
@@ -136,20 +107,19 @@ TEST(GraphicOverPty, OneGroupIsReadBlockByBlock) {
   EXPECT_EQ(XQUIB_Read1G(h, 2, data.data(), &total, &status), RC_OK);
   EXPECT_EQ(QUIB_Close(h), RC_OK);
   ASSERT_EQ(total, 2148);
-  EXPECT_EQ(gt::Bytes(data.begin(), data.begin() + total),
-            gt::Cat({blocks[0], blocks[1], blocks[2]}));
+  EXPECT_EQ(Bytes(data.begin(), data.begin() + total), Cat({blocks[0], blocks[1], blocks[2]}));
   EXPECT_EQ(data[2148], 0xEE);
   const auto requests = terminal.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0], gt::Request(33, 1, 0, 0, gt::Le16(2)));
-  EXPECT_EQ(requests[2], gt::Request(33, 1, 1, 0, gt::Le16(2)));
+  EXPECT_EQ(requests[0], graphic::Request(33, 1, 0, 0, Le16(2)));
+  EXPECT_EQ(requests[2], graphic::Request(33, 1, 1, 0, Le16(2)));
 }
 
 TEST(GraphicOverPty, WriteArrivesInChunksThatReassembleToTheData) {
-  PtyTerminal terminal([](const gt::Bytes &) { return gt::Reply(17, 1, 0, 0, 0); });
+  PtyTerminal terminal([](const Bytes &) { return graphic::Reply(17, 1, 0, 0, 0); });
   const int16_t h = OpenCom1();
   ASSERT_GE(h, 0);
-  const gt::Bytes data = gt::Pattern(3000, 9);
+  const Bytes data = Pattern(3000, 9);
   uint16_t status = 0xBEEF;
   EXPECT_EQ(XQUIB_Write(h, 1, 0x0102, 3000, data.data(), &status), RC_OK);
   EXPECT_EQ(QUIB_Close(h), RC_OK);
@@ -157,10 +127,10 @@ TEST(GraphicOverPty, WriteArrivesInChunksThatReassembleToTheData) {
 
   const auto requests = terminal.Requests();
   ASSERT_EQ(requests.size(), 3u);
-  gt::Bytes received;
+  Bytes received;
   const uint8_t flags[] = {0, 1, 2};
   for (size_t i = 0; i < requests.size(); ++i) {
-    const gt::Bytes &r = requests[i];
+    const Bytes &r = requests[i];
     EXPECT_EQ(r[3], 17);
     EXPECT_EQ(r[5], flags[i]);
     EXPECT_EQ(r[6], i);
@@ -168,7 +138,7 @@ TEST(GraphicOverPty, WriteArrivesInChunksThatReassembleToTheData) {
     EXPECT_EQ(r[9], 0x01);
     const size_t count = static_cast<size_t>(r[10] | (r[11] << 8));
     ASSERT_EQ(r.size(), count + 13);
-    EXPECT_EQ(r.back(), gt::SumAfterStart(gt::Bytes(r.begin(), r.end() - 1)));
+    EXPECT_EQ(r.back(), graphic::SumAfterStart(Bytes(r.begin(), r.end() - 1)));
     received.insert(received.end(), r.begin() + 12, r.begin() + 12 + count);
   }
   EXPECT_EQ(received, data);

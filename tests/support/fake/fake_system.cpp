@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,7 +13,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/fake/fake_internal.h"
+#include "support/fake/fake_internal.h"
 
 namespace fake {
 
@@ -28,6 +29,17 @@ Steady::time_point g_real_start = Steady::now();
 
 thread_local bool t_platform_thread = false;
 
+// Deadlines of the test's own threads (see SetWaitLimit). Pauses less than
+// kPauseGap apart belong to one run: a caller polling for its turn.
+std::atomic<uint32_t> g_wait_limit_ms{5000};
+constexpr auto kPauseGap = std::chrono::milliseconds(50);
+struct PauseRun {
+  bool on = false;
+  Steady::time_point since, last;
+};
+thread_local PauseRun t_pauses;
+thread_local char t_last_trace[64] = "";
+
 std::vector<std::string> g_debug;
 std::vector<std::pair<std::string, std::string>> g_boxes;
 std::atomic<int> g_fine_timer{0};
@@ -40,12 +52,17 @@ struct Semaphore {
   std::string name;
   bool closed = false;
 };
-std::atomic<int> g_sem_waiters{0};
 std::mutex g_sem_mu;
-std::list<std::unique_ptr<Semaphore>> g_sems;  // kept until Reset: a waiter may still hold one
+// Kept for good, never destroyed: a waiter may still hold one, even as the
+// process ends with a worker that a test left behind.
+std::list<std::unique_ptr<Semaphore>> &g_sems = *new std::list<std::unique_ptr<Semaphore>>;
 std::map<std::string, Semaphore *> g_named;
 std::string g_fail_sem_prefix;
 bool g_fail_sem = false;
+// The semaphore each blocked thread waits on.
+std::mutex g_blocked_mu;
+std::map<std::thread::id, const Semaphore *> &g_blocked =
+    *new std::map<std::thread::id, const Semaphore *>;
 
 struct Thread {
   std::mutex mu;
@@ -55,12 +72,58 @@ struct Thread {
   std::thread thread;
 };
 std::mutex g_thr_mu;
-std::list<std::unique_ptr<Thread>> g_threads;
+std::list<std::unique_ptr<Thread>> &g_threads = *new std::list<std::unique_ptr<Thread>>;
 std::atomic<int> g_fail_threads{0};
 std::atomic<int> g_live_threads{0};
 
 void RealSleepMicros(uint64_t us) {
   std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+Steady::duration WaitLimit() {
+  uint64_t ms = g_wait_limit_ms.load();
+  if (!g_virtual) ms = std::max<uint64_t>(ms, 60000 / g_speedup.load());
+  return std::chrono::milliseconds(ms);
+}
+
+long MsOf(Steady::duration d) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+[[noreturn]] void WaitedTooLong(const std::string &what, Steady::duration waited) {
+  fprintf(stderr,
+          "fake platform: a thread of the test %s for %ld ms (its last trace: \"%s\"); "
+          "the test cannot go on\n",
+          what.c_str(), MsOf(waited), t_last_trace);
+  fflush(stderr);
+  abort();
+}
+
+std::string Label(const Semaphore *sem) {
+  return sem->name.empty() ? std::string("an unnamed semaphore") : "semaphore " + sem->name;
+}
+
+// A pause of a test's thread that began at `began` has ended.
+void NotePause(Steady::time_point began) {
+  PauseRun &run = t_pauses;
+  const Steady::time_point now = Steady::now();
+  if (!run.on || began - run.last > kPauseGap) {
+    run.on = true;
+    run.since = began;
+  }
+  run.last = now;
+  if (now - run.since > WaitLimit()) {
+    WaitedTooLong("paused again and again (a turn on a port that never comes?)", now - run.since);
+  }
+}
+
+void NoteBlocked(const Semaphore *sem) {
+  std::lock_guard<std::mutex> lock(g_blocked_mu);
+  if (sem != nullptr) {
+    g_blocked[std::this_thread::get_id()] = sem;
+  } else {
+    g_blocked.erase(std::this_thread::get_id());
+  }
 }
 
 }  // namespace
@@ -143,8 +206,15 @@ bool SemaphoreExists(const std::string &name) {
   return g_named.count(name) != 0;
 }
 
-int SemaphoreWaits() {
-  return g_sem_waiters.load();
+bool IsBlockedOn(std::thread::id thread, plat::Handle semaphore) {
+  std::lock_guard<std::mutex> lock(g_blocked_mu);
+  auto found = g_blocked.find(thread);
+  return found != g_blocked.end() &&
+         (semaphore == 0 || found->second == reinterpret_cast<const Semaphore *>(semaphore));
+}
+
+void SetWaitLimit(uint32_t real_ms) {
+  g_wait_limit_ms = real_ms;
 }
 
 void FailSemaphoreCreate(const std::string &prefix) {
@@ -177,6 +247,7 @@ int FineTimerHolders() {
 
 void Reset() {
   g_fine_timer = 0;
+  g_wait_limit_ms = 5000;
   ResetLines();
   ResetThreadsAndSemaphores();
   ClearDebug();
@@ -188,6 +259,7 @@ void Reset() {
 namespace plat {
 
 using fake::Lock;
+using fake::Steady;
 
 // The fake line has no processes to fork: the hook is only kept.
 void SetForkChildHook(void (*)()) {}
@@ -232,7 +304,14 @@ WaitResult ThreadWait(Handle handle, uint32_t ms) {
   if (thread == nullptr) return kWaitFailed;
   std::unique_lock<std::mutex> lock(thread->mu);
   if (ms == kInfinite) {
-    thread->cv.wait(lock, [&] { return thread->done; });
+    const Steady::time_point start = Steady::now();
+    if (fake::t_platform_thread) {
+      thread->cv.wait(lock, [&] { return thread->done; });
+    } else if (!thread->cv.wait_until(lock, start + fake::WaitLimit(),
+                                      [&] { return thread->done; })) {
+      lock.unlock();
+      fake::WaitedTooLong("waited for the end of a platform thread", Steady::now() - start);
+    }
     return kWaitSignaled;
   }
   bool done = thread->cv.wait_for(lock, std::chrono::microseconds(fake::RealMicrosFor(ms)),
@@ -289,14 +368,25 @@ WaitResult SemaphoreWait(Handle handle, uint32_t ms) {
   auto ready = [&] { return sem->count > 0 || sem->closed; };
   // Only a wait that blocks counts: a free lock is taken at once.
   const bool blocks = !ready();
-  if (blocks) ++fake::g_sem_waiters;
+  const bool tests_thread = !fake::t_platform_thread;
+  const Steady::time_point start = Steady::now();
+  if (blocks) fake::NoteBlocked(sem);
   bool came = true;
-  if (ms == kInfinite) {
-    sem->cv.wait(lock, ready);
-  } else {
+  if (ms != kInfinite) {
     came = sem->cv.wait_for(lock, std::chrono::microseconds(fake::RealMicrosFor(ms)), ready);
+  } else if (!tests_thread) {
+    sem->cv.wait(lock, ready);
+  } else if (!sem->cv.wait_until(lock, start + fake::WaitLimit(), ready)) {
+    const std::string what = "waited on " + fake::Label(sem);
+    lock.unlock();
+    fake::WaitedTooLong(what, Steady::now() - start);
   }
-  if (blocks) --fake::g_sem_waiters;
+  if (blocks) fake::NoteBlocked(nullptr);
+  if (tests_thread && ms != kInfinite) {
+    // A signal that came ends a run of pauses; a wait that timed out is one.
+    if (!came) fake::NotePause(start);
+    if (came && blocks) fake::t_pauses.on = false;
+  }
   if (!came) return kWaitTimeout;
   if (sem->closed) return kWaitFailed;
   --sem->count;
@@ -323,9 +413,15 @@ uint32_t TickCount() {
 }
 
 void SleepMs(uint32_t ms) {
-  if (fake::g_virtual && !fake::t_platform_thread) {
-    // Callers polling the queue: little real time, and the clock stays put.
-    fake::RealSleepMicros(ms == 0 ? 0 : 200);
+  if (!fake::t_platform_thread) {
+    const Steady::time_point start = Steady::now();
+    if (fake::g_virtual) {
+      // Callers polling the queue: little real time, and the clock stays put.
+      fake::RealSleepMicros(ms == 0 ? 0 : 200);
+    } else {
+      fake::RealSleepMicros(uint64_t(ms) * 1000 / fake::g_speedup.load());
+    }
+    fake::NotePause(start);
     return;
   }
   if (fake::g_virtual) {
@@ -352,6 +448,13 @@ bool EnvironmentValue(const char *name, char *buffer, size_t size) {
 }
 
 void DebugOutput(const char *text) {
+  // A thread that traces is under way: its pauses start a new run.
+  fake::t_pauses.on = false;
+  size_t n = 0;
+  for (; text[n] != '\0' && text[n] != '\n' && n + 1 < sizeof fake::t_last_trace; ++n) {
+    fake::t_last_trace[n] = text[n];
+  }
+  fake::t_last_trace[n] = '\0';
   std::lock_guard<std::mutex> lock(Lock());
   fake::g_debug.emplace_back(text);
 }

@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/fake/fake_internal.h"
+#include "support/fake/fake_internal.h"
 
 namespace fake {
 
@@ -87,6 +87,18 @@ Line::State *StateOf(plat::Handle dev) {
   return reinterpret_cast<Line::State *>(dev);
 }
 
+// A field of a line's state, read or set under the fake's lock.
+template <class T>
+T ReadUnderLock(const Line::State *state, T Line::State::*field) {
+  std::lock_guard<std::mutex> lock(Lock());
+  return state->*field;
+}
+template <class T>
+void WriteUnderLock(Line::State *state, T Line::State::*field, T value) {
+  std::lock_guard<std::mutex> lock(Lock());
+  state->*field = value;
+}
+
 }  // namespace
 
 void ResetLines() {
@@ -150,119 +162,42 @@ size_t Line::PendingInput() {
   return state_->input.size();
 }
 
-std::vector<Bytes> Line::Frames() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->frames;
-}
-
-std::vector<uint32_t> Line::FrameTicks() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->frame_ticks;
-}
-
-bool Line::IsOpen() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->open;
-}
-
-int Line::OpenCalls() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->open_calls;
-}
-
-int Line::PurgeCalls() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->purge_calls;
-}
-
-plat::LineSettings Line::Settings() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->settings;
-}
-
-plat::Timeouts Line::TimeoutsSet() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->timeouts;
-}
-
-uint32_t Line::InBufferSize() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->in_size;
-}
-
-uint32_t Line::OutBufferSize() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->out_size;
-}
+// What a test reads of a line, and the conditions and failures it sets: one
+// field each, under the fake's lock.
+// clang-format off
+#define FAKE_GETTER(type, name, field) type Line::name() { return ReadUnderLock(state_, &State::field); }
+FAKE_GETTER(std::vector<Bytes>, Frames, frames)
+FAKE_GETTER(std::vector<uint32_t>, FrameTicks, frame_ticks)
+FAKE_GETTER(bool, IsOpen, open)
+FAKE_GETTER(int, OpenCalls, open_calls)
+FAKE_GETTER(int, PurgeCalls, purge_calls)
+FAKE_GETTER(plat::LineSettings, Settings, settings)
+FAKE_GETTER(plat::Timeouts, TimeoutsSet, timeouts)
+FAKE_GETTER(uint32_t, InBufferSize, in_size)
+FAKE_GETTER(uint32_t, OutBufferSize, out_size)
+FAKE_GETTER(int, StalledWrites, stalled_writes)
+#undef FAKE_GETTER
+#define FAKE_SETTER(name, type, field) void Line::name(type value) { WriteUnderLock(state_, &State::field, value); }
+FAKE_SETTER(SetHoldFlags, uint32_t, hold_flags)
+FAKE_SETTER(SetDrainAtLineRate, bool, drain)
+FAKE_SETTER(SetOutputStuck, bool, stuck)
+FAKE_SETTER(SetWriteWaitsForLine, bool, write_waits)
+FAKE_SETTER(SetWriteStalls, bool, write_stalls)
+FAKE_SETTER(FailGetLine, int, fail_get_line)
+FAKE_SETTER(FailSetLine, int, fail_set_line)
+FAKE_SETTER(FailSetTimeouts, int, fail_timeouts)
+FAKE_SETTER(FailOpen, int, fail_open)
+FAKE_SETTER(FailSetup, int, fail_setup)
+FAKE_SETTER(FailWrite, int, fail_write)
+FAKE_SETTER(FailRead, int, fail_read)
+FAKE_SETTER(FailLineStatus, int, fail_status)
+#undef FAKE_SETTER
+// clang-format on
 
 void Line::SetModem(plat::ModemResult result, uint32_t bits) {
   std::lock_guard<std::mutex> lock(Lock());
   state_->modem_result = result;
   state_->modem_bits = bits;
-}
-
-void Line::SetHoldFlags(uint32_t flags) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->hold_flags = flags;
-}
-
-void Line::SetDrainAtLineRate(bool on) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->drain = on;
-}
-
-void Line::SetOutputStuck(bool on) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->stuck = on;
-}
-
-void Line::SetWriteWaitsForLine(bool on) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->write_waits = on;
-}
-
-void Line::SetWriteStalls(bool on) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->write_stalls = on;
-}
-
-int Line::StalledWrites() {
-  std::lock_guard<std::mutex> lock(Lock());
-  return state_->stalled_writes;
-}
-
-void Line::FailGetLine(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_get_line = count;
-}
-void Line::FailSetLine(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_set_line = count;
-}
-void Line::FailSetTimeouts(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_timeouts = count;
-}
-
-void Line::FailOpen(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_open = count;
-}
-void Line::FailSetup(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_setup = count;
-}
-void Line::FailWrite(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_write = count;
-}
-void Line::FailRead(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_read = count;
-}
-void Line::FailLineStatus(int count) {
-  std::lock_guard<std::mutex> lock(Lock());
-  state_->fail_status = count;
 }
 
 }  // namespace fake

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -108,9 +109,18 @@ int FineTimerHolders();
 
 // Named semaphores that currently exist (created and not yet closed).
 bool SemaphoreExists(const std::string &name);
-// Waits on semaphores under way right now, in every thread: lets a test see
-// that a thread has reached a wait it must not pass yet.
-int SemaphoreWaits();
+// True while the thread is blocked in a wait on the semaphore (on any
+// semaphore: 0): lets a race test hold one thread until another has reached
+// the exact wait where it must stay.
+bool IsBlockedOn(std::thread::id thread, plat::Handle semaphore = 0);
+
+// Every wait of the test's own threads (all but the port workers) has a
+// deadline: an infinite wait on a semaphore or a thread, or a run of pauses
+// (a caller polling for a turn that never comes), that lasts longer than the
+// limit ends the process with a line naming the wait, so that a lost release
+// fails its test in seconds instead of at ctest's time-out. The limit is real
+// time, 5 s by default; with the scaled clock, at least 60 s of the clock.
+void SetWaitLimit(uint32_t real_ms);
 // The next creation of a semaphore whose name starts with prefix fails.
 void FailSemaphoreCreate(const std::string &prefix);
 // The next count thread creations fail.

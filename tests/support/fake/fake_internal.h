@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "platform/fake/fake_line.h"
+#include "support/fake/fake_line.h"
 
 namespace fake {
 
