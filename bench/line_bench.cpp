@@ -4,8 +4,8 @@
 //
 //   quiblink-bench [--quick] [--mode sleep|wake|both] [--only SECTION[,SECTION...]]
 //
-// Sections: sim, graphic, classic, latency, shared, ports, network, monitor, backup. The modes
-// are the engine's two ways of pausing (src/engine/waiting.h); "both" runs
+// Sections: sim, graphic, classic, latency, shared, ports, network, monitor, backup, fleet. The
+// modes are the engine's two ways of pausing (src/engine/waiting.h); "both" runs
 // every section under each and ends with the ratio of the two. The network
 // section (the graphic transfers straight and through ser2net) and the monitor
 // section (straight and through `quiblink monitor`) run under the last mode only.
@@ -24,6 +24,7 @@
 #include "monitor_bench.h"
 #ifdef QUIBLINK_BENCH_BACKUP
 #include "backup_bench.h"
+#include "fleet_bench.h"
 #endif
 #endif
 #include "network_bench.h"
@@ -199,6 +200,11 @@ int Run(const Options &options) {
                                  plan.network_bytes));
     }
 #endif
+#ifdef QUIBLINK_BENCH_FLEET
+    if (options.Runs("fleet") && mode == options.modes.back()) {
+      Print(&rows, FleetBackup(20, plan.network_bytes / 4));
+    }
+#endif
     if (options.Runs("network") && mode == options.modes.back()) {
       Print(&rows, NetworkTransfers(mode, terminals.Get("graphic", plan.network_baud, 100),
                                     plan.network_bytes));
@@ -220,7 +226,7 @@ int main(int argc, char **argv) {
   if (!quibbench::ParseOptions(argc, argv, &options)) {
     fprintf(stderr,
             "usage: quiblink-bench [--quick] [--mode sleep|wake|both] "
-            "[--only sim,graphic,classic,latency,shared,ports,network,monitor,backup]\n");
+            "[--only sim,graphic,classic,latency,shared,ports,network,monitor,backup,fleet]\n");
     return 2;
   }
   try {

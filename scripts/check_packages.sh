@@ -64,6 +64,9 @@ expect libquiblink-dev '/usr/include/quiblink/quiblink\.h$' '/usr/include/quibli
   '/usr/include/quiblink/quiblink_version\.h$' '/usr/lib/.*libquiblink\.so$' \
   '/usr/lib/.*pkgconfig/quiblink\.pc$' '/usr/lib/.*cmake/quiblink/quiblinkConfig\.cmake$'
 expect quiblink-tools '/usr/bin/quiblink$' '/usr/bin/quiblink-sim$'
+# The fleet's nightly units, shipped disabled, and its guide.
+expect quiblink-tools '/usr/lib/systemd/system/quiblink-fleet\.service$' \
+  '/usr/lib/systemd/system/quiblink-fleet\.timer$' '/usr/share/doc/quiblink-tools/fleet\.md$'
 for package in "${packages[@]}"; do
   expect "$package" "/usr/share/doc/$package/copyright\$" "/usr/share/doc/$package/changelog\\.gz\$"
 done
@@ -90,6 +93,13 @@ say "installing ${packages[*]}"
 say "running the installed quiblink demo"
 (cd "$WORK" && quiblink demo) >"$WORK/demo.log" 2>&1 || { cat "$WORK/demo.log"; die "quiblink demo"; }
 tail -3 "$WORK/demo.log"
+# The fleet's units as installed: systemd reads them, and they point at the installed tool.
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify /usr/lib/systemd/system/quiblink-fleet.service \
+    /usr/lib/systemd/system/quiblink-fleet.timer >"$WORK/units.log" 2>&1 ||
+    { cat "$WORK/units.log"; die "the fleet's systemd units"; }
+  say "the fleet's systemd units verify"
+fi
 for package in "${packages[@]}"; do
   [ "$(zcat "/usr/share/doc/$package/changelog.gz" | head -1)" = "# Changelog" ] ||
     die "/usr/share/doc/$package/changelog.gz is not the changelog"

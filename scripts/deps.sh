@@ -6,8 +6,10 @@
 #                            library, the simulator and the command-line tool
 set -euo pipefail
 # The tool's backup files: a ZIP through libzip, the manifest through nlohmann-json, SHA-256
-# through OpenSSL's libcrypto.
-demo=(cmake g++ make pkg-config libcli11-dev libzip-dev nlohmann-json3-dev libssl-dev)
+# through OpenSSL's libcrypto. The fleet: its inventory through toml++, its catalogue through
+# SQLite.
+demo=(cmake g++ make pkg-config libcli11-dev libzip-dev nlohmann-json3-dev libssl-dev
+      libtomlplusplus-dev libsqlite3-dev)
 case "${1:-all}" in
   demo) packages=("${demo[@]}") ;;
   all | test) packages=("${demo[@]}" python3 libgtest-dev libgmock-dev libbenchmark-dev clang
@@ -20,7 +22,10 @@ case "${1:-all}" in
                         # the C# binding's test
                         mono-mcs mono-runtime
                         # the network tests' serial device server
-                        ser2net) ;;
+                        ser2net
+                        # the fleet report's test opens the page in a headless browser; the
+                        # package check verifies the fleet's systemd units
+                        chromium systemd) ;;
   *)
     echo "usage: $0 [demo|test]" >&2
     exit 2

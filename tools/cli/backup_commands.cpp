@@ -13,46 +13,12 @@
 #include "backup_report.h"
 #include "command_support.h"
 #include "failure.h"
-#include "progress.h"
+#include "step_progress.h"
 
 namespace quiblink::cli {
 namespace {
 
 constexpr uint32_t kDefaultCapacity = 16 * 1024 * 1024;
-
-// One progress bar per transfer the steps name.
-class StepProgress {
- public:
-  explicit StepProgress(bool enabled) : enabled_(enabled) {}
-  backup::Steps Steps(const std::string &command) {
-    backup::Steps steps;
-    steps.log = [this, command](const std::string &line) {
-      if (bar_) bar_->Finish();
-      bar_.reset();
-      Report(nullptr, command + ": " + line);
-    };
-    steps.progress = [this](const std::string &label, uint64_t done, uint64_t total) {
-      if (!bar_ || label != label_) {
-        if (bar_) bar_->Finish();
-        bar_ = std::make_unique<ProgressBar>("  " + label, total, enabled_);
-        label_ = label;
-      }
-      bar_->Update(done, total);
-    };
-    return steps;
-  }
-
- private:
-  bool enabled_;
-  std::string label_;
-  std::unique_ptr<ProgressBar> bar_;
-};
-
-std::string Tool() {
-  const int v = version();
-  return "quiblink " + std::to_string(v / 100) + "." + std::to_string(v / 10 % 10) + "." +
-         std::to_string(v % 10);
-}
 
 // "3,4,240": each a readable area, none twice.
 std::vector<uint8_t> ParseAreas(const std::string &text) {
@@ -169,7 +135,7 @@ void AddGraphicBackup(CLI::App &app, Connection &connection, Dispatch &dispatch)
     auto session = Session::Graphic(connection);
     StepProgress progress(session.progress());
     const backup::Origin origin =
-        backup::MakeOrigin(Tool(), connection.port, connection.baud, connection.model);
+        backup::MakeOrigin(ToolName(), connection.port, connection.baud, connection.model);
     backup::Backup made;
     try {
       made = backup::ReadGraphicTerminal(session.channel(), origin, areas, options->capacity,
@@ -277,7 +243,7 @@ void AddClassicBackup(CLI::App &classic, Connection &connection, Dispatch &dispa
     auto session = Session::Classic(connection);
     StepProgress progress(session.progress());
     const backup::Backup made = backup::ReadClassicPanel(
-        session.channel(), backup::MakeOrigin(Tool(), connection.port, 9600, connection.model),
+        session.channel(), backup::MakeOrigin(ToolName(), connection.port, 9600, connection.model),
         wanted, progress.Steps("classic backup"));
     SaveBackup(*file, made);
     OutputOptions to{*file, "raw"};

@@ -30,6 +30,12 @@ void EmitData(const OutputOptions &output, std::span<const uint8_t> data, long l
   }
 }
 
+std::string ToolName() {
+  const int v = version();
+  return "quiblink " + std::to_string(v / 100) + "." + std::to_string(v / 10 % 10) + "." +
+         std::to_string(v % 10);
+}
+
 void Report(const OutputOptions *output, const std::string &line) {
   bool data_on_stdout = output != nullptr &&
                         (output->file == "-" || (output->file.empty() && output->format == "raw"));

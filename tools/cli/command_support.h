@@ -90,6 +90,9 @@ CLI::Option *AddRawNumber(CLI::App *app, const std::string &name, long long &tar
 // to standard output.
 void Report(const OutputOptions *output, const std::string &line);
 
+// "quiblink 2.1.1": who made a backup, with the loaded library's version.
+std::string ToolName();
+
 // Asks on standard error; true for "y" or "yes" on standard input.
 bool Confirm(const std::string &question);
 
@@ -103,6 +106,8 @@ void AddTransferCommands(CLI::App &app, Connection &connection, Dispatch &dispat
 void AddInfoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddClassicCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddMonitorCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
+// `fleet` and its subcommands, and the hidden `fleet-worker` its runs start.
+void AddFleetCommands(CLI::App &app, Connection &connection, Dispatch &dispatch);
 void AddDemoCommand(CLI::App &app, Connection &connection, Dispatch &dispatch,
                     const std::string &argv0);
 

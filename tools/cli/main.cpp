@@ -38,7 +38,8 @@ int main(int argc, char **argv) {
       "Graphic terminals: info, backup, restore, upload, ...; classic panels: classic\n"
       "read|write|backup|restore; `quiblink inspect` shows a backup file;\n"
       "`quiblink demo` runs a whole session against the terminal simulator;\n"
-      "`quiblink monitor` shows every frame between a PC program and a terminal.",
+      "`quiblink monitor` shows every frame between a PC program and a terminal;\n"
+      "`quiblink fleet` backs up and checks every terminal of a plant from one inventory.",
       "quiblink");
   // Subcommands take the footer over when they are added.
   app.footer(std::string("Connection options (--port, --baud, --model, --trace, --no-progress) go "
@@ -60,6 +61,7 @@ int main(int argc, char **argv) {
   AddBackupCommands(app, connection, dispatch);
   AddDemoCommand(app, connection, dispatch, argv[0]);
   AddMonitorCommands(app, connection, dispatch);
+  AddFleetCommands(app, connection, dispatch);
   for (CLI::App *command : app.get_subcommands({})) {
     command->fallthrough();
     // The exit statuses are told once, in `quiblink --help`.
