@@ -456,27 +456,52 @@ namespace Quiblink
         {
         }
 
+        // Hands the library's progress to the caller's. An exception that the caller's progress
+        // throws cancels the transfer (no further block) and is thrown again once the call has
+        // returned: it never crosses the library's frames.
+        sealed class ProgressRelay
+        {
+            readonly Channel channel;
+            readonly Action<long, long> progress;
+            Exception thrown;
+
+            public ProgressRelay(Channel channel, Action<long, long> progress)
+            {
+                this.channel = channel;
+                this.progress = progress;
+            }
+
+            public Native.QUIB_Progress Callback
+            {
+                get { return progress == null ? null : new Native.QUIB_Progress(Report); }
+            }
+
+            void Report(uint done, uint total, IntPtr user)
+            {
+                if (thrown != null)
+                    return;
+                try { progress(done, total); }
+                catch (Exception e)
+                {
+                    thrown = e;
+                    channel.Cancel();
+                }
+            }
+
+            public void ThrowIfThrown()
+            {
+                if (thrown != null)
+                    throw thrown;
+            }
+        }
+
         delegate short SizedRead(byte[] data, uint capacity, out int total, ref ushort status,
                                  Native.QUIB_Progress progress);
 
         byte[] Read(string function, SizedRead read, Action<long, long> progress)
         {
-            Exception thrown = null;
-            Native.QUIB_Progress callback = null;
-            if (progress != null)
-            {
-                callback = (done, total, user) =>
-                {
-                    if (thrown != null)
-                        return;
-                    try { progress(done, total); }
-                    catch (Exception e)
-                    {
-                        thrown = e;
-                        Cancel(); // no further block: the exception ends the transfer
-                    }
-                };
-            }
+            var relay = new ProgressRelay(this, progress);
+            Native.QUIB_Progress callback = relay.Callback;
             int capacity = Math.Max(ReadCapacity, 1024);
             while (true)
             {
@@ -486,8 +511,7 @@ namespace Quiblink
                 short rc = read(data, (uint)capacity, out total, ref status, callback);
                 GC.KeepAlive(callback);
                 LastStatus = status;
-                if (thrown != null)
-                    throw thrown;
+                relay.ThrowIfThrown();
                 if (rc == (short)Result.RC_BUFFER_TOO_SMALL && capacity <= int.MaxValue / 2)
                 {
                     capacity *= 2;
@@ -555,28 +579,13 @@ namespace Quiblink
 
         void Transfer(string function, Send send, Action<long, long> progress)
         {
-            Exception thrown = null;
-            Native.QUIB_Progress callback = null;
-            if (progress != null)
-            {
-                callback = (done, total, user) =>
-                {
-                    if (thrown != null)
-                        return;
-                    try { progress(done, total); }
-                    catch (Exception e)
-                    {
-                        thrown = e;
-                        Cancel(); // no further block: the exception ends the transfer
-                    }
-                };
-            }
+            var relay = new ProgressRelay(this, progress);
+            Native.QUIB_Progress callback = relay.Callback;
             ushort status = LastStatus;
             short rc = send(ref status, callback);
             GC.KeepAlive(callback);
             LastStatus = status;
-            if (thrown != null)
-                throw thrown;
+            relay.ThrowIfThrown();
             Check(function, rc, status);
         }
 
